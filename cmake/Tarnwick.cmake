@@ -1,0 +1,29 @@
+# Shared helpers for the project's CMake files.
+include(GoogleTest)
+
+# tw_add_library(NAME [DEPS ...] [PUBLIC_DEPS ...])
+# One static library per source folder, built from every .cpp file of that folder.
+function(tw_add_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${_srcs})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  target_compile_options(${name} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+endfunction()
+
+# tw_add_test(NAME LABELS <label...> SOURCES <src...> [DEPS <lib...>] [ENV <VAR=value...>])
+# A GoogleTest executable; its cases are discovered when ctest runs, each carrying the labels.
+function(tw_add_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LABELS;SOURCES;DEPS;ENV" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock Threads::Threads)
+  target_compile_options(${name} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENV}")
+endfunction()
