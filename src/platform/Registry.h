@@ -57,6 +57,7 @@ class TRegistry {
   std::string KeyFolder(const std::string& AKey) const;
   void Load();
   void Save();
+  void Store(const std::string& AName, TRegValue AValue);
 
   // Constant after construction.
   const TRegistryHive FHive;
