@@ -1,0 +1,37 @@
+#pragma once
+// The command line of the tarnwick program, parsed into what the debug run needs.
+// Pure functions; callable from any thread.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vexor {
+
+struct TTarnwickOptions {
+  std::string Script;       // the start script as given
+  bool Headless = false;    // --headless (also chosen when no display is available)
+  bool BreakOnLoad = true;  // cleared by --no-break
+  uint16_t Port = 5678;     // --port N (0: no inspector)
+  int32_t WatchdogMs = 0;   // --watchdog MS (0: none)
+  std::string Node = "node";  // --node PROGRAM
+  bool LogToFile = false;   // -t or /t (read by the message log itself)
+  bool Help = false;
+  bool Version = false;
+};
+
+struct TTarnwickParseResult {
+  std::optional<TTarnwickOptions> Options;  // empty on error
+  std::string Error;                        // a one-line reason when Options is empty
+};
+
+// Parses argv[1..]. The script file is not checked here; see ValidateScript.
+TTarnwickParseResult ParseTarnwickOptions(const std::vector<std::string>& AArgs);
+
+// "" when AScript names a readable regular file, otherwise a one-line reason.
+std::string ValidateScript(const std::string& AScript);
+
+std::string TarnwickUsage();
+std::string TarnwickVersion();
+
+}  // namespace vexor

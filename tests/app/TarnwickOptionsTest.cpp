@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "TarnwickOptions.h"
+#include "TempDir.h"
+
+namespace vexor {
+namespace {
+
+TEST(TarnwickOptions, ParsesTheDocumentedOptions) {
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Script;
+    bool Headless, Break;
+    uint16_t Port;
+    int32_t Watchdog;
+    std::string Node;
+    bool Log;
+  } cases[] = {
+      {{"a.js"}, "a.js", false, true, 5678, 0, "node", false},
+      {{"--headless", "--no-break", "--port", "9229", "a.js"}, "a.js", true, false, 9229, 0, "node", false},
+      {{"--port=0", "--watchdog", "5000", "--node", "/opt/node/bin/node", "-T", "/abs/a b.js"},
+       "/abs/a b.js", false, true, 0, 5000, "/opt/node/bin/node", true},
+      {{"/t", "--", "--weird-name.js"}, "--weird-name.js", false, true, 5678, 0, "node", true},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"tarnwick"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    auto r = ParseTarnwickOptions(args);
+    ASSERT_TRUE(r.Options) << r.Error;
+    const auto& o = *r.Options;
+    EXPECT_EQ(o.Script, c.Script);
+    EXPECT_EQ(o.Headless, c.Headless);
+    EXPECT_EQ(o.BreakOnLoad, c.Break);
+    EXPECT_EQ(o.Port, c.Port);
+    EXPECT_EQ(o.WatchdogMs, c.Watchdog);
+    EXPECT_EQ(o.Node, c.Node);
+    EXPECT_EQ(o.LogToFile, c.Log);
+  }
+}
+
+TEST(TarnwickOptions, RejectsBadCommandLinesWithAReason) {
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Error;
+  } cases[] = {
+      {{}, "no script given"},
+      {{"a.js", "b.js"}, "only one script may be given (also got 'b.js')"},
+      {{"--port", "70000", "a.js"}, "--port: '70000' is not a port number (0-65535)"},
+      {{"--port", "12ab", "a.js"}, "--port: '12ab' is not a port number (0-65535)"},
+      {{"a.js", "--port"}, "--port needs a value"},
+      {{"--watchdog=-5", "a.js"}, "--watchdog: '-5' is not a number of milliseconds"},
+      {{"--node=", "a.js"}, "--node: the program name is empty"},
+      {{"--frobnicate", "a.js"}, "unknown option '--frobnicate'"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"tarnwick"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    auto r = ParseTarnwickOptions(args);
+    EXPECT_FALSE(r.Options);
+    EXPECT_EQ(r.Error, c.Error);
+  }
+  auto help = ParseTarnwickOptions({"tarnwick", "--help"});
+  ASSERT_TRUE(help.Options);
+  EXPECT_TRUE(help.Options->Help);
+}
+
+TEST(TarnwickOptions, ValidatesTheScriptFile) {
+  testing::TTempDir dir;
+  std::ofstream(dir / "ok.js") << "1";
+  EXPECT_EQ(ValidateScript(dir / "ok.js"), "");
+  EXPECT_EQ(ValidateScript(dir / "missing.js"),
+            "cannot open script '" + (dir / "missing.js") + "': No such file or directory");
+  EXPECT_EQ(ValidateScript(dir.Path()), "'" + dir.Path() + "' is a folder, not a script");
+}
+
+}  // namespace
+}  // namespace vexor
