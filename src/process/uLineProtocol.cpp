@@ -1,0 +1,99 @@
+#include "uLineProtocol.h"
+
+#include <cstdio>
+
+#include "Exceptions.h"
+#include "TextUtf.h"
+
+namespace vexor {
+
+TLineKind ClassifyLine(std::string_view ALine) noexcept {
+  if (ALine.empty()) return lkEmpty;
+  switch (ALine.front()) {
+    case kLineReply:
+      return lkReply;
+    case kLineNotify:
+      return lkNotify;
+    case kLineKeepAlive:
+      return lkKeepAlive;
+    default:
+      return lkOutput;
+  }
+}
+
+std::string RequestIdToHex(int32_t AId) {
+  char buf[16];
+  int n = std::snprintf(buf, sizeof buf, "%X", static_cast<uint32_t>(AId));
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string FormatRequestLine(int32_t AId, std::string_view AJson) {
+  std::string line = RequestIdToHex(AId);
+  line.reserve(line.size() + AJson.size() + 2);
+  line += kLineRequest;
+  line += AJson;
+  line += kLineFeed;
+  return line;
+}
+
+void SplitLines(std::string& ABuffer, std::string_view AChunk, const TLineHandler& AHandler) {
+  ABuffer.append(AChunk);
+  if (AChunk.empty() || AChunk.back() != kLineFeed) return;
+
+  // Taken out first: whatever a handler does, these lines are never handed out again.
+  std::string text;
+  text.swap(ABuffer);
+
+  std::exception_ptr first;
+  std::string firstText;
+  size_t failures = 0;
+  std::string line;
+  size_t start = 0;
+  for (;;) {
+    size_t end = text.find(kLineFeed, start);
+    line.assign(text, start, end == std::string::npos ? std::string::npos : end - start);
+    try {
+      AHandler(line);
+    } catch (const std::exception& e) {
+      if (failures++ == 0) {
+        first = std::current_exception();
+        firstText = e.what();
+      }
+    } catch (...) {
+      if (failures++ == 0) first = std::current_exception();
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+
+  if (failures == 1) std::rethrow_exception(first);
+  if (failures > 1) {
+    if (firstText.empty()) std::rethrow_exception(first);
+    throw Exception(firstText + " (and " + std::to_string(failures - 1) +
+                    " more failing lines in the same chunk)");
+  }
+}
+
+void TInputBatchQueue::Push(std::string ALine) {
+  size_t units = Utf16Length(ALine);
+  FLines.push_back(TLine{std::move(ALine), units});
+}
+
+void TInputBatchQueue::Clear() noexcept { FLines.clear(); }
+
+std::string TInputBatchQueue::TakeBatch(int32_t AMaxUnits) {
+  std::string text;
+  size_t units = 0;
+  while (!FLines.empty() && static_cast<int64_t>(units) < AMaxUnits) {
+    TLine& l = FLines.front();
+    if (text.empty())
+      text = std::move(l.Text);
+    else
+      text += l.Text;
+    units += l.Units;
+    FLines.pop_front();
+  }
+  return text;
+}
+
+}  // namespace vexor
