@@ -1,0 +1,111 @@
+#pragma once
+// The executors behind the synchronizer handles, for the synchronizer and pool sources and their
+// tests. Callers use the handles of uDataSynchronizer.h.
+// TBasicDataSynchronizer: Synchronize, QueueCount, IsFinalized, GetName and Finalize may be called
+// from any thread; ProcessItems only on the processing thread (the worker, or the thread that
+// delivers the timer ticks), which the first pass fixes.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "QuickSynQueue.h"
+#include "SimpleEvent.h"
+#include "uDataSynchronizer.h"
+
+namespace vexor {
+
+class IAppStatCounter;
+
+// Waits up to AMs for AEvent. On the main thread the wait is cut into slices of at most
+// ASliceMs, and the main thread's cross-thread call queue is served between them, so that
+// closures the awaited work hands to the main thread still run. True when AEvent was set.
+bool WaitServingMainThread(ILightweightEvent& AEvent, uint32_t AMs, uint32_t ASliceMs = 25);
+
+class TBasicDataSynchronizer : public TRefCntObject, public IDataSynchronizer {
+ public:
+  static constexpr uint32_t kQueueCapacity = 65536;
+  static constexpr int32_t kDefaultMaxTasks = 32768;
+  static constexpr uint32_t kWaitLimitMs = 60000;
+
+  // The queued work item: the closure and a reference kept alive until the item has run or has
+  // been discarded (never called).
+  struct TSyncItem {
+    TSyncProc FMethod;
+    TRef<IInterface> FRef;
+    TSyncItem() = default;
+    TSyncItem(TSyncProc AMethod, TRef<IInterface> ARef) : FMethod(std::move(AMethod)), FRef(std::move(ARef)) {}
+    void Clear() {
+      FMethod = nullptr;
+      FRef = nullptr;
+    }
+  };
+
+  explicit TBasicDataSynchronizer(const std::string& AName);
+  ~TBasicDataSynchronizer() override;
+
+  // IDataSynchronizer
+  bool Synchronize(TSyncProc AProc, TRef<IInterface> ObjRef = nullptr) override;
+  int32_t QueueCount() override { return static_cast<int32_t>(FQueue.GetCount()); }
+  bool IsSynchronizerThread() override;
+  bool IsFinalized() override { return FFinalized.load(std::memory_order_acquire); }
+  std::string GetName() override { return FName; }
+  void Finalize() override;
+  void WaitFor(TSyncCondition ACondition) override;
+  void ProcessItems(int32_t WaitMs) override;
+
+  // Marks the synchronizer finalized; subclasses add their own stop.
+  virtual void DoFinalize();
+
+  void SetOnExecute(TSyncNotifyEvent ACallback);
+  void SetBubbling(bool AValue) { FBubbling.store(AValue, std::memory_order_relaxed); }
+  bool Bubbling() const { return FBubbling.load(std::memory_order_relaxed); }
+  void SetMaxTasks(int32_t AValue) { FMaxTasks.store(AValue, std::memory_order_relaxed); }
+  int32_t MaxTasks() const { return FMaxTasks.load(std::memory_order_relaxed); }
+  uint32_t ThreadId() const { return FThreadId.load(std::memory_order_acquire); }
+
+ protected:
+  // Runs the after-pass callback (when set) after a pass that did not raise.
+  void ReportPassException(std::exception_ptr AException);
+
+  // Constant after construction.
+  const std::string FName;
+  TRef<IAppStatCounter> FPending;
+  // The queue has its own lock; every other field is a flag written by one side and read by the
+  // other without a lock.
+  TQuickSynQueue<TSyncItem> FQueue;
+  std::atomic<uint32_t> FThreadId{0};
+  std::atomic<bool> FBubbling{false};
+  std::atomic<bool> FFinalized{false};
+  std::atomic<int32_t> FMaxTasks{kDefaultMaxTasks};
+  // Guarded by FOnExecuteLock; FHasOnExecute mirrors whether it is set, for the per-item test.
+  std::mutex FOnExecuteLock;
+  TSyncNotifyEvent FOnExecute;
+  std::atomic<bool> FHasOnExecute{false};
+};
+
+class TThreadDataSynchronizer::TThreadSynchronizer : public TBasicDataSynchronizer {
+ public:
+  static constexpr int32_t kDefaultQueueDelay = 250;
+
+  TThreadSynchronizer(const std::string& AName, bool ABubbling);
+
+  void DoFinalize() override;
+  void SetQueueDelay(int32_t AValue) { FQueueDelay.store(AValue, std::memory_order_relaxed); }
+  int32_t QueueDelay() const { return FQueueDelay.load(std::memory_order_relaxed); }
+  // True once the worker thread has left its loop and dropped its reference.
+  bool WorkerEnded() const { return FWorkerEnded.load(std::memory_order_acquire); }
+
+ private:
+  friend class TThreadDataSynchronizer::TSynchronizerThread;
+  // Starts the worker; called once by the handle after construction.
+  void Start();
+
+  // The wait of each pass of the worker.
+  std::atomic<int32_t> FQueueDelay{kDefaultQueueDelay};
+  // Set by DoFinalize, read by the worker loop.
+  std::atomic<bool> FTerminate{false};
+  std::atomic<bool> FWorkerEnded{false};
+};
+
+}  // namespace vexor
