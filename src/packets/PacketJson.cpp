@@ -1,0 +1,617 @@
+#include <simdjson.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <unordered_set>
+
+#include "DateText.h"
+#include "Exceptions.h"
+#include "PacketConversions.h"
+#include "PacketsInternal.h"
+
+namespace vexor {
+
+namespace {
+
+const char kErrInvalidJSON[] = "Invalid JSON string.";
+constexpr int64_t kMsPerDay = 86400000;
+
+const TVarKindInfo kKindTable[] = {
+    {varWord, "word", "%d"},         {varSmallint, "smallint", "%d"}, {varInteger, "integer", "%d"},
+    {varSingle, "single", "%g"},     {varDouble, "double", "%g"},     {varCurrency, "currency", "%m"},
+    {varDate, "date", "dt"},         {varOleStr, "string", "%s"},     {varUString, "string", "%s"},
+    {varString, "string", "%s"},     {varBoolean, "boolean", "%b"},   {varByte, "byte", "%d"},
+    {varShortInt, "shortint", "%d"}, {varLongWord, "longword", "%d"}, {varInt64, "int64", "%d"},
+    {varUInt64, "uInt64", "%d"},     {varNull, "null", nullptr},
+};
+
+int64_t FloorDiv(int64_t A, int64_t B) { return A / B - ((A % B != 0) && ((A < 0) != (B < 0))); }
+
+// Local offset from UTC in whole seconds at a UTC moment.
+int64_t OffsetAtUtcSeconds(TDateTime AUtc) { return std::llround((UTCToLocal(AUtc) - AUtc) * 86400.0); }
+
+// Local offset in whole seconds in effect at a local moment (two rounds settle transitions).
+int64_t OffsetAtLocalSeconds(TDateTime ALocal) {
+  int64_t off = OffsetAtUtcSeconds(ALocal);
+  return OffsetAtUtcSeconds(ALocal - static_cast<double>(off) / 86400.0);
+}
+
+// Day number and milliseconds of the day, as the calendar fields show them.
+void SplitDateTime(TDateTime V, int64_t& ADay, int64_t& AMs) {
+  TDecodedDateTime p = DecodeDateTime(V);
+  ADay = static_cast<int64_t>(EncodeDateTime(p.Year, p.Month, p.Day));
+  AMs = ((p.Hour * 60LL + p.Minute) * 60 + p.Second) * 1000 + p.MilliSecond;
+}
+
+TDecodedDateTime JoinDateTime(int64_t AMsTotal) {
+  int64_t day = FloorDiv(AMsTotal, kMsPerDay);
+  int64_t ms = AMsTotal - day * kMsPerDay;
+  TDecodedDateTime p = DecodeDateTime(static_cast<double>(day));
+  p.Hour = static_cast<int>(ms / 3600000);
+  p.Minute = static_cast<int>(ms / 60000 % 60);
+  p.Second = static_cast<int>(ms / 1000 % 60);
+  p.MilliSecond = static_cast<int>(ms % 1000);
+  return p;
+}
+
+TDateTime EncodeParts(const TDecodedDateTime& P) {
+  return EncodeDateTime(P.Year, P.Month, P.Day, P.Hour, P.Minute, P.Second, P.MilliSecond);
+}
+
+// Shifts a value by a number of seconds, keeping the calendar arithmetic exact.
+TDecodedDateTime ShiftSeconds(TDateTime V, int64_t ASeconds) {
+  int64_t day, ms;
+  SplitDateTime(V, day, ms);
+  return JoinDateTime(day * kMsPerDay + ms + ASeconds * 1000);
+}
+
+void AppendMoney(std::string& D, int64_t AScaled) {
+  // Fixed en-US money form: $1,234.57 (two decimals, half away from zero).
+  bool neg = AScaled < 0;
+  uint64_t a = neg ? 0 - static_cast<uint64_t>(AScaled) : static_cast<uint64_t>(AScaled);
+  uint64_t cents = (a + 50) / 100;
+  std::string whole = std::to_string(cents / 100);
+  if (neg) D.push_back('-');
+  D.push_back('$');
+  for (size_t i = 0; i < whole.size(); ++i) {
+    if (i && (whole.size() - i) % 3 == 0) D.push_back(',');
+    D.push_back(whole[i]);
+  }
+  D.push_back('.');
+  D.push_back(static_cast<char>('0' + cents % 100 / 10));
+  D.push_back(static_cast<char>('0' + cents % 10));
+}
+
+struct TEscapeTable {
+  char Kind[256];  // 0 = unchanged, 'u' = \u00XX, otherwise the letter after the backslash
+  TEscapeTable() {
+    for (int i = 0; i < 256; ++i) Kind[i] = 0;
+    for (int i = 0; i < 32; ++i) Kind[i] = 'u';
+    Kind[8] = 'b';
+    Kind[9] = 't';
+    Kind[10] = 'n';
+    Kind[12] = 'f';
+    Kind[13] = 'r';
+    Kind['"'] = '"';
+    Kind['\\'] = '\\';
+  }
+};
+const TEscapeTable kEscape;
+
+}  // namespace
+
+void AppendJSONEscaped(std::string& ADest, std::string_view S) {
+  static const char kHex[] = "0123456789ABCDEF";
+  const char* p = S.data();
+  const char* end = p + S.size();
+  const char* run = p;
+  for (; p < end; ++p) {
+    char k = kEscape.Kind[static_cast<unsigned char>(*p)];
+    if (!k) continue;
+    ADest.append(run, p);
+    ADest.push_back('\\');
+    if (k == 'u') {
+      unsigned char c = static_cast<unsigned char>(*p);
+      const char u[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+      ADest.append(u, 5);
+    } else {
+      ADest.push_back(k);
+    }
+    run = p + 1;
+  }
+  ADest.append(run, end);
+}
+
+// ---- kind table and date-time text ----
+
+const TVarKindInfo* TCustomConverter::getVarInfo(TVarType VTyp) noexcept {
+  for (const TVarKindInfo& row : kKindTable)
+    if (row.Code == VTyp) return &row;
+  return nullptr;
+}
+
+std::string TCustomConverter::FixedDateTimeToISOStr(TDateTime AValue) {
+  bool hasDate = DateHasDatePart(AValue), hasTime = DateHasTimePart(AValue);
+  std::string r;
+  if (!hasTime) {
+    if (AValue == 0) return "00:00:00.000";
+    AppendDateDigits(r, DecodeDateTime(AValue));
+    return r;
+  }
+  TDecodedDateTime u = ShiftSeconds(AValue, -OffsetAtLocalSeconds(AValue));
+  if (hasDate) {
+    AppendDateDigits(r, u);
+    r.push_back('T');
+    AppendTimeDigits(r, u);
+    r.push_back('Z');
+    return r;
+  }
+  AppendTimeDigits(r, u);
+  r.push_back('Z');
+  if (r.size() >= 8 && r.compare(r.size() - 8, 8, ":00.000Z") == 0) r.resize(r.size() - 8);
+  return r;
+}
+
+namespace {
+
+// Parses the fixed layouts (one trailing "Z" allowed) and applies the UTC rule.
+bool ParseISO(std::string_view S, TDateTime& AValue) {
+  if (!S.empty() && S.back() == 'Z') S.remove_suffix(1);
+  TDateTime v;
+  if (!TryParseDateTimeText(S, v)) return false;
+  bool hasDate = DateHasDatePart(v), hasTime = DateHasTimePart(v);
+  if (hasTime) {
+    TDecodedDateTime l = ShiftSeconds(v, OffsetAtUtcSeconds(v));
+    if (!hasDate) l.Year = 1899, l.Month = 12, l.Day = 30;
+    v = EncodeParts(l);
+  }
+  AValue = v;
+  return true;
+}
+
+}  // namespace
+
+TDateTime TCustomConverter::FixedISOStrToDateTime(std::string_view AStr) {
+  TDateTime v = 0;
+  return ParseISO(AStr, v) ? v : 0;
+}
+
+bool TCustomConverter::TryRecogniseDateTime(std::string_view S, TDateTime& AValue) {
+  if (S.size() < 5 || S.size() > 24 || S[0] < '0' || S[0] > '9') return false;
+  if (S.find_first_of("-:") == std::string_view::npos) return false;
+  std::string_view t = S;
+  if (t.back() == 'Z') t.remove_suffix(1);
+  TDateTime v;
+  if (!TryParseDateTimeText(t, v)) return false;
+  if (v == 0 && t != "00:00:00.000") return false;
+  std::string_view cut = S;
+  size_t midnight = cut.find("T00:00:00.000Z");
+  if (midnight != std::string_view::npos) cut = cut.substr(0, midnight);
+  if (!cut.empty() && cut.back() == 'Z') cut.remove_suffix(1);
+  if (PlainDateTimeText(v) != cut) return false;
+  return ParseISO(S, AValue);
+}
+
+// ---- writer ----
+
+void TJSONConverter::Ind(int ALevel) {
+  if (!FReadable || ALevel <= 0) return;
+  FOut += "\r\n";
+  FOut.append(static_cast<size_t>(ALevel), ' ');
+}
+
+void TJSONConverter::PairPrefix(const std::string& AName, int ALevel) {
+  Ind(ALevel);
+  FOut.push_back('"');
+  AppendJSONEscaped(FOut, AName);
+  FOut += "\":";
+}
+
+std::string TJSONConverter::Convert(const IPacketPtr& AData) {
+  FOut.clear();
+  if (AData) WritePacket(AData.get(), 0, false);
+  return std::move(FOut);
+}
+
+std::string TJSONConverter::ToJSON(const IPacketPtr& AData, bool Readable, bool WithTypes) {
+  TJSONConverter c(WithTypes, Readable);
+  return c.Convert(AData);
+}
+
+void TJSONConverter::WritePacket(IPacket* P, int L, bool AsElement) {
+  P->Reset();
+  const TVariantArray& values = P->__RawData();
+  const size_t n = values.size();
+  const bool typed = P->IsTyped();
+  if (typed && n <= 1) {
+    const bool wrap = AsElement || L == 0;
+    if (wrap) FOut.push_back('{');
+    PairPrefix(P->GetTypeName(), L + 2);
+    if (n == 0) {
+      FOut += "[]";
+    } else if (VarIsPacket(values[0])) {
+      IPacketPtr c = VarToPacket(values[0]);
+      const char close = c->IsTyped() ? '}' : (c->GetCount() > 1 ? ']' : 0);
+      if (close) FOut.push_back(close == '}' ? '{' : '[');
+      WritePacket(c.get(), L + 2, false);
+      if (close) FOut.push_back(close);
+    } else {
+      WriteValue(values[0], L + 2);
+    }
+    if (wrap) FOut.push_back('}');
+    return;
+  }
+  const bool pl = P->IsPropertyList();
+  char close = 0;
+  if (typed) {
+    if (L == 0) FOut.push_back('{');
+    PairPrefix(P->GetTypeName(), L + 2);
+    FOut.push_back(pl ? '{' : '[');
+    close = pl ? '}' : ']';
+  } else if (pl) {
+    FOut.push_back('{');
+    close = '}';
+  } else if (n == 0) {
+    FOut += L < 1 ? "[]" : "{}";
+    return;
+  } else if (n != 1) {
+    FOut.push_back('[');
+    close = ']';
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (i) FOut.push_back(',');
+    const Variant& v = values[i];
+    char vclose = 0;
+    if (!pl) {
+      IPacket* child = VarPacketRef(v);
+      if (child && child->IsTyped())
+        vclose = '}';
+      else if (n == 1)
+        vclose = ']';
+    }
+    if (vclose) FOut.push_back(vclose == '}' ? '{' : '[');
+    WriteValue(v, L + 2);
+    if (vclose) FOut.push_back(vclose);
+  }
+  if (close) FOut.push_back(close);
+  if (typed && L == 0) FOut.push_back('}');
+}
+
+void TJSONConverter::WriteValue(const Variant& V, int L) {
+  if (VarIsPacket(V)) {
+    IPacketPtr p = VarToPacket(V);
+    WritePacket(p.get(), L + 1, false);
+    return;
+  }
+  if (V.IsArray()) {
+    FOut.push_back('[');
+    if (V.ElementKind() == varVariant) {
+      const TVariantArray& items = V.ArrayRef();
+      for (size_t i = 0; i < items.size(); ++i) {
+        if (i) FOut.push_back(',');
+        if (VarIsPacket(items[i])) {
+          IPacketPtr p = VarToPacket(items[i]);
+          WritePacket(p.get(), L + 1, true);
+        } else {
+          WriteValue(items[i], L + 1);
+        }
+      }
+    } else {
+      const TVarKindInfo* row = getVarInfo(V.ElementKind());
+      if (!row) {
+        char buf[8];
+        auto r = std::to_chars(buf, buf + sizeof buf, V.Kind(), 16);
+        throw Exception("Invalid variant type for JSON conversion: $" + std::string(buf, r.ptr));
+      }
+      for (size_t i = 0, n = V.ArrayCount(); i < n; ++i) {
+        if (i) FOut.push_back(',');
+        WriteScalar(*row, V.ArrayItem(i));
+      }
+    }
+    FOut.push_back(']');
+    return;
+  }
+  if (V.IsEmpty()) {
+    FOut += "null";
+    return;
+  }
+  const TVarKindInfo* row = getVarInfo(V.Kind());
+  if (!row) {
+    char buf[8];
+    auto r = std::to_chars(buf, buf + sizeof buf, V.Kind(), 16);
+    throw Exception("Invalid variant type for JSON conversion: $" + std::string(buf, r.ptr));
+  }
+  WriteScalar(*row, V);
+}
+
+void TJSONConverter::WriteScalar(const TVarKindInfo& ARow, const Variant& V) {
+  if (!ARow.Format) {
+    FOut += "null";
+    return;
+  }
+  if (FWithTypes) {
+    FOut += "{\"";
+    FOut += ARow.TypeName;
+    FOut += "\":";
+  }
+  const char* f = ARow.Format;
+  if (f[0] == '%' && f[1] == 'd') {
+    char buf[24];
+    auto r = V.Kind() == varUInt64 ? std::to_chars(buf, buf + sizeof buf, V.RawUInt64())
+                                   : std::to_chars(buf, buf + sizeof buf, V.AsInt64());
+    FOut.append(buf, r.ptr);
+  } else if (f[0] == '%' && f[1] == 's') {
+    FOut.push_back('"');
+    if (V.IsString())
+      AppendJSONEscaped(FOut, V.StrRef());
+    else
+      AppendJSONEscaped(FOut, V.AsString());
+    FOut.push_back('"');
+  } else if (f[0] == '%' && f[1] == 'g') {
+    double d = V.Kind() == varSingle ? static_cast<double>(V.RawSingle()) : V.AsDouble();
+    if (std::isfinite(d))
+      AppendFloatG(FOut, d);
+    else
+      FOut += "null";
+  } else if (f[0] == '%' && f[1] == 'b') {
+    FOut += V.AsBoolean() ? "true" : "false";
+  } else if (f[0] == '%' && f[1] == 'm') {
+    FOut.push_back('"');
+    AppendMoney(FOut, V.AsCurrencyScaled());
+    FOut.push_back('"');
+  } else if (f[0] == 'd' && f[1] == 't') {
+    double d = V.AsDateTime();
+    if (!(d > 0)) {
+      FOut += "null";
+    } else {
+      FOut.push_back('"');
+      FOut += FixedDateTimeToISOStr(d);
+      FOut.push_back('"');
+    }
+  } else {
+    throw Exception("Invalid Format");
+  }
+  if (FWithTypes) FOut.push_back('}');
+}
+
+// ---- reader ----
+
+namespace {
+
+class TJSONReader {
+ public:
+  IPacketPtr Read(const simdjson::dom::element& ARoot) {
+    using simdjson::dom::element_type;
+    switch (ARoot.type()) {
+      case element_type::OBJECT:
+        return BuildObject(ARoot.get_object().value_unsafe());
+      case element_type::ARRAY: {
+        // An array of variants turned into a packet: its elements spliced at one level; mapped
+        // objects are varPacket values, so they stay nested.
+        IPacketPtr p = NewPacket();
+        TVariantArray& data = p->__RawData();
+        simdjson::dom::array a = ARoot.get_array().value_unsafe();
+        data.reserve(a.size());
+        for (simdjson::dom::element e : a) data.push_back(Map(e));
+        return p;
+      }
+      default:
+        return nullptr;
+    }
+  }
+
+ private:
+  Variant Map(const simdjson::dom::element& E) {
+    using simdjson::dom::element_type;
+    switch (E.type()) {
+      case element_type::OBJECT:
+        return Variant(BuildObject(E.get_object().value_unsafe()));
+      case element_type::ARRAY: {
+        simdjson::dom::array a = E.get_array().value_unsafe();
+        TVariantArray items;
+        items.reserve(a.size());
+        for (simdjson::dom::element e : a) items.push_back(Map(e));
+        return Variant::Array(varVariant, std::move(items));
+      }
+      case element_type::INT64:
+        return Variant(static_cast<long long>(E.get_int64().value_unsafe()));
+      case element_type::UINT64:  // beyond the signed range
+        return Variant(static_cast<double>(E.get_uint64().value_unsafe()));
+      case element_type::DOUBLE:
+        return Variant(E.get_double().value_unsafe());
+      case element_type::STRING: {
+        std::string_view s = E.get_string().value_unsafe();
+        TDateTime d;
+        if (TCustomConverter::TryRecogniseDateTime(s, d)) return Variant::Date(d);
+        return Variant(s);
+      }
+      case element_type::BOOL:
+        return Variant(E.get_bool().value_unsafe());
+      case element_type::NULL_VALUE:
+      default:
+        return Variant::Null();
+    }
+  }
+
+  // Appends a member's value to a property's values, as PutValues(Variant) stores it.
+  void MapInto(const simdjson::dom::element& E, TVariantArray& ADest) {
+    using simdjson::dom::element_type;
+    switch (E.type()) {
+      case element_type::ARRAY: {
+        simdjson::dom::array a = E.get_array().value_unsafe();
+        ADest.reserve(ADest.size() + a.size());
+        for (simdjson::dom::element e : a) ADest.push_back(Map(e));
+        return;
+      }
+      case element_type::OBJECT: {
+        simdjson::dom::object o = E.get_object().value_unsafe();
+        if (o.size() == 1) {
+          ADest.push_back(Variant(BuildObject(o)));
+        } else {
+          // An untyped object: its properties become the property's own values.
+          FillMembers(o, ADest, varPacket);
+        }
+        return;
+      }
+      default:
+        ADest.push_back(Map(E));
+    }
+  }
+
+  IPacketPtr BuildObject(const simdjson::dom::object& O) {
+    if (O.size() == 1) {
+      auto member = *O.begin();
+      IPacketPtr p = NewPacket(std::string(member.key));
+      MapInto(member.value, p->__RawData());
+      return p;
+    }
+    IPacketPtr p = NewPacket();
+    FillMembers(O, p->__RawData(), varUnknown);
+    return p;
+  }
+
+  // Stores each member as a property; a repeated name (ignoring case) refills the first one.
+  void FillMembers(const simdjson::dom::object& O, TVariantArray& ADest, TVarType AKind) {
+    size_t n = O.size();
+    size_t first = ADest.size();
+    ADest.reserve(first + n);
+    std::unordered_set<std::string> seen;
+    bool useSet = n > 8;
+    for (auto member : O) {
+      std::string_view key = member.key;
+      bool repeated = false;
+      if (useSet) {
+        std::string lower(key);
+        for (char& c : lower)
+          if (c >= 'A' && c <= 'Z') c += 32;
+        repeated = !seen.insert(std::move(lower)).second;
+      } else {
+        for (size_t i = first; i < ADest.size() && !repeated; ++i) {
+          IPacket* q = VarPacketRef(ADest[i]);
+          repeated = q && SameName(q->GetTypeName(), key);
+        }
+      }
+      if (repeated) {
+        for (size_t i = first; i < ADest.size(); ++i) {
+          IPacket* q = VarPacketRef(ADest[i]);
+          if (q && SameName(q->GetTypeName(), key)) {
+            q->Clear();
+            MapInto(member.value, q->__RawData());
+            break;
+          }
+        }
+        continue;
+      }
+      auto* prop = new TPropertyPacket(std::string(key));
+      Variant v = AdoptAsInterfaceValue(prop);
+      MapInto(member.value, prop->__RawData());
+      if (AKind == varPacket) v = Variant(IPacketPtr(static_cast<IPacket*>(prop)));
+      ADest.push_back(std::move(v));
+    }
+  }
+};
+
+// The parser refuses whole numbers beyond 64 bits; they are read as doubles instead, by marking
+// each such integer token (outside strings) with a fraction and parsing again.
+bool WidenBigIntegers(std::string_view AText, std::string& AOut) {
+  bool changed = false;
+  bool inString = false;
+  size_t copied = 0;
+  for (size_t i = 0; i < AText.size(); ++i) {
+    char c = AText[i];
+    if (inString) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
+      continue;
+    }
+    if (c == '"') {
+      inString = true;
+      continue;
+    }
+    bool tokenStart = i == 0 || std::strchr("[,: \t\r\n", AText[i - 1]) != nullptr;
+    if (!tokenStart || !((c >= '0' && c <= '9') || c == '-')) continue;
+    size_t j = c == '-' ? i + 1 : i;
+    size_t digits = j;
+    while (j < AText.size() && AText[j] >= '0' && AText[j] <= '9') ++j;
+    digits = j - digits;
+    bool plain = j == AText.size() || !std::strchr(".eE", AText[j]);
+    if (digits >= 20 && plain) {
+      AOut.append(AText.substr(copied, j - copied));
+      AOut += ".0";
+      copied = j;
+      changed = true;
+    }
+    i = j - 1;
+  }
+  AOut.append(AText.substr(copied));
+  return changed;
+}
+
+simdjson::dom::parser& ThreadParser() {
+  thread_local simdjson::dom::parser parser;
+  return parser;
+}
+
+std::string PacketToJSONHook(IPacket* P) { return TPacketConversions::PacketAsJSON(IPacketPtr(P)); }
+
+}  // namespace
+
+// ---- TPacketConversions ----
+
+std::string TPacketConversions::PacketAsJSON(const IPacketPtr& Data, bool Readable, bool WithTypes) {
+  if (!Data) return TJSONConverter::ToJSON(Data, Readable, WithTypes);
+  int32_t pos = Data->Pos();
+  try {
+    std::string s = TJSONConverter::ToJSON(Data, Readable, WithTypes);
+    Data->SetPos(pos);
+    return s;
+  } catch (...) {
+    Data->SetPos(pos);
+    throw;
+  }
+}
+
+IPacketPtr TPacketConversions::PacketFromJSON(std::string_view JSONString) {
+  if (JSONString.empty()) return NewPacket();
+  simdjson::dom::element root;
+  auto err = ThreadParser().parse(JSONString.data(), JSONString.size()).get(root);
+  std::string widened;
+  if (err == simdjson::NUMBER_ERROR && WidenBigIntegers(JSONString, widened))
+    err = ThreadParser().parse(widened.data(), widened.size()).get(root);
+  if (err) throw Exception(kErrInvalidJSON);
+  TJSONReader reader;
+  return reader.Read(root);
+}
+
+IPacketPtr TPacketConversions::TryPacketFromJSON(std::string_view JSONString, const IPacketPtr& ADefault) {
+  try {
+    return PacketFromJSON(JSONString);
+  } catch (...) {
+    return ADefault;
+  }
+}
+
+std::string TPacketConversions::SaveConfigDataAsJSON(const IPacketPtr& AData, std::string_view AVersionTag,
+                                                     std::string_view ADataTag, double ADataVersion) {
+  IPacketPtr p = NewPacket();
+  p->PutProperty(AVersionTag, Variant(ADataVersion));
+  p->PutProperty(ADataTag, Variant(AData));
+  return PacketAsJSON(p, false, false);
+}
+
+IPacketPtr TPacketConversions::LoadConfigDataFromJSON(std::string_view AJSONStr, std::string_view AVersionTag,
+                                                      std::string_view ADataTag, double AMinDataVersion) {
+  IPacketPtr p = PacketFromJSON(AJSONStr);
+  if (!p) return nullptr;
+  Variant version;
+  if (!p->GetProperty(AVersionTag, Variant(0), version)) return nullptr;
+  if (version.AsDouble() < AMinDataVersion) return nullptr;
+  return VarToPacket(p->GetProperty(ADataTag, Variant()));
+}
+
+void InitPacketConversions() { PacketToStringHook = &PacketToJSONHook; }
+
+}  // namespace vexor
