@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -253,6 +254,14 @@ TEST(ChildProcessController, InputReachesTheChildAndFailsQuietlyAfterItEnded) {
   EXPECT_TRUE(echo.SendToInput(std::vector<uint8_t>{'x', '\n'}));
   EXPECT_EQ(ReadLines(echo, 2), "h\u00e9llo\nx\n");
   echo.Close(true);
+
+  // A flushed write returns once the child has taken everything out of the pipe.
+  Controller slowReader(kTestChild, "sleep 200 readline sleep 60000");
+  EXPECT_TRUE(slowReader.SendToInput("line\n", true));
+  int queued = -1;
+  ASSERT_EQ(::ioctl(slowReader.FileHandles()[3], FIONREAD, &queued), 0);
+  EXPECT_EQ(queued, 0);
+  slowReader.Close(true);
 
   // No reader any more: both overloads say false, and no SIGPIPE ends this program.
   Controller ended(kTestChild, "exit 0");
