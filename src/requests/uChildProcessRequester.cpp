@@ -1,0 +1,324 @@
+#include "uChildProcessRequester.h"
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <exception>
+#include <thread>
+#include <vector>
+
+#include "Exceptions.h"
+#include "MainThread.h"
+#include "Ticks.h"
+#include "uMessageLog.h"
+#include "PacketConversions.h"
+
+namespace vexor {
+
+namespace {
+
+// A reply line can be megabytes long; error texts quote only its start.
+std::string Excerpt(std::string_view AText) {
+  constexpr size_t kMax = 80;
+  if (AText.size() <= kMax) return std::string(AText);
+  return std::string(AText.substr(0, kMax)) + "... (" + std::to_string(AText.size()) + " bytes)";
+}
+
+// Whole seconds from AFrom to ATo.
+int64_t WholeSecondsBetween(TDateTime AFrom, TDateTime ATo) {
+  return std::llround((ATo - AFrom) * 86400000.0) / 1000;
+}
+
+}  // namespace
+
+TChildProcessRequester::TChildProcessRequester(TRef<IChildProcessRequesterEvents> AEvents, std::string AProcess,
+                                               std::string AParams, TRef<IDataSynchronizer> AProcessingSynchronizer,
+                                               TRef<IAppStatCounter> AReqResolvingErrorCounter)
+    : TCustomAsyncRequester(std::move(AProcessingSynchronizer), std::move(AReqResolvingErrorCounter)),
+      FProcess(std::move(AProcess)),
+      FParams(std::move(AParams)),
+      FEvents(std::move(AEvents)) {}
+
+TChildProcessRequester::~TChildProcessRequester() {
+  // Normally Destroy has released the controller already; otherwise its destructor closes the
+  // job, which ends the child.
+  SetKillHandle(-1);
+}
+
+void TChildProcessRequester::BeforeDestruction() {
+  Finalize();
+  TCustomAsyncRequester::BeforeDestruction();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Controller access from any thread
+
+bool TChildProcessRequester::ControllerRunning() { return FController && FController->ProcessActive(); }
+
+void TChildProcessRequester::SetKillHandle(int APidFd) {
+  std::lock_guard<std::mutex> lock(FKillLock);
+  if (FKillFd >= 0) ::close(FKillFd);
+  FKillFd = APidFd;
+}
+
+void TChildProcessRequester::KillChildNow() {
+  std::lock_guard<std::mutex> lock(FKillLock);
+  if (FKillFd >= 0) ::syscall(SYS_pidfd_send_signal, FKillFd, SIGKILL, nullptr, 0);
+}
+
+std::unique_ptr<TChildProcessController> TChildProcessRequester::TakeController(bool ATerminate) {
+  // Killing first ends a write of the worker that waits on a full pipe, so the lock comes free.
+  if (ATerminate) KillChildNow();
+  std::unique_ptr<TChildProcessController> c;
+  {
+    std::lock_guard<std::mutex> lock(FControllerLock);
+    c = std::move(FController);
+    if (c) c->Close(ATerminate);
+  }
+  SetKillHandle(-1);
+  return c;
+}
+
+void TChildProcessRequester::Run() {
+  {
+    std::lock_guard<std::mutex> lock(FControllerLock);
+    if (FController) return;
+  }
+  // Checked again on the worker: two quick calls must not start two children.
+  Synchronizer()->Synchronize([this] {
+    {
+      std::lock_guard<std::mutex> lock(FControllerLock);
+      if (FController) return;
+    }
+    StartProcess();
+  });
+}
+
+void TChildProcessRequester::TerminateChild() {
+  KillChildNow();
+  std::lock_guard<std::mutex> lock(FControllerLock);
+  if (FController) FController->Close(true);
+}
+
+bool TChildProcessRequester::IsChildProcesssActive() {
+  std::lock_guard<std::mutex> lock(FControllerLock);
+  return ControllerRunning();
+}
+
+void TChildProcessRequester::UnlinkEvents() {
+  TRef<IChildProcessRequesterEvents> old;
+  std::lock_guard<std::mutex> lock(FEventsLock);
+  old.Swap(FEvents);
+}
+
+TRef<IChildProcessRequesterEvents> TChildProcessRequester::Events() {
+  std::lock_guard<std::mutex> lock(FEventsLock);
+  return FEvents;
+}
+
+void TChildProcessRequester::Finalize() {
+  std::unique_ptr<TChildProcessController> c = TakeController(true);
+  // Only a child that existed is reported as terminated.
+  if (!c) return;
+  SynchronizeMain([this, &c] {
+    c.reset();
+    DoTerminated();
+  });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Events
+
+void TChildProcessRequester::DoNotify(const std::string& AText) {
+  if (auto e = Events()) e->OnNotify(AText);
+}
+
+void TChildProcessRequester::DoOutput(const std::string& ALine) {
+  if (auto e = Events()) e->OnOutput(ALine);
+}
+
+void TChildProcessRequester::DoErrorOutput(const std::string& ALine) {
+  if (auto e = Events()) e->OnErrorOutput(ALine);
+}
+
+void TChildProcessRequester::DoTerminated() {
+  if (auto e = Events()) e->OnTerminated();
+}
+
+std::string TChildProcessRequester::GetParams() { return FParams; }
+
+TDateTime TChildProcessRequester::CurrentTime() { return Now(); }
+
+// ---------------------------------------------------------------------------------------------
+// Worker
+
+void TChildProcessRequester::StartProcess() {
+  try {
+    FLastStarted = CurrentTime();
+    std::string params = GetParams();
+    auto c = std::make_unique<TChildProcessController>(FProcess, params, "", "", "");
+    if (c->ProcessActive()) c->SetKillProcessOnParentTerminated(0);
+    int killFd = c->ProcessHandle() >= 0 ? ::fcntl(c->ProcessHandle(), F_DUPFD_CLOEXEC, 0) : -1;
+    {
+      std::lock_guard<std::mutex> lock(FControllerLock);
+      FController = std::move(c);
+    }
+    SetKillHandle(killFd);
+    FLastMessageTime.store(CurrentTime());
+  } catch (const Exception& e) {
+    LogMessage(tmsException, kLogSource, e.what());
+  }
+}
+
+void TChildProcessRequester::CheckAutoRestart() {
+  std::unique_ptr<TChildProcessController> old;
+  {
+    std::lock_guard<std::mutex> lock(FControllerLock);
+    if (!FController || FController->ProcessActive() || !AutoRestart()) return;
+    if (WholeSecondsBetween(FLastStarted, CurrentTime()) < AutoRestartMinTime()) return;
+    old = std::move(FController);
+  }
+  SetKillHandle(-1);
+  LogMessage(tmsWarning, kLogSource, "Restarting process");
+  FOutputBuffer.clear();
+  old.reset();
+  StartProcess();
+}
+
+void TChildProcessRequester::CheckProcess() {
+  CheckAutoRestart();
+  std::vector<std::string> errors, outputs;
+  for (int pass = 0; pass < kMaxReadPasses; ++pass) {
+    errors.clear();
+    outputs.clear();
+    {
+      std::lock_guard<std::mutex> lock(FControllerLock);
+      if (!ControllerRunning()) break;
+      FController->CheckProcessErrors([&](const std::string& s) { errors.push_back(s); }, 0);
+      FController->CheckProcess([&](const std::string& s) { outputs.push_back(s); }, 0, true);
+    }
+    if (errors.empty() && outputs.empty()) break;
+    // Everything read in this pass is handed out even when a line fails; the first failure
+    // is reported afterwards.
+    std::exception_ptr failure;
+    auto split = [&](std::string& buffer, const std::string& chunk, const TLineHandler& handler) {
+      try {
+        SplitLines(buffer, chunk, handler);
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    };
+    for (const auto& chunk : errors)
+      split(FErrorBuffer, chunk, [this](const std::string& l) { ProcessErrorLine(l); });
+    for (const auto& chunk : outputs)
+      split(FOutputBuffer, chunk, [this](const std::string& l) { ProcessOutputLine(l); });
+    if (failure) std::rethrow_exception(failure);
+  }
+}
+
+void TChildProcessRequester::SplitLines(std::string& ABuffer, std::string_view AChunk,
+                                        const TLineHandler& AHandler) {
+  vexor::SplitLines(ABuffer, AChunk, AHandler);
+}
+
+IPacketPtr TChildProcessRequester::ParseReply(std::string_view AJson, int32_t& AId) {
+  IPacketPtr packet = TPacketConversions::PacketFromJSON(std::string(AJson));
+  if (!packet) throw Exception("Reply line is not a JSON object: " + Excerpt(AJson));
+  IPacketPropertyAccessPtr props = packet->GetProperties();
+  Variant idValue = props->GetPropValue("id");
+  if (!idValue.IsNumeric()) throw Exception("Reply line without a numeric \"id\": " + Excerpt(AJson));
+  AId = idValue.AsInt32();
+  Variant response = props->GetPropValue("response");
+  IPacketPtr reply;
+  if (!TryVarToPacket(response, reply) || !reply) reply = NewPacketOf("", response);
+  return reply;
+}
+
+void TChildProcessRequester::ProcessOutputLine(const std::string& ALine) {
+  if (ALine.empty()) return;
+  FLastMessageTime.store(CurrentTime());
+  switch (ClassifyLine(ALine)) {
+    case lkReply: {
+      int32_t id = 0;
+      IPacketPtr reply = ParseReply(std::string_view(ALine).substr(1), id);
+      ResolveRequest(id, reply);
+      break;
+    }
+    case lkNotify:
+      DoNotify(ALine.substr(1));
+      break;
+    case lkKeepAlive:
+    case lkEmpty:
+      break;
+    case lkOutput:
+      DoOutput(ALine);
+      break;
+  }
+}
+
+void TChildProcessRequester::ProcessErrorLine(const std::string& ALine) {
+  if (!ALine.empty()) DoErrorOutput(ALine);
+}
+
+void TChildProcessRequester::DoSendRequest(const IPacketPtr& ARequest, Variant& AId) {
+  bool running;
+  {
+    std::lock_guard<std::mutex> lock(FControllerLock);
+    running = ControllerRunning();
+  }
+  if (!running) {
+    FInputBuffers.Clear();
+    AId = Variant::Null();
+    return;
+  }
+  // Ids stay positive: the child echoes them as JSON numbers that must convert back.
+  FRequestId = FRequestId == INT32_MAX ? 1 : FRequestId + 1;
+  FInputBuffers.Push(FormatRequestLine(FRequestId, ARequest->AsString()));
+  AId = Variant(FRequestId);
+}
+
+int32_t TChildProcessRequester::GetRequestTimeOut(const IPacketPtr& ARequest) {
+  try {
+    return ARequest->GetProperty("Timeout", Variant(RequestTimeOut())).AsInt32();
+  } catch (const std::exception&) {
+    // A "Timeout" that is no number must not leave the request unregistered and unanswered.
+    return RequestTimeOut();
+  }
+}
+
+void TChildProcessRequester::FlushInput() {
+  std::lock_guard<std::mutex> lock(FControllerLock);
+  if (!ControllerRunning() || FInputBuffers.Empty()) {
+    FInputBuffers.Clear();
+    return;
+  }
+  std::string text = FInputBuffers.TakeBatch(MaxDataToSend());
+  FController->SendToInput(std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+void TChildProcessRequester::Idle(int32_t AWaitMs) {
+  // Writing goes on even when reading reported a failing line, so bad output cannot stall
+  // the requests.
+  std::exception_ptr failure;
+  try {
+    CheckProcess();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  uint32_t now = GetTickCount32();
+  if (!FFlushedOnce || TickDiff(FLastDataFlush, now) > kFlushInterval) {
+    FlushInput();
+    FLastDataFlush = GetTickCount32();
+    FFlushedOnce = true;
+  } else if (AWaitMs > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace vexor

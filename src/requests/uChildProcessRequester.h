@@ -1,0 +1,152 @@
+#pragma once
+// TChildProcessRequester: an asynchronous requester whose transport is a supervised child
+// process. It starts the child through a TChildProcessController, writes requests to the
+// child's standard input as lines (uLineProtocol.h), reads replies, notifications, keep-alives
+// and plain output from its standard output and plain lines from its standard error, restarts
+// the child once AutoRestartMinTime seconds have passed since its start when it has exited, and
+// reports output and the end of the child to an events sink.
+//
+// Threads: all process work (start, reads, writes, restart) runs on the requester's worker, and
+// so do OnOutput, OnErrorOutput and OnNotify. OnTerminated runs on the main thread. Run,
+// TerminateChild, IsChildProcesssActive, UnlinkEvents, Finalize and the properties may be
+// called from any thread. Terminating from another thread never closes pipes under a read or
+// write of the worker: the child is killed at once, and the controller is closed under the lock
+// the worker holds while it touches the controller (a write blocked on a full pipe ends when
+// the child dies). Event handlers run without that lock, so they may call any of the above.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "DateTime.h"
+#include "uChildProcessController.h"
+#include "uCustomAsyncRequester.h"
+#include "uLineProtocol.h"
+
+namespace vexor {
+
+// The events sink of a supervised child.
+class IChildProcessRequesterEvents : public virtual IInterface {
+ public:
+  static constexpr const char* IID = "{E20F9693-E71D-4E13-A005-317E83FA316A}";
+  // A standard-output line that is not a protocol line.
+  virtual void OnOutput(const std::string& ALine) = 0;
+  // A non-empty standard-error line.
+  virtual void OnErrorOutput(const std::string& ALine) = 0;
+  // A notification line without its marker.
+  virtual void OnNotify(const std::string& AText) = 0;
+  // The child was ended and released by Finalize.
+  virtual void OnTerminated() = 0;
+};
+
+class TChildProcessRequester : public TCustomAsyncRequester {
+ public:
+  static constexpr int32_t kMaxDataToSend = 262144;
+  static constexpr int32_t kAutoRestartMinTime = 30;
+  static constexpr uint32_t kFlushInterval = 25;
+  static constexpr int kMaxReadPasses = 101;
+  static constexpr const char* kLogSource = "ChildProcessRequester";
+
+  // No child is started yet: Run does that on the worker.
+  TChildProcessRequester(TRef<IChildProcessRequesterEvents> AEvents, std::string AProcess, std::string AParams,
+                         TRef<IDataSynchronizer> AProcessingSynchronizer = nullptr,
+                         TRef<IAppStatCounter> AReqResolvingErrorCounter = nullptr);
+  ~TChildProcessRequester() override;
+
+  // Starts the child on the worker when no controller exists (also none after Finalize);
+  // does nothing while a child runs or has exited without being released.
+  void Run();
+  // Ends the child now (exit code 1460); the controller stays, so the child is restarted once
+  // AutoRestartMinTime has passed since its start.
+  void TerminateChild();
+  bool IsChildProcesssActive();
+  // No event is delivered after this returns.
+  void UnlinkEvents();
+  // Ends and releases the child (the release on the main thread, which also gets OnTerminated);
+  // nothing restarts until Run. Any thread.
+  void Finalize() override;
+
+  bool AutoRestart() const { return FAutoRestart.load(); }
+  void SetAutoRestart(bool AValue) { FAutoRestart.store(AValue); }
+  int32_t AutoRestartMinTime() const { return FAutoRestartMinTime.load(); }
+  void SetAutoRestartMinTime(int32_t AValue) { FAutoRestartMinTime.store(AValue); }
+  // The last start or the last non-empty standard-output line (local time); 0 before a start.
+  TDateTime LastMessageTime() const { return FLastMessageTime.load(); }
+  // Batch limit of one write in UTF-16 code units.
+  int32_t MaxDataToSend() const { return FMaxDataToSend.load(); }
+  void SetMaxDataToSend(int32_t AValue) { FMaxDataToSend.store(AValue); }
+  const std::string& Process() const { return FProcess; }
+
+  // A reply line's JSON text (after its marker) turned into the reply packet and its id. Raises
+  // Exception for text that is not a JSON object or lacks a numeric "id".
+  static IPacketPtr ParseReply(std::string_view AJson, int32_t& AId);
+
+ protected:
+  void BeforeDestruction() override;
+  void Idle(int32_t AWaitMs) override;
+  void InitializeOnWorker() override {}
+  void DoSendRequest(const IPacketPtr& ARequest, Variant& AId) override;
+  // The request packet's "Timeout" property (ms), RequestTimeOut when it has none.
+  int32_t GetRequestTimeOut(const IPacketPtr& ARequest) override;
+
+  virtual void DoNotify(const std::string& AText);
+  virtual void DoOutput(const std::string& ALine);
+  virtual void DoErrorOutput(const std::string& ALine);
+  virtual void DoTerminated();
+  virtual void StartProcess();
+  virtual std::string GetParams();
+  // The clock of LastMessageTime and of the restart rule; tests replace it.
+  virtual TDateTime CurrentTime();
+
+  void CheckProcess();
+  void CheckAutoRestart();
+  void FlushInput();
+  void ProcessOutputLine(const std::string& ALine);
+  void ProcessErrorLine(const std::string& ALine);
+  // Worker only.
+  void SplitLines(std::string& ABuffer, std::string_view AChunk, const TLineHandler& AHandler);
+
+ private:
+  TRef<IChildProcessRequesterEvents> Events();
+  bool ControllerRunning();  // FControllerLock held
+  // Takes the controller out (killing and closing it) without waiting for the main thread.
+  std::unique_ptr<TChildProcessController> TakeController(bool ATerminate);
+  void SetKillHandle(int APidFd);
+  void KillChildNow();
+
+  // Constant after construction.
+  const std::string FProcess;
+  const std::string FParams;
+
+  // Guarded by FControllerLock: the worker holds it while it touches the controller; other
+  // threads take it to close the controller (after killing the child through FKillFd).
+  std::mutex FControllerLock;
+  std::unique_ptr<TChildProcessController> FController;
+
+  // Guarded by FKillLock (a leaf): a duplicate of the child's pidfd, -1 when none.
+  std::mutex FKillLock;
+  int FKillFd = -1;
+
+  // Guarded by FEventsLock (a leaf; handlers are called after it is released).
+  std::mutex FEventsLock;
+  TRef<IChildProcessRequesterEvents> FEvents;
+
+  // Worker only.
+  int32_t FRequestId = 0;
+  std::string FErrorBuffer;
+  std::string FOutputBuffer;
+  TInputBatchQueue FInputBuffers;
+  TDateTime FLastStarted = 0;
+  uint32_t FLastDataFlush = 0;
+  bool FFlushedOnce = false;
+
+  // Read and written from any thread.
+  std::atomic<int32_t> FMaxDataToSend{kMaxDataToSend};
+  std::atomic<bool> FAutoRestart{true};
+  std::atomic<int32_t> FAutoRestartMinTime{kAutoRestartMinTime};
+  std::atomic<TDateTime> FLastMessageTime{0};
+};
+
+}  // namespace vexor
