@@ -221,9 +221,17 @@ IPacketPropertyAccessPtr TPacket::AddV(std::string_view Name, const Variant& Val
 
 namespace {
 
+// The existing property's values as an untyped packet. Reading them through GetPropValue would
+// give the single nested property itself when there is only one, and the deep step would then
+// append the new properties inside that one instead of beside it.
+IPacketPtr MineOf(TPacket* ASelf, const std::string& AName) {
+  if (IPacket* prop = ASelf->FindPropertyObj(AName)) return NewPacketFromArray({}, prop->ValuesArray());
+  return VarToPacket(ASelf->GetPropValue(AName));
+}
+
 void DeepStep(TPacket* ASelf, const std::string& AName, const Variant& V) {
   IPacketPtr src = VarToPacket(V);
-  IPacketPtr mine = VarToPacket(ASelf->GetPropValue(AName));
+  IPacketPtr mine = MineOf(ASelf, AName);
   if (!src || !mine || !mine->IsPropertyList()) return;
   if (src->IsTyped())
     mine->Put(Variant(src));
@@ -235,7 +243,7 @@ void DeepStep(TPacket* ASelf, const std::string& AName, const Variant& V) {
 bool DeepApplies(TPacket* ASelf, const std::string& AName, const Variant& V) {
   IPacketPtr src = VarToPacket(V);
   if (!src) return false;
-  IPacketPtr mine = VarToPacket(ASelf->GetPropValue(AName));
+  IPacketPtr mine = MineOf(ASelf, AName);
   return mine && mine->IsPropertyList();
 }
 

@@ -449,16 +449,19 @@ int64_t Variant::AsInt64() const {
   CastError(varInt64);
 }
 
+int64_t Variant::ToInt64For(TVarType ATo) const {
+  try {
+    return AsInt64();
+  } catch (const Exception& e) {
+    if (std::string_view(e.what()).starts_with("Overflow")) OverflowError(ATo);
+    CastError(ATo);
+  }
+}
+
 int32_t Variant::AsInt32() const {
   if (FKind == varUInt64 && FData.U64 > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
     OverflowError(varInteger);
-  int64_t v;
-  try {
-    v = AsInt64();
-  } catch (const Exception&) {
-    if (FKind == varNull || !(IsString() || IsNumeric() || FKind == varDate)) CastError(varInteger);
-    throw;
-  }
+  int64_t v = ToInt64For(varInteger);
   if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
     OverflowError(varInteger);
   return static_cast<int32_t>(v);
@@ -484,13 +487,7 @@ uint64_t Variant::AsUInt64() const {
     auto res = std::from_chars(t.data(), t.data() + t.size(), r);
     if (res.ec == std::errc() && res.ptr == t.data() + t.size() && !t.empty()) return r;
   }
-  int64_t v;
-  try {
-    v = AsInt64();
-  } catch (const Exception&) {
-    if (FKind == varNull || !(IsString() || IsNumeric())) CastError(varUInt64);
-    throw;
-  }
+  int64_t v = ToInt64For(varUInt64);
   if (v < 0) OverflowError(varUInt64);
   return static_cast<uint64_t>(v);
 }
@@ -649,15 +646,7 @@ Variant Variant::ChangeType(TVarType AKind) const {
       } kRanges[] = {{varSmallint, -32768, 32767}, {varShortInt, -128, 127}, {varByte, 0, 255},
                      {varWord, 0, 65535},          {varInteger, INT32_MIN, INT32_MAX},
                      {varLongWord, 0, UINT32_MAX}};
-      int64_t v;
-      try {
-        v = AsInt64();
-      } catch (const Exception&) {
-        if (FKind == varUInt64) OverflowError(AKind);
-        if (FKind == varNull || !(IsString() || IsNumeric() || FKind == varDate || VarIsPacket(*this)))
-          CastError(AKind);
-        throw;
-      }
+      int64_t v = ToInt64For(AKind);
       for (const auto& r : kRanges)
         if (r.K == AKind && (v < r.Lo || v > r.Hi)) OverflowError(AKind);
       Variant res(static_cast<long long>(v));

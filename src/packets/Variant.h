@@ -163,6 +163,8 @@ class Variant {
   } FData;
 
   void CopyFrom(const Variant& A);
+  // AsInt64 with its errors naming ATo as the target kind.
+  int64_t ToInt64For(TVarType ATo) const;
   void MoveFrom(Variant& A) noexcept;
   [[noreturn]] void CastError(TVarType ATo) const;
   [[noreturn]] void OverflowError(TVarType ATo) const;
