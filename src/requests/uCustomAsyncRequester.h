@@ -26,12 +26,12 @@
 
 #include "IndexList.h"
 #include "RefCounted.h"
+#include "uAppStats.h"
 #include "uDataSynchronizer.h"
 #include "uPackets.h"
 
 namespace vexor {
 
-class IAppStatCounter;
 class IBasicTxTimer;
 
 // The request object of a request/response channel; implemented by callers.
