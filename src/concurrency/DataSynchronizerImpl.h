@@ -6,6 +6,7 @@
 // delivers the timer ticks), which the first pass fixes.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -65,7 +66,9 @@ class TBasicDataSynchronizer : public TRefCntObject, public IDataSynchronizer {
   uint32_t ThreadId() const { return FThreadId.load(std::memory_order_acquire); }
 
  protected:
-  // Runs the after-pass callback (when set) after a pass that did not raise.
+  // Releases, unrun, the items still queued. Processing thread, once finalized.
+  void DiscardQueued();
+  // Reports an exception that ended a pass, its message prefixed with the queue's name.
   void ReportPassException(std::exception_ptr AException);
 
   // Constant after construction.
@@ -97,6 +100,7 @@ class TThreadDataSynchronizer::TThreadSynchronizer : public TBasicDataSynchroniz
   bool WorkerEnded() const { return FWorkerEnded.load(std::memory_order_acquire); }
 
  private:
+  friend class TThreadDataSynchronizer;
   friend class TThreadDataSynchronizer::TSynchronizerThread;
   // Starts the worker; called once by the handle after construction.
   void Start();
@@ -106,6 +110,26 @@ class TThreadDataSynchronizer::TThreadSynchronizer : public TBasicDataSynchroniz
   // Set by DoFinalize, read by the worker loop.
   std::atomic<bool> FTerminate{false};
   std::atomic<bool> FWorkerEnded{false};
+};
+
+class TTimerDataSynchronizer::TTimerSynchronizer : public TBasicDataSynchronizer {
+ public:
+  TTimerSynchronizer(const std::string& AName, bool ABubbling);
+  ~TTimerSynchronizer() override;
+
+  // Routes through the timer-event holder until it is finalized, then the shared path.
+  void Finalize() override;
+
+ private:
+  friend class TTimerDataSynchronizer;
+  friend class TTimerDataSynchronizer::TTimerSynchronizerEvent;
+  // Registers and activates the timer event; called once by the handle after construction.
+  void Start(const TRef<IBasicTxTimer>& ATimer, uint32_t AIntervalMs, bool ASync);
+  // The final step once no tick will come any more.
+  void FinalizeUnregistered();
+
+  // Set by Start; the holder's own state is guarded by its lock.
+  std::unique_ptr<TTimerSynchronizerEvent> FEvent;
 };
 
 }  // namespace vexor
