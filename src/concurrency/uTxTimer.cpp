@@ -212,10 +212,16 @@ class TxTimerThread : public TExThread {
     FEvents.Remove(AEvent);
     RecalcMinWait();
   }
+  // A sleeping thread is woken to re-plan: it may be in a pause computed before this event was
+  // due, and would otherwise fire it only up to a second late.
   void LowerMinWait(int32_t AInterval) {
     if (AInterval < 0) return;
     int32_t cur = FMinWaitTime.load();
-    while (AInterval < cur && !FMinWaitTime.compare_exchange_weak(cur, AInterval)) {
+    while (AInterval < cur) {
+      if (FMinWaitTime.compare_exchange_weak(cur, AInterval)) {
+        FQueuEvent.SetEvent();
+        return;
+      }
     }
   }
   void Clear() {
