@@ -99,6 +99,26 @@ struct TEscapeTable {
 };
 const TEscapeTable kEscape;
 
+bool HasRepeatedNames(const TVariantArray& AValues) {
+  const size_t n = AValues.size();
+  if (n < 2) return false;
+  if (n <= 8) {
+    for (size_t i = 1; i < n; ++i)
+      for (size_t j = 0; j < i; ++j)
+        if (SameName(VarPacketRef(AValues[i])->GetTypeName(), VarPacketRef(AValues[j])->GetTypeName()))
+          return true;
+    return false;
+  }
+  std::unordered_set<std::string> seen;
+  for (const Variant& v : AValues) {
+    std::string lower = VarPacketRef(v)->GetTypeName();
+    for (char& c : lower)
+      if (c >= 'A' && c <= 'Z') c += 32;
+    if (!seen.insert(std::move(lower)).second) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void AppendJSONEscaped(std::string& ADest, std::string_view S) {
@@ -231,21 +251,32 @@ void TJSONConverter::WritePacket(IPacket* P, int L, bool AsElement) {
     if (n == 0) {
       FOut += "[]";
     } else if (VarIsPacket(values[0])) {
+      // An untyped child is always bracketed, even with fewer than two values: reading
+      // "name":{} or "name":[v] back would give a packet without that child.
       IPacketPtr c = VarToPacket(values[0]);
-      const char close = c->IsTyped() ? '}' : (c->GetCount() > 1 ? ']' : 0);
-      if (close) FOut.push_back(close == '}' ? '{' : '[');
+      const bool typedChild = c->IsTyped();
+      FOut.push_back(typedChild ? '{' : '[');
       WritePacket(c.get(), L + 2, false);
-      if (close) FOut.push_back(close);
+      FOut.push_back(typedChild ? '}' : ']');
+    } else if (values[0].Kind() == (varArray | varVariant)) {
+      // A list as the only value keeps its own brackets: the reader spreads a list into values.
+      FOut.push_back('[');
+      WriteValue(values[0], L + 2);
+      FOut.push_back(']');
     } else {
       WriteValue(values[0], L + 2);
     }
     if (wrap) FOut.push_back('}');
     return;
   }
-  const bool pl = P->IsPropertyList();
+  // A property list with a repeated name is written as a list of objects: an object with
+  // repeated keys would read back as one property.
+  const bool pl = P->IsPropertyList() && !HasRepeatedNames(values);
   char close = 0;
+  // A typed element of a list needs its braces too, or the pair would stand bare in the list.
+  const bool wrapTyped = typed && (L == 0 || AsElement);
   if (typed) {
-    if (L == 0) FOut.push_back('{');
+    if (wrapTyped) FOut.push_back('{');
     PairPrefix(P->GetTypeName(), L + 2);
     FOut.push_back(pl ? '{' : '[');
     close = pl ? '}' : ']';
@@ -275,7 +306,7 @@ void TJSONConverter::WritePacket(IPacket* P, int L, bool AsElement) {
     if (vclose) FOut.push_back(vclose);
   }
   if (close) FOut.push_back(close);
-  if (typed && L == 0) FOut.push_back('}');
+  if (wrapTyped) FOut.push_back('}');
 }
 
 void TJSONConverter::WriteValue(const Variant& V, int L) {

@@ -305,8 +305,8 @@ bool TryParseDouble(std::string_view AText, double& AValue) {
 }
 
 void AppendFloatG(std::string& ADest, double AValue) {
-  if (AValue == 0) {
-    ADest += std::signbit(AValue) ? "-0" : "0";
+  if (AValue == 0) {  // both zeros: "-0" would read back as the integer 0
+    ADest.push_back('0');
     return;
   }
   if (!std::isfinite(AValue)) {
@@ -324,9 +324,12 @@ void AppendFloatG(std::string& ADest, double AValue) {
   int nd = 0;
   for (const char* q = p; q < ePos; ++q)
     if (*q != '.') digits[nd++] = *q;
-  while (nd > 1 && digits[nd - 1] == '0') --nd;
   int exp = 0;
   std::from_chars(ePos[1] == '+' ? ePos + 2 : ePos + 1, r.ptr, exp);
+  // Near the largest double, fifteen rounded digits would name a number beyond the range and
+  // could not be read back: cut instead of rounding there.
+  if (exp == 308 && std::string_view(digits, 15) > "179769313486231") std::memcpy(digits, "179769313486231", 15);
+  while (nd > 1 && digits[nd - 1] == '0') --nd;
   if (neg) ADest.push_back('-');
   if (exp >= -5 && exp < 15) {
     if (exp < 0) {

@@ -155,8 +155,8 @@ TEST(PropertiesTest, BuilderWithConditions) {
 TEST(PropertiesTest, RecordsAppendTypedPackets) {
   IPacketPtr p = NewPacket();
   p->Records("row", {"id", "name"})({Variant(1), Variant("a")})({Variant(2)});
-  // Two typed packets make a property list: written as one object with a repeated key.
-  EXPECT_EQ(Json(p), R"({"row":{"id":1,"name":"a"},"row":{"id":2,"name":null}})");
+  // Records of one name are written as a list: one object would repeat the key.
+  EXPECT_EQ(Json(p), R"([{"row":{"id":1,"name":"a"}},{"row":{"id":2,"name":null}}])");
   EXPECT_EQ(p->GetPacket(1)->QueryProperty("row.id").AsInt32(), 2);
   IPacketPtr rec = NewRecordPacket("r", {"k"}, {Variant(true)});
   EXPECT_EQ(Json(rec), R"({"r":{"k":true}})");
