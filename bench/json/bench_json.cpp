@@ -1,0 +1,167 @@
+// Packet JSON reading and writing against nlohmann::ordered_json, RapidJSON and simdjson, on one
+// generated document of about 2 MB and on one 200-byte reply line of the child-process protocol.
+// Compare MB/s (bytes_per_second) and ns per call of the rows within one run.
+#include <benchmark/benchmark.h>
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#include <simdjson.h>
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "PacketConversions.h"
+
+using namespace vexor;
+
+namespace {
+
+// Deterministic document: records with nested objects, number arrays, escaped and non-ASCII
+// strings, integers, doubles, booleans and nulls.
+std::string MakeDocument(size_t ATargetBytes) {
+  uint64_t seed = 0x9E3779B97F4A7C15ull;
+  auto next = [&seed] {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    return seed;
+  };
+  const char* words[] = {"alpha", "b\\\"eta\\\"", "gr\\u00fc\\u00dfe", "\xc3\xa9t\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac",
+                         "line\\nbreak", "tab\\there", "path\\/to", "plain text value"};
+  std::string s = "{\"version\":3,\"records\":[";
+  for (int i = 0; s.size() < ATargetBytes; ++i) {
+    if (i) s += ',';
+    s += "{\"id\":" + std::to_string(i) + ",\"name\":\"" + words[next() % 9] + " " + words[next() % 9] + "\"";
+    s += ",\"score\":" + std::to_string(static_cast<double>(next() % 1000000) / 997.0);
+    s += ",\"big\":" + std::to_string(static_cast<int64_t>(next() >> 2));
+    s += ",\"active\":" + std::string(next() % 2 ? "true" : "false");
+    s += ",\"note\":null,\"values\":[";
+    for (int k = 0; k < 8; ++k) {
+      if (k) s += ',';
+      s += std::to_string(static_cast<double>(next() % 100000) / 64.0);
+    }
+    s += "],\"counts\":[";
+    for (int k = 0; k < 6; ++k) {
+      if (k) s += ',';
+      s += std::to_string(next() % 10000);
+    }
+    s += "],\"owner\":{\"first\":\"" + std::string(words[next() % 9]) + "\",\"last\":\"" + words[next() % 9] +
+         "\",\"address\":{\"city\":\"Z\\u00fcrich\",\"zip\":" + std::to_string(next() % 99999) + "}}}";
+  }
+  s += "]}";
+  return s;
+}
+
+const std::string& Document() {
+  static const std::string doc = MakeDocument(2 * 1024 * 1024);
+  return doc;
+}
+
+const std::string kReply =
+    R"({"id":1042,"type":"reply","result":{"status":"ok","value":42.5,"items":[1,2,3,5,8],)"
+    R"("message":"done \"quoted\" caf\u00e9","running":true,"pid":31337,"error":null},)"
+    R"("elapsed":0.00125,"stamp":"node-worker-3"})";
+
+// ---- reading ----
+
+void BM_ReadPacket(benchmark::State& state) {
+  const std::string& doc = Document();
+  for (auto _ : state) benchmark::DoNotOptimize(TPacketConversions::PacketFromJSON(doc));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+
+void BM_ReadNlohmannOrdered(benchmark::State& state) {
+  const std::string& doc = Document();
+  for (auto _ : state) benchmark::DoNotOptimize(nlohmann::ordered_json::parse(doc));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+
+void BM_ReadRapidJSON(benchmark::State& state) {
+  const std::string& doc = Document();
+  for (auto _ : state) {
+    rapidjson::Document d;
+    d.Parse(doc.data(), doc.size());
+    benchmark::DoNotOptimize(d.IsObject());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+
+void BM_ReadSimdjsonDom(benchmark::State& state) {
+  const std::string& doc = Document();
+  simdjson::dom::parser parser;
+  for (auto _ : state) {
+    simdjson::dom::element e;
+    benchmark::DoNotOptimize(parser.parse(doc).get(e));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+
+// ---- writing ----
+
+void BM_WritePacket(benchmark::State& state) {
+  IPacketPtr p = TPacketConversions::PacketFromJSON(Document());
+  size_t bytes = TPacketConversions::PacketAsJSON(p).size();
+  for (auto _ : state) benchmark::DoNotOptimize(TPacketConversions::PacketAsJSON(p));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
+void BM_WriteNlohmannOrdered(benchmark::State& state) {
+  auto j = nlohmann::ordered_json::parse(Document());
+  size_t bytes = j.dump().size();
+  for (auto _ : state) benchmark::DoNotOptimize(j.dump());
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
+void BM_WriteRapidJSON(benchmark::State& state) {
+  rapidjson::Document d;
+  d.Parse(Document().data(), Document().size());
+  size_t bytes = 0;
+  for (auto _ : state) {
+    rapidjson::StringBuffer buf;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buf);
+    d.Accept(w);
+    bytes = buf.GetSize();
+    benchmark::DoNotOptimize(buf.GetString());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
+// ---- one reply line, read and written per call ----
+
+void BM_ReplyPacket(benchmark::State& state) {
+  for (auto _ : state) {
+    IPacketPtr p = TPacketConversions::PacketFromJSON(kReply);
+    benchmark::DoNotOptimize(TPacketConversions::PacketAsJSON(p));
+  }
+}
+
+void BM_ReplyNlohmannOrdered(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(nlohmann::ordered_json::parse(kReply).dump());
+}
+
+void BM_ReplyRapidJSON(benchmark::State& state) {
+  for (auto _ : state) {
+    rapidjson::Document d;
+    d.Parse(kReply.data(), kReply.size());
+    rapidjson::StringBuffer buf;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buf);
+    d.Accept(w);
+    benchmark::DoNotOptimize(buf.GetString());
+  }
+}
+
+}  // namespace
+
+BENCHMARK(BM_ReadPacket)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadNlohmannOrdered)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadRapidJSON)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadSimdjsonDom)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WritePacket)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteNlohmannOrdered)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteRapidJSON)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReplyPacket);
+BENCHMARK(BM_ReplyNlohmannOrdered);
+BENCHMARK(BM_ReplyRapidJSON);
+
+BENCHMARK_MAIN();
