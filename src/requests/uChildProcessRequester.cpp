@@ -227,16 +227,40 @@ void TChildProcessRequester::SplitLines(std::string& ABuffer, std::string_view A
 }
 
 IPacketPtr TChildProcessRequester::ParseReply(std::string_view AJson, int32_t& AId) {
-  IPacketPtr packet = TPacketConversions::PacketFromJSON(std::string(AJson));
+  IPacketPtr packet;
+  try {
+    packet = TPacketConversions::PacketFromJSON(AJson);
+  } catch (const std::exception& e) {
+    throw Exception("Reply line is not valid JSON (" + Excerpt(e.what()) + "): " + Excerpt(AJson));
+  }
   if (!packet) throw Exception("Reply line is not a JSON object: " + Excerpt(AJson));
   IPacketPropertyAccessPtr props = packet->GetProperties();
   Variant idValue = props->GetPropValue("id");
-  if (!idValue.IsNumeric()) throw Exception("Reply line without a numeric \"id\": " + Excerpt(AJson));
-  AId = idValue.AsInt32();
+  if (idValue.IsEmptyOrNull() || idValue.IsObject() || idValue.IsArray())
+    throw Exception("Reply line without an \"id\": " + Excerpt(AJson));
+  try {
+    AId = idValue.AsInt32();
+  } catch (const std::exception& e) {
+    throw Exception("Reply line whose \"id\" is not a number (" + std::string(e.what()) + "): " + Excerpt(AJson));
+  }
   Variant response = props->GetPropValue("response");
   IPacketPtr reply;
-  if (!TryVarToPacket(response, reply) || !reply) reply = NewPacketOf("", response);
-  return reply;
+  if (TryVarToPacket(response, reply) && reply) return reply;
+  // An object of several members reads back as the list of its member properties: the reply
+  // is that object, not a packet holding the list.
+  if (response.IsArray() && response.ArrayCount() > 0) {
+    TVariantArray items = response.ArrayItems();
+    bool members = true;
+    for (const auto& item : items) {
+      IPacket* p = VarPacketRef(item);
+      if (!p || !p->IsTyped()) {
+        members = false;
+        break;
+      }
+    }
+    if (members) return NewPacketFromArray("", std::move(items));
+  }
+  return NewPacketOf("", response);
 }
 
 void TChildProcessRequester::ProcessOutputLine(const std::string& ALine) {

@@ -7,6 +7,7 @@
 //   "keepalive": true     a keep-alive line U+0006
 //   "garbage": [TEXT...]  each TEXT written as it is, followed by a line feed
 //   "bigline": N          one plain line of N bytes 'x'
+//   "bigreply": N         a reply marker U+0002 followed by N bytes 'x' (not JSON)
 //   "noreply": true       no reply
 //   "delay": MS           the reply is sent MS milliseconds later (other requests go on meanwhile)
 //   "reply": VALUE        the reply's "response" (default: the request object itself)
@@ -89,6 +90,7 @@ bool HandleRequest(const std::string& ALine, int& ACode) {
   if (req.contains("garbage"))
     for (const auto& g : req["garbage"]) Line(0, g.get<std::string>());
   if (req.contains("bigline")) Line(0, std::string(req["bigline"].get<size_t>(), 'x'));
+  if (req.contains("bigreply")) Line('\x02', std::string(req["bigreply"].get<size_t>(), 'x'));
   if (!req.value("noreply", false)) {
     std::string reply = ReplyLine(id, req.contains("reply") ? req["reply"] : req);
     long long delay = req.value("delay", 0LL);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Exceptions.h"
 #include "RequesterTestSupport.h"
 #include "uAppStats.h"
 #include "uCustomAsyncRequester.h"
@@ -94,8 +95,8 @@ TEST(AsyncRequester, TransportResultsDecideTheAnswer) {
     const char* Answer;
   } cases[] = {
       {"null", true, "<none>"},
-      {"packet", true, R"({"ok":true})"},
-      {"throw", true, R"({"message":"transport down"})"},
+      {"packet", true, R"({"instant":{"ok":true}})"},
+      {"throw", true, R"({"exception":{"message":"transport down"}})"},
       {"other", false, nullptr},
   };
   auto r = NewFake();
