@@ -1,5 +1,5 @@
 #pragma once
-// Runs tests/http/server.js under node for one test suite and kills it when done.
+// Runs a node test server script (one that prints its port) and kills it when done.
 #include <sys/types.h>
 
 #include <string>
