@@ -499,6 +499,11 @@ class TJSONReader {
     }
     IPacketPtr p = NewPacket();
     FillMembers(O, p->__RawData(), varUnknown);
+    if (p->GetCount() == 1 && O.size() > 1) {
+      // Repeated names left one member: the packet an object with that one member gives.
+      IPacketPtr only = p->GetPacket(0);
+      return NewPacketFromArray(only->GetTypeName(), std::move(only->__RawData()));
+    }
     return p;
   }
 

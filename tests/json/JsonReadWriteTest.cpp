@@ -224,6 +224,7 @@ TEST(JsonReadWriteTest, WrittenTextReadsBackToTheSameText) {
       R"([0.1,1e-300,-1.7976931348623157e308,4.9e-324,1e15,123456789012345678])",
       R"({"":1,"b":[{"":2}]})",
       R"([{"":1}])",
+      R"([{"a":"x","A":"y"},1])",
       R"([[{"a":1},{"b":[2,3]}]])",
   };
   for (const char* t : texts) {
