@@ -28,6 +28,8 @@ class TBasicDataSynchronizer : public TRefCntObject, public IDataSynchronizer {
   static constexpr uint32_t kQueueCapacity = 65536;
   static constexpr int32_t kDefaultMaxTasks = 32768;
   static constexpr uint32_t kWaitLimitMs = 60000;
+  // Items between two updates of the pending counter within one pass (a power of two).
+  static constexpr int32_t kPendingPublishEvery = 1024;
 
   // The queued work item: the closure and a reference kept alive until the item has run or has
   // been discarded (never called).
@@ -68,23 +70,29 @@ class TBasicDataSynchronizer : public TRefCntObject, public IDataSynchronizer {
  protected:
   // Releases, unrun, the items still queued. Processing thread, once finalized.
   void DiscardQueued();
+  // Sets the pending counter to the items queued and not yet run. Processing thread: it is
+  // updated by the consumer alone (after every pass and every kPendingPublishEvery items), since
+  // a shared counter touched by every producer and by the consumer for each item cost more than
+  // the hand-over itself.
+  void PublishPending();
   // Reports an exception that ended a pass, its message prefixed with the queue's name.
   void ReportPassException(std::exception_ptr AException);
 
   // Constant after construction.
   const std::string FName;
-  TRef<IAppStatCounter> FPending;
-  // The queue has its own lock; every other field is a flag written by one side and read by the
-  // other without a lock.
-  TQuickSynQueue<TSyncItem> FQueue;
-  std::atomic<uint32_t> FThreadId{0};
+  TRef<IAppStatCounter> FPending;  // "Synchronizer." + name: items queued and not yet run
+  // Flags written by one side and read by the other without a lock. Producers read them on every
+  // Synchronize, so they keep a cache line apart from the queue's consumer-written fields.
+  alignas(64) std::atomic<uint32_t> FThreadId{0};
   std::atomic<bool> FBubbling{false};
   std::atomic<bool> FFinalized{false};
+  std::atomic<bool> FHasOnExecute{false};  // mirrors whether FOnExecute is set
   std::atomic<int32_t> FMaxTasks{kDefaultMaxTasks};
-  // Guarded by FOnExecuteLock; FHasOnExecute mirrors whether it is set, for the per-item test.
-  std::mutex FOnExecuteLock;
+  // Has its own lock.
+  alignas(64) TQuickSynQueue<TSyncItem> FQueue;
+  // Guarded by FOnExecuteLock.
+  alignas(64) std::mutex FOnExecuteLock;
   TSyncNotifyEvent FOnExecute;
-  std::atomic<bool> FHasOnExecute{false};
 };
 
 class TThreadDataSynchronizer::TThreadSynchronizer : public TBasicDataSynchronizer {

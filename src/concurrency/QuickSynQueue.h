@@ -2,19 +2,24 @@
 // The bounded two-buffer work queue of the data synchronizers.
 // Producers (any thread) append to the push buffer under the lock; the one consumer thread (fixed
 // by its first PopAndWait) swaps the buffers in one short lock per batch and then takes items
-// from its own buffer without locking. A semaphore bounds the push buffer to AMaxSize items: a
-// producer waits up to 60 s for a free place and then fails with the deadlock error. The consumer
+// from its own buffer without locking. The push buffer holds at most AMaxSize items: a producer
+// waits up to 60 s for a free place (freed by the next swap) and then fails with the deadlock
+// error. The consumer
 // may push too: while the push buffer is empty its item joins the batch it is working on.
 // Items still queued at destruction are destroyed without being run.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "Exceptions.h"
 #include "SimpleEvent.h"
+#include "Ticks.h"
 #include "XCriticalSection.h"
 
 namespace vexor {
@@ -22,6 +27,29 @@ namespace vexor {
 // Message texts shared by every instantiation.
 [[noreturn]] void RaiseQueueWaitExceeded(const std::string& AName, uint32_t AMaxSize, uint32_t ACount);
 [[noreturn]] void RaiseBubblingQueueFull(const std::string& AName, uint32_t ACount);
+
+// The queue's own lock: its critical sections are a few instructions long, so a waiter spins
+// briefly (then yields, then sleeps) instead of paying a kernel sleep and wake-up each time.
+class TSpinLock {
+ public:
+  void lock() {
+    for (int spins = 0;; ++spins) {
+      if (!FLocked.load(std::memory_order_relaxed) && !FLocked.exchange(true, std::memory_order_acquire)) return;
+      if (spins < 64) {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+      } else if (spins < 256)
+        std::this_thread::yield();
+      else
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+  }
+  void unlock() { FLocked.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> FLocked{false};
+};
 
 template <class T>
 class TQuickSynQueue {
@@ -66,8 +94,7 @@ class TQuickSynQueue {
 
   // ALock nil: a plain exclusive lock of the queue's own.
   TQuickSynQueue(TRef<IReadWriteSync> ALock, std::string AName, uint32_t AMaxSize)
-      : FSemaphore(AMaxSize),
-        FLock(std::move(ALock)),
+      : FLock(std::move(ALock)),
         PushQ(new TSimpleList(kInitialCapacity)),
         PopQ(new TSimpleList(kInitialCapacity)),
         FMaxSize(AMaxSize),
@@ -83,16 +110,41 @@ class TQuickSynQueue {
       TGuard guard(*this);
       if (PushQ->FCount == 0) {
         PopQ->Add(std::move(AValue));
-        return true;
+      } else {
+        // The consumer frees places only by swapping: it must never wait for one itself.
+        if (PushQ->FCount >= FMaxSize) RaiseBubblingQueueFull(FName, PushQ->FCount);
+        AppendLocked(std::move(AValue));
       }
-      // The consumer frees places only by swapping: it must never wait for one itself.
-      if (PushQ->FCount >= FMaxSize || !FSemaphore.TryAcquire()) RaiseBubblingQueueFull(FName, PushQ->FCount);
-      AppendLocked(std::move(AValue));
-      return true;
+      return true;  // the consumer is awake: no signal needed
     }
-    if (!FSemaphore.Acquire(kProducerWaitMs)) RaiseQueueWaitExceeded(FName, FMaxSize, GetCount());
-    TGuard guard(*this);
-    AppendLocked(std::move(AValue));
+    uint32_t start = 0;
+    bool waited = false;
+    for (;;) {
+      uint64_t swaps;
+      {
+        TGuard guard(*this);
+        if (PushQ->FCount < FMaxSize) {
+          AppendLocked(std::move(AValue));
+          break;
+        }
+        // Full: register as waiting before the lock goes, so that the next swap sees us.
+        swaps = FSwaps.load(std::memory_order_relaxed);
+        FSpaceWaiters.fetch_add(1);
+      }
+      if (!waited) {
+        start = GetTickCount32();
+        waited = true;
+      }
+      uint32_t elapsed = TicksSince(start);
+      bool freed = elapsed < kProducerWaitMs && WaitForSwap(swaps, kProducerWaitMs - elapsed);
+      FSpaceWaiters.fetch_sub(1);
+      if (!freed) RaiseQueueWaitExceeded(FName, FMaxSize, GetCount());
+    }
+    // Signalled after the lock is released, so that the woken consumer does not block on it at
+    // once. Every reset happens at a swap, under the lock: an item appended after a swap is
+    // always followed by its own signal, so no wake-up is lost; a signal that arrives after its
+    // item was already taken is absorbed by the consumer's wait.
+    FEvent.SetEvent();
     return true;
   }
 
@@ -144,49 +196,74 @@ class TQuickSynQueue {
     ~TGuard() { Q.UnLock(); }
   };
 
-  // Lock held; a place was taken for the item.
+  // Lock held, PushQ below its bound.
   void AppendLocked(T&& AValue) {
-    try {
-      PushQ->Add(std::move(AValue));
-    } catch (...) {
-      FSemaphore.Release(1);
-      throw;
-    }
+    PushQ->Add(std::move(AValue));
     FPushCount.store(PushQ->FCount, std::memory_order_relaxed);
-    FEvent.SetEvent();
+  }
+
+  // A producer waits for the swap after ASwaps; false when ATimeoutMs passed first.
+  bool WaitForSwap(uint64_t ASwaps, uint32_t ATimeoutMs) {
+    std::unique_lock<std::mutex> lock(FSpaceMutex);
+    return FSpaceFreed.wait_for(lock, std::chrono::milliseconds(ATimeoutMs),
+                                [&] { return FSwaps.load() != ASwaps; });
   }
 
   void SwapQueues(uint32_t AWaitTime) {
-    if (GetCount() == 0) {
-      if (AWaitTime == 0) return;
-      if (FEvent.WaitFor(AWaitTime) != wrSignaled) return;
+    uint32_t start = AWaitTime == 0 || AWaitTime == INFINITE ? 0 : GetTickCount32();
+    for (;;) {
+      if (GetCount() == 0) {
+        if (AWaitTime == 0) return;
+        uint32_t wait = AWaitTime;
+        if (AWaitTime != INFINITE) {
+          uint32_t elapsed = TicksSince(start);
+          if (elapsed >= AWaitTime) return;
+          wait = AWaitTime - elapsed;
+        }
+        if (FEvent.WaitFor(wait) != wrSignaled) return;
+      }
+      {
+        TGuard guard(*this);
+        if (PushQ->FCount == 0) {
+          // A late signal for an item an earlier swap took: wait on for the rest of the time.
+          FEvent.ResetEvent();
+          if (AWaitTime == 0) return;
+          continue;
+        }
+        if (PopQ->FCapacity > kShrinkCapacity) PopQ->SetCapacity(kShrinkCapacity);
+        std::swap(PopQ, PushQ);
+        FPushCount.store(0, std::memory_order_relaxed);
+        FEvent.ResetEvent();
+        FSwaps.fetch_add(1);
+      }
+      // The places the batch held are free again: wake producers that wait for one.
+      if (FSpaceWaiters.load() > 0) {
+        { std::lock_guard<std::mutex> lock(FSpaceMutex); }
+        FSpaceFreed.notify_all();
+      }
+      return;
     }
-    uint32_t moved;
-    {
-      TGuard guard(*this);
-      if (PushQ->FCount == 0) return;
-      if (PopQ->FCapacity > kShrinkCapacity) PopQ->SetCapacity(kShrinkCapacity);
-      std::swap(PopQ, PushQ);
-      FPushCount.store(0, std::memory_order_relaxed);
-      FEvent.ResetEvent();
-      moved = PopQ->FCount;
-    }
-    FSemaphore.Release(moved);
   }
 
-  TSimpleEvent FEvent;       // items wait in PushQ
-  TLightSemaphore FSemaphore;  // free places in PushQ
-  // The lock guarding PushQ and the swap: the one given, or FMutex.
+  // Each group sits on its own cache line: producers hammer the first, the consumer the last.
+  // The lock guarding PushQ and the swap: the one given, or FMutex. Guarded by it: PushQ.
+  alignas(64) TSpinLock FMutex;
   TRef<IReadWriteSync> FLock;
-  std::mutex FMutex;
-  // Guarded by the lock.
   std::unique_ptr<TSimpleList> PushQ;
   std::atomic<uint32_t> FPushCount{0};  // PushQ's count, readable without the lock
+  std::atomic<uint64_t> FSwaps{0};      // changed under the lock
+  // Items wait in PushQ.
+  alignas(64) TSimpleEvent FEvent;
+  // Producers waiting for a free place. PushQ holds at most FMaxSize items: the free places are
+  // FMaxSize minus its count, read under the lock, and each swap gives them all back.
+  alignas(64) std::atomic<int> FSpaceWaiters{0};
+  std::mutex FSpaceMutex;
+  std::condition_variable FSpaceFreed;
   // Consumer thread only (swapped under the lock).
-  std::unique_ptr<TSimpleList> PopQ;
+  alignas(64) std::unique_ptr<TSimpleList> PopQ;
   uint32_t HeadPos = 0;
-  // Constant after construction.
-  const uint32_t FMaxSize;
+  // Constant after construction (the consumer is fixed by its first PopAndWait).
+  alignas(64) const uint32_t FMaxSize;
   const std::string FName;
   std::atomic<uint32_t> FThreadId{0};
 };

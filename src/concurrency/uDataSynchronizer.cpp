@@ -69,17 +69,7 @@ bool TBasicDataSynchronizer::Synchronize(TSyncProc AProc, TRef<IInterface> ObjRe
     if (AProc) AProc();
     return true;
   }
-  // Counted before the push so that the consumer never lowers the counter below zero.
-  if (FPending) FPending->Inc();
-  bool queued = false;
-  try {
-    queued = FQueue.PushAndSignal(TSyncItem(std::move(AProc), std::move(ObjRef)));
-  } catch (...) {
-    if (FPending) FPending->Dec();
-    throw;
-  }
-  if (!queued && FPending) FPending->Dec();
-  return queued;
+  return FQueue.PushAndSignal(TSyncItem(std::move(AProc), std::move(ObjRef)));
 }
 
 void TBasicDataSynchronizer::SetOnExecute(TSyncNotifyEvent ACallback) {
@@ -102,14 +92,15 @@ void TBasicDataSynchronizer::ProcessItems(int32_t WaitMs) {
       try {
         if (item.FMethod) item.FMethod();
       } catch (...) {
-        if (FPending) FPending->Dec();
         item.Clear();
+        PublishPending();
         throw;
       }
-      if (FPending) FPending->Dec();
       item.Clear();
+      if ((runs & (kPendingPublishEvery - 1)) == 0) PublishPending();
       if (runs > MaxTasks() && FHasOnExecute.load(std::memory_order_acquire)) break;
     }
+    if (runs) PublishPending();
     if (!IsFinalized() && FHasOnExecute.load(std::memory_order_acquire)) {
       TSyncNotifyEvent callback;
       {
@@ -125,10 +116,14 @@ void TBasicDataSynchronizer::ProcessItems(int32_t WaitMs) {
 
 void TBasicDataSynchronizer::DiscardQueued() {
   TSyncItem item;
-  while (FQueue.PopAndWait(item, 0)) {
-    item.Clear();
-    if (FPending) FPending->Dec();
-  }
+  while (FQueue.PopAndWait(item, 0)) item.Clear();
+  PublishPending();
+}
+
+void TBasicDataSynchronizer::PublishPending() {
+  // Waiting in the producers' buffer, plus what is left of the batch being run.
+  int64_t pending = int64_t(FQueue.GetCount()) + FQueue.PopBuffer().Count() - FQueue.HeadPosition();
+  if (FPending) FPending->Val(pending);
 }
 
 void TBasicDataSynchronizer::ReportPassException(std::exception_ptr AException) {
