@@ -516,6 +516,12 @@ class TJSONReader {
     bool useSet = n > 8;
     for (auto member : O) {
       std::string_view key = member.key;
+      if (key.empty()) {
+        // A property without a name would be an untyped packet, which reads as a plain list of
+        // values and would not survive writing: its values join the object's own.
+        MapInto(member.value, ADest);
+        continue;
+      }
       bool repeated = false;
       if (useSet) {
         std::string lower(key);

@@ -225,6 +225,8 @@ TEST(JsonReadWriteTest, WrittenTextReadsBackToTheSameText) {
       R"({"":1,"b":[{"":2}]})",
       R"([{"":1}])",
       R"([{"a":"x","A":"y"},1])",
+      R"({"":[{"id":"x"}],"i":"y"})",
+      R"({"p":{"":1,"b":2}})",
       R"([[{"a":1},{"b":[2,3]}]])",
   };
   for (const char* t : texts) {
