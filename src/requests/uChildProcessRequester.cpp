@@ -335,7 +335,7 @@ void TChildProcessRequester::Idle(int32_t AWaitMs) {
     failure = std::current_exception();
   }
   uint32_t now = GetTickCount32();
-  if (!FFlushedOnce || TickDiff(FLastDataFlush, now) > kFlushInterval) {
+  if (!FFlushedOnce || FlushInterval() == 0 || TickDiff(FLastDataFlush, now) > FlushInterval()) {
     FlushInput();
     FLastDataFlush = GetTickCount32();
     FFlushedOnce = true;
