@@ -127,11 +127,14 @@ class TxTimerEvent : public TRefCntObject, public ITxEvent {
       Delete();
       return false;
     }
+    // Under the monitor: Activate sets the start time and the flag together, and a claim must
+    // not see the flag without the time (a fresh event would fire at once).
+    std::lock_guard<std::mutex> lock(FLock);
     uint32_t last = FLastTime.load();
     uint32_t elapsed = TicksSince(last);
     int32_t interval = FInterval.load();
     if (interval < 0) return false;  // never fires, and must not shorten the pause
-    if (elapsed >= uint32_t(interval)) return TrySetPending();
+    if (elapsed >= uint32_t(interval)) return TrySetPendingLocked();
     if (last != 0) AMinWait = std::min<int64_t>(AMinWait, int64_t(interval) - int64_t(elapsed));
     return false;
   }
@@ -154,8 +157,7 @@ class TxTimerEvent : public TRefCntObject, public ITxEvent {
   }
 
  private:
-  bool TrySetPending() {
-    std::lock_guard<std::mutex> lock(FLock);
+  bool TrySetPendingLocked() {
     if (!FActive || FPending || FDeleting) return false;
     FPending = true;
     FThreadId = FSynchronized ? MainThreadNativeId() : GetCurrentThreadId();
