@@ -493,16 +493,22 @@ class TJSONReader {
   IPacketPtr BuildObject(const simdjson::dom::object& O) {
     if (O.size() == 1) {
       auto member = *O.begin();
+      if (member.key.empty()) return BuildObjectFrom(O);
       IPacketPtr p = NewPacket(std::string(member.key));
       MapInto(member.value, p->__RawData());
       return p;
     }
+    return BuildObjectFrom(O);
+  }
+
+  IPacketPtr BuildObjectFrom(const simdjson::dom::object& O) {
     IPacketPtr p = NewPacket();
     FillMembers(O, p->__RawData(), varUnknown);
-    if (p->GetCount() == 1 && O.size() > 1) {
-      // Repeated names left one member: the packet an object with that one member gives.
-      IPacketPtr only = p->GetPacket(0);
-      return NewPacketFromArray(only->GetTypeName(), std::move(only->__RawData()));
+    // Repeated or empty names can leave a single typed packet: the object then stands for it,
+    // as an object with that one member would.
+    if (p->GetCount() == 1) {
+      IPacket* only = VarPacketRef(p->__RawData()[0]);
+      if (only && only->IsTyped()) return IPacketPtr(only);
     }
     return p;
   }

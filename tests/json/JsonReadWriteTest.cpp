@@ -227,6 +227,7 @@ TEST(JsonReadWriteTest, WrittenTextReadsBackToTheSameText) {
       R"([{"a":"x","A":"y"},1])",
       R"({"":[{"id":"x"}],"i":"y"})",
       R"({"p":{"":1,"b":2}})",
+      R"([{"":{"a":1}},{"":1}])",
       R"([[{"a":1},{"b":[2,3]}]])",
   };
   for (const char* t : texts) {
