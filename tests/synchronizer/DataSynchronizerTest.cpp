@@ -9,6 +9,7 @@
 #include "DataSynchronizerImpl.h"
 #include "Exceptions.h"
 #include "SyncTestSupport.h"
+#include "uAppStats.h"
 #include "uDataSynchronizer.h"
 
 namespace vexor {
@@ -60,6 +61,7 @@ TEST(DataSynchronizer, ClosuresFromSeveralThreadsRunSeriallyInOrderOnTheNamedWor
     ASSERT_EQ(list.size(), size_t(kPerProducer));
     for (int i = 0; i < kPerProducer; ++i) ASSERT_EQ(list[i], i);
   }
+  EXPECT_EQ(TAppStatRegistry::DynCounter("Synchronizer.Sync Order")->IVal(), 0);
   sync->Finalize();
 }
 
@@ -85,8 +87,9 @@ TEST(DataSynchronizer, BubblingDecidesWhereAClosureFromTheWorkerRuns) {
     sync->Synchronize([&] { trace.Add("B"); });
     sync->Synchronize([&] { trace.Add("C"); });
     gate.Open();
-    ASSERT_TRUE(TDataSynchronizerTask::RunAndWait(sync, nullptr));
-    EXPECT_EQ(trace.Text(), c.Expected);
+    std::string expected = c.Expected;
+    EXPECT_TRUE(WaitUntil([&] { return trace.Text().size() >= expected.size(); }));
+    EXPECT_EQ(trace.Text(), expected);
     sync->Finalize();
   }
 }

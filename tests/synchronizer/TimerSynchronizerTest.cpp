@@ -118,10 +118,10 @@ TEST(SynchronizerTimerEvent, DeleteFromAnotherThreadWaitsForTheTickInFlight) {
   TRef<IDataSynchronizer> sync = MakeRef<TThreadDataSynchronizer>("Sync Tick Delete");
   TGate inTick;
   TTrace trace;
+  std::atomic<bool> first{true};
   auto event = MakeRef<TSynchronizerTimerEvent>(
       TRef<IBasicTxTimer>(timer), 5, "Sync Tick Delete Event",
       [&](IInterface*) {
-        static std::atomic<bool> first{true};
         if (!first.exchange(false)) return;
         inTick.Pass();
         trace.Add("tick-end");
