@@ -518,8 +518,12 @@ class TJSONReader {
     size_t n = O.size();
     size_t first = ADest.size();
     ADest.reserve(first + n);
+    // Names seen so far, compared without regard to case: a short list scanned directly, a hash
+    // set for long objects.
     std::unordered_set<std::string> seen;
-    bool useSet = n > 8;
+    std::string_view small[32];
+    size_t smallCount = 0;
+    const bool useSet = n > 32;
     for (auto member : O) {
       std::string_view key = member.key;
       if (key.empty()) {
@@ -535,10 +539,8 @@ class TJSONReader {
           if (c >= 'A' && c <= 'Z') c += 32;
         repeated = !seen.insert(std::move(lower)).second;
       } else {
-        for (size_t i = first; i < ADest.size() && !repeated; ++i) {
-          IPacket* q = VarPacketRef(ADest[i]);
-          repeated = q && SameName(q->GetTypeName(), key);
-        }
+        for (size_t i = 0; i < smallCount && !repeated; ++i) repeated = SameName(small[i], key);
+        if (!repeated) small[smallCount++] = key;
       }
       if (repeated) {
         for (size_t i = first; i < ADest.size(); ++i) {
