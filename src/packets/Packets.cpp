@@ -34,7 +34,7 @@ Variant HandOut(const Variant& V) {
 Variant AsKind13(TPacket* P) {
   // Stored as an interface value (kind 13), adopting the creator's reference.
   Variant v = Variant::Object(varUnknown, TRefPtr<IInterface>(static_cast<IPacket*>(P)));
-  P->Release();
+  P->_Release();
   return v;
 }
 
@@ -129,7 +129,6 @@ IPacket* VarPacketRef(const Variant& V) noexcept {
   if (V.Kind() != varPacket && V.Kind() != varUnknown) return nullptr;
   IInterface* i = V.ObjectRef();
   if (!i) return nullptr;
-  if (IPacket* p = i->QueryPacket()) return p;
   return dynamic_cast<IPacket*>(i);
 }
 

@@ -52,7 +52,7 @@ Variant& Variant::operator=(Variant&& A) noexcept {
 
 Variant::Variant(const TRefPtr<IPacket>& APacket) : FKind(varPacket), FStore(stObject) {
   FData.Intf = APacket.get();
-  if (FData.Intf) FData.Intf->AddRef();
+  if (FData.Intf) FData.Intf->_AddRef();
 }
 
 void Variant::CopyFrom(const Variant& A) {
@@ -67,7 +67,7 @@ void Variant::CopyFrom(const Variant& A) {
       break;
     case stObject:
       FData.Intf = A.FData.Intf;
-      if (FData.Intf) FData.Intf->AddRef();
+      if (FData.Intf) FData.Intf->_AddRef();
       break;
     default:
       FData.I64 = A.FData.I64;
@@ -103,7 +103,7 @@ void Variant::Clear() noexcept {
       FData.Arr.~shared_ptr();
       break;
     case stObject:
-      if (FData.Intf) FData.Intf->Release();
+      if (FData.Intf) FData.Intf->_Release();
       break;
     default:
       break;
@@ -148,7 +148,7 @@ Variant Variant::Object(TVarType AKind, const TRefPtr<IInterface>& AObj) {
   v.FKind = AKind;
   v.FStore = stObject;
   v.FData.Intf = AObj.get();
-  if (v.FData.Intf) v.FData.Intf->AddRef();
+  if (v.FData.Intf) v.FData.Intf->_AddRef();
   return v;
 }
 

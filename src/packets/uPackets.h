@@ -54,7 +54,7 @@ using TPacketPropertyProc = std::function<void(const std::string&, const Variant
 using TPacketFilterFunc = std::function<bool(const Variant&)>;
 using TPacketMapFunc = std::function<Variant(const Variant&)>;
 
-class IPacket : public IInterface {
+class IPacket : public virtual IInterface {
  public:
   virtual bool Eof() = 0;
   virtual int32_t Pos() = 0;
@@ -139,7 +139,7 @@ class IPacket : public IInterface {
   virtual TPacketRecordAdder Records(std::string_view AName, std::vector<std::string> Columns) = 0;
 };
 
-class IPacketPropertyAccess : public IInterface {
+class IPacketPropertyAccess : public virtual IInterface {
  public:
   virtual int32_t GetCount() = 0;
   virtual Variant GetPropValueByIndex(int32_t Index) = 0;
@@ -152,7 +152,7 @@ class IPacketPropertyAccess : public IInterface {
   virtual IPacketPropertyAccessPtr AddV(std::string_view Name, const Variant& Value) = 0;
 };
 
-class IVObjCreator : public IInterface {
+class IVObjCreator : public virtual IInterface {
  public:
   virtual IVObjCreatorPtr SetProperty(std::string_view Key, const Variant& Value) = 0;
   virtual IVObjCreatorPtr VrWith(std::string_view Key) = 0;
@@ -167,7 +167,7 @@ class IVObjCreator : public IInterface {
 };
 
 // Values, cursor, type name and every reading operation; implements no interface itself.
-class TReadablePacket : public TRefCounted {
+class TReadablePacket : public TRefCntObject {
  public:
   explicit TReadablePacket(std::string AName = {});
   // Takes over AValues as this packet's values.
@@ -191,9 +191,6 @@ class TPacket : public TReadablePacket,
  public:
   using TReadablePacket::TReadablePacket;
 
-  void AddRef() const noexcept override { RefAdd(); }
-  void Release() const noexcept override { RefRelease(); }
-  IPacket* QueryPacket() noexcept override { return this; }
 
   // IPacket
   bool Eof() override;

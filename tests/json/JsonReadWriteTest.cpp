@@ -181,11 +181,7 @@ TEST(JsonReadWriteTest, ReadableOutput) {
 }
 
 TEST(JsonReadWriteTest, UnwritableKindsFailAndTheCursorIsRestored) {
-  class TThing : public TRefCounted, public IInterface {
-   public:
-    void AddRef() const noexcept override { RefAdd(); }
-    void Release() const noexcept override { RefRelease(); }
-  };
+  class TThing : public TRefCntObject {};
   TRefPtr<IInterface> thing = TRefPtr<IInterface>::Adopt(new TThing);
   struct TCase {
     Variant V;
