@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -21,8 +22,9 @@ std::string Slurp(const std::string& APath) {
 }
 
 TRun RunTool(const std::string& AArgs, const std::string& AInput) {
-  std::string dir = ::testing::TempDir();
-  std::string in = dir + "vx_in", out = dir + "vx_out", err = dir + "vx_err";
+  // Per-process names: ctest may run several cases of this file at once.
+  std::string dir = ::testing::TempDir() + "vx" + std::to_string(::getpid()) + "_";
+  std::string in = dir + "in", out = dir + "out", err = dir + "err";
   std::ofstream(in, std::ios::binary) << AInput;
   std::string cmd = std::string("'") + VXPACKET_PATH + "' " + AArgs + " <" + in + " >" + out + " 2>" + err;
   int st = std::system(cmd.c_str());
@@ -66,7 +68,7 @@ TEST(VxpacketTest, ConvertsReportsAndRefuses) {
 }
 
 TEST(VxpacketTest, ReadsANamedFile) {
-  std::string path = ::testing::TempDir() + "vx_file.json";
+  std::string path = ::testing::TempDir() + "vx_file" + std::to_string(::getpid()) + ".json";
   std::ofstream(path) << R"([{"a":1},{"b":"x"}])";
   TRun r = RunTool("'" + path + "'", "");
   EXPECT_EQ(r.Exit, 0);
