@@ -68,6 +68,8 @@ class TBasicDataSynchronizer : public TRefCntObject, public IDataSynchronizer {
   uint32_t ThreadId() const { return FThreadId.load(std::memory_order_acquire); }
 
  protected:
+  // One processing pass (ProcessItems without the processing-thread check).
+  void RunPass(int32_t WaitMs);
   // Releases, unrun, the items still queued. Processing thread, once finalized.
   void DiscardQueued();
   // Sets the pending counter to the items queued and not yet run. Processing thread: it is

@@ -79,6 +79,14 @@ void TBasicDataSynchronizer::SetOnExecute(TSyncNotifyEvent ACallback) {
 }
 
 void TBasicDataSynchronizer::ProcessItems(int32_t WaitMs) {
+  // A second consumer would corrupt the queue's batch.
+  uint32_t id = FThreadId.load(std::memory_order_acquire);
+  if (id != 0 && id != GetCurrentThreadId())
+    throw Exception("ProcessItems can be called only on the processing thread of " + FName);
+  RunPass(WaitMs);
+}
+
+void TBasicDataSynchronizer::RunPass(int32_t WaitMs) {
   if (IsFinalized()) return;
   if (FThreadId.load(std::memory_order_relaxed) == 0) FThreadId.store(GetCurrentThreadId(), std::memory_order_release);
   uint32_t wait = WaitMs < 0 ? 0 : static_cast<uint32_t>(WaitMs);
@@ -184,8 +192,9 @@ class TThreadDataSynchronizer::TSynchronizerThread : public TExThread {
 
  protected:
   void Execute() override {
+    FSynchronizer->FThreadId.store(GetCurrentThreadId(), std::memory_order_release);
     while (!Terminated() && !FSynchronizer->FTerminate.load(std::memory_order_acquire))
-      FSynchronizer->ProcessItems(FSynchronizer->QueueDelay());
+      FSynchronizer->RunPass(FSynchronizer->QueueDelay());
     // Items that came too late never run; releasing them now wakes whoever waits on them.
     if (FSynchronizer->IsFinalized()) FSynchronizer->DiscardQueued();
     TThreadSynchronizer* executor = FSynchronizer.Detach();
@@ -288,8 +297,10 @@ class TTimerDataSynchronizer::TTimerSynchronizerEvent {
       std::shared_ptr<TState> state = FState;
       bool done = false;
       try {
+        // For a synchronized event the ticks come on the main thread; the timer thread, which
+        // delivers them, is between two of them here.
         done = FTimer->Synchronize([state, executor] {
-          executor->ProcessItems(0);
+          executor->RunPass(0);
           Unregister(*state, executor);
         });
       } catch (...) {
