@@ -1,0 +1,97 @@
+#include "HeadlessRunner.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "AppPaths.h"
+#include "MainThread.h"
+#include "uMessageLog.h"
+#include "uNodeJsRequester.h"
+
+namespace vexor {
+namespace {
+
+std::atomic<int> gStopSignal{0};
+
+void OnStopSignal(int ASignal) { gStopSignal.store(ASignal); }
+
+// One whole line per write, flushed at once, so the output interleaves by lines and a reader
+// (a terminal, a pipe, a test) sees it without delay. Any thread.
+void WriteLine(FILE* AStream, const std::string& ALine) {
+  static std::mutex lock;
+  std::lock_guard<std::mutex> guard(lock);
+  std::fwrite(ALine.data(), 1, ALine.size(), AStream);
+  std::fputc('\n', AStream);
+  std::fflush(AStream);
+}
+
+// Forwards the script's output. Called on the requester's worker (output) and the main thread.
+class TConsoleEvents : public TRefCntObject, public IChildProcessRequesterEvents {
+ public:
+  void OnOutput(const std::string& ALine) override { WriteLine(stdout, ALine); }
+  void OnErrorOutput(const std::string& ALine) override { WriteLine(stderr, ALine); }
+  void OnNotify(const std::string& AText) override { WriteLine(stdout, AText); }
+  void OnTerminated() override {}
+};
+
+std::string AbsolutePath(const std::string& APath) {
+  char resolved[PATH_MAX];
+  if (::realpath(APath.c_str(), resolved)) return resolved;
+  return APath;
+}
+
+}  // namespace
+
+int RunHeadless(const TTarnwickOptions& AOptions) {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+
+  // A start that fails is logged by the requester; that message ends the run.
+  std::atomic<bool> failed{false};
+  std::string failure;
+  std::mutex failureLock;
+  TMessagesList* log = MessagesList();
+  if (log)
+    log->SetOnMessage([&](TMessagesList&, const TMessageItem& AItem) {
+      if (AItem.Severity() != tmsException || AItem.Source() != TChildProcessRequester::kLogSource) return;
+      std::lock_guard<std::mutex> guard(failureLock);
+      if (failure.empty()) failure = AItem.Msg();
+      failed.store(true);
+    });
+
+  // The script's folder becomes the current folder, as for a run started from the window.
+  std::string script = AbsolutePath(AOptions.Script);
+  std::string folder = ExtractFilePath(script);
+  if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
+    // Not fatal: node is given the full path.
+  }
+
+  int status = 0;
+  {
+    auto requester = TCustomAsyncRequester::New<TBasicNodeJsRequester>(
+        TRef<IChildProcessRequesterEvents>::Adopt(new TConsoleEvents), script, AOptions.Port, AOptions.WatchdogMs,
+        AOptions.Node);
+    requester->SetStopOnStart(AOptions.BreakOnLoad);
+    requester->SetOnDebugger([](TBasicNodeJsRequester* ASender) { WriteLine(stdout, "DevTools: " + ASender->DebuggerUrl()); });
+    requester->Run();
+    while (gStopSignal.load() == 0 && !failed.load()) CheckSynchronize(20);
+    if (failed.load()) {
+      std::lock_guard<std::mutex> guard(failureLock);
+      WriteLine(stderr, "tarnwick: " + failure);
+      status = 1;
+    }
+  }  // the requester ends the child and its worker here
+  if (log) log->SetOnMessage(nullptr);
+  return status;
+}
+
+}  // namespace vexor

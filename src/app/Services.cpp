@@ -1,0 +1,20 @@
+#include "Services.h"
+
+#include "PacketConversions.h"
+#include "ServiceStartup.h"
+#include "uDataSynchronizer.h"
+
+namespace vexor {
+
+void StartTarnwickServices() {
+  StartConcurrencyServices();  // main thread, message log, statistics, threads, timers, locale
+  StartSynchronizerPool();
+  InitPacketConversions();
+}
+
+void StopTarnwickServices() {
+  StopSynchronizerPool();
+  StopConcurrencyServices();
+}
+
+}  // namespace vexor

@@ -1,0 +1,192 @@
+#include "uNodeJsRequester.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "Exceptions.h"
+#include "MainThread.h"
+#include "uDataSynchronizer.h"
+#include "uHttpClient.h"
+#include "uMessageLog.h"
+#include "uPackets.h"
+
+namespace vexor {
+
+// ---- TDebuggerClient ----
+
+TDebuggerClient::TDebuggerClient(int32_t APort) : FPort(APort) { IdHTTP().SetReadTimeout(kReadTimeoutMs); }
+
+IPacketPtr TDebuggerClient::GetSettings() {
+  TJSONClientResponse response;
+  HttpGet(std::string("http://") + kHost + ":" + std::to_string(FPort) + "/json", response);
+  return response.Status == 200 ? response.Data : nullptr;
+}
+
+// ---- TBasicNodeJsRequester ----
+
+TBasicNodeJsRequester::TBasicNodeJsRequester(TRef<IChildProcessRequesterEvents> AEvents, const std::string& AScript,
+                                             uint16_t DebugPort, int32_t AWatchDogTime, const std::string& ANodeJs)
+    : TChildProcessRequester(std::move(AEvents), ANodeJs, AScript),
+      FWatchdogInterval(AWatchDogTime),
+      FScript(QuoteScript(AScript)),
+      FDebug(DebugPort) {
+  if (FDebug != 0) {
+    FClient = std::make_unique<TDebuggerClient>(FDebug);
+    FTimer = NewTimer("Debugger Checker Thread");
+  }
+}
+
+TBasicNodeJsRequester::~TBasicNodeJsRequester() = default;
+
+std::string TBasicNodeJsRequester::QuoteScript(const std::string& AScript) {
+  if (!AScript.empty() && AScript.find(' ') != std::string::npos && AScript[0] != '"') return '"' + AScript + '"';
+  return AScript;
+}
+
+void TBasicNodeJsRequester::AfterConstruction() {
+  TChildProcessRequester::AfterConstruction();
+  // The events start once the object is whole: their callbacks use its virtual operations.
+  if (FTimer) {
+    FClientTimer = FTimer->AddEvent(
+        kDebuggerCheckInterval, "Debugger Checker Event",
+        [this](ITxTimerEvent* ASender) { OnCheckDebuggerSettings(ASender); }, false);
+    FClientTimer->Activate();
+  }
+  if (FWatchdogInterval > 0) {
+    if (TRef<ITxTimer> appTimer = AppTimer()) {
+      TRef<ITxTimerEvent> watchdog = appTimer->AddEvent(
+          FWatchdogInterval, "Process Watchdog", [this](ITxTimerEvent* ASender) { OnWatchdog(ASender); }, false);
+      {
+        std::lock_guard<std::mutex> lock(FWatchdogLock);
+        FWatchdog = watchdog;
+      }
+      watchdog->Activate();
+    }
+  }
+}
+
+void TBasicNodeJsRequester::BeforeDestruction() {
+  // Discovery first: its callback reaches the worker and the main thread, both still alive here.
+  if (FClientTimer) {
+    FClientTimer->Delete();
+    FClientTimer = nullptr;
+  }
+  FTimer = nullptr;
+  FClient.reset();
+  TChildProcessRequester::BeforeDestruction();  // Finalize (also drops the watchdog), then the worker
+  DeleteWatchdog();
+}
+
+std::string TBasicNodeJsRequester::GetParams() {
+  {
+    std::lock_guard<std::mutex> lock(FUrlLock);
+    FDebuggerUrl.clear();  // the owner is told again after every start
+  }
+  std::string inspect;
+  if (FDebug != 0) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, StopOnStart() ? "--inspect-brk=127.0.0.1:%d " : "--inspect=127.0.0.1:%d ",
+                  FDebug);
+    inspect = buffer;
+  }
+  return inspect + FScript;
+}
+
+bool TBasicNodeJsRequester::IsInspectorBanner(const std::string& ALine) {
+  auto startsWith = [&](const char* APrefix) { return ALine.rfind(APrefix, 0) == 0; };
+  return startsWith("Warning: This is an experimental") || startsWith("Debugger ") ||
+         startsWith("For help see https://nodejs.org/en/docs/inspector") ||
+         // Node 8 and later print the help line with a comma and a colon.
+         startsWith("For help, see: https://nodejs.org/en/docs/inspector") || startsWith("To start debuggin") ||
+         ALine.find("chrome-devtools://") != std::string::npos;
+}
+
+void TBasicNodeJsRequester::DoErrorOutput(const std::string& ALine) {
+  if (IsInspectorBanner(ALine)) return;
+  TChildProcessRequester::DoErrorOutput(ALine);
+}
+
+bool TBasicNodeJsRequester::IsActive() {
+  bool active = false;
+  TDataSynchronizerTask::RunAndWait(Synchronizer(), [this, &active] { active = IsChildProcesssActive(); });
+  return active;
+}
+
+void TBasicNodeJsRequester::Close() { TerminateChild(); }
+
+void TBasicNodeJsRequester::SendRequest(const IPacketPtr& ARequest) {
+  IPacketPtr request = ARequest;
+  Synchronizer()->Synchronize([this, request] {
+    Variant id;
+    DoSendRequest(request, id);  // the id is dropped: no reply is awaited
+  });
+}
+
+std::string TBasicNodeJsRequester::DebuggerUrl() const {
+  std::lock_guard<std::mutex> lock(FUrlLock);
+  return FDebuggerUrl;
+}
+
+void TBasicNodeJsRequester::SetOnDebugger(TNotifyEvent AValue) {
+  FHasOnDebugger.store(static_cast<bool>(AValue));
+  FOnDebugger = std::move(AValue);
+}
+
+void TBasicNodeJsRequester::OnCheckDebuggerSettings(ITxTimerEvent*) {
+  try {
+    bool noUrl;
+    {
+      std::lock_guard<std::mutex> lock(FUrlLock);
+      noUrl = FDebuggerUrl.empty();
+    }
+    if (!noUrl && !IsActive()) return;  // delivered, and the child has ended: wait for a restart
+    if (!FClient) return;
+    IPacketPtr targets = FClient->GetSettings();
+    if (!targets || targets->GetCount() != 1) return;
+    IPacketPtr target = VarToPacket(targets->GetVar(0));
+    if (!target) return;
+    Variant value = target->GetProperties()->GetPropValue("devtoolsFrontendUrl");
+    std::string url = value.IsEmptyOrNull() ? std::string() : value.AsString();
+    if (url.empty()) return;
+    SynchronizeMain([this, &url] {
+      if (!FOnDebugger) return;
+      {
+        std::lock_guard<std::mutex> lock(FUrlLock);
+        if (FDebuggerUrl == url) return;
+        FDebuggerUrl = url;
+      }
+      FOnDebugger(this);
+    });
+  } catch (const Exception&) {
+    // A malformed target list: the next tick asks again.
+  }
+}
+
+void TBasicNodeJsRequester::OnWatchdog(ITxTimerEvent*) {
+  TDateTime last = LastMessageTime();
+  if (last == 0) return;
+  double silentMs = std::floor((Now() - last) * 86400000.0);
+  if (silentMs >= FWatchdogInterval) TerminateByWatchdog();
+}
+
+void TBasicNodeJsRequester::TerminateByWatchdog() {
+  LogMessage(tmsError, kLogSource, "Process terminated by watchdog");
+  Finalize();
+}
+
+void TBasicNodeJsRequester::Finalize() {
+  TChildProcessRequester::Finalize();
+  DeleteWatchdog();
+}
+
+void TBasicNodeJsRequester::DeleteWatchdog() {
+  TRef<ITxTimerEvent> watchdog;
+  {
+    std::lock_guard<std::mutex> lock(FWatchdogLock);
+    watchdog = std::move(FWatchdog);
+    FWatchdog = nullptr;
+  }
+  if (watchdog) watchdog->Delete();
+}
+
+}  // namespace vexor

@@ -1,0 +1,113 @@
+#pragma once
+// TBasicNodeJsRequester runs one Node.js script as a supervised child with the V8 inspector on,
+// finds the DevTools front-end address the inspector publishes on http://localhost:<port>/json,
+// and fires OnDebugger on the main thread once per distinct address. An optional watchdog ends a
+// child that has been silent on its standard output for too long.
+//
+// Threads: create with TCustomAsyncRequester::New<TBasicNodeJsRequester>(...) and destroy (the
+// owning pointer does that) on the main thread. Run, Close, SendRequest, IsActive may be called
+// from any thread but the requester's worker. OnDebugger and every change of DebuggerUrl to a
+// new address happen on the main thread; GetParams clears DebuggerUrl on the worker. The
+// discovery poll runs on the private "Debugger Checker Thread", the watchdog on "Global AppTimer".
+// StopOnStart must be set before Run.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "uChildProcessRequester.h"
+#include "uJSONClient.h"
+#include "uTxTimer.h"
+
+namespace vexor {
+
+// Reads the inspector's target list.
+// Threads: one thread at a time (the discovery timer's).
+class TDebuggerClient : public TJSONClient {
+ public:
+  static constexpr uint32_t kReadTimeoutMs = 1000;
+  // The loopback host asked by name; the inspector itself listens on 127.0.0.1.
+  static constexpr const char* kHost = "localhost";
+
+  explicit TDebuggerClient(int32_t APort);
+  // The "/json" reply when its status is exactly 200; none otherwise.
+  IPacketPtr GetSettings();
+  int32_t Port() const { return FPort; }
+
+ private:
+  const int32_t FPort;  // constant after construction
+};
+
+class TBasicNodeJsRequester;
+using TNotifyEvent = std::function<void(TBasicNodeJsRequester* ASender)>;
+
+class TBasicNodeJsRequester : public TChildProcessRequester {
+ public:
+  static constexpr uint32_t kDebuggerCheckInterval = 250;
+  static constexpr const char* kLogSource = "NodeJsRequester";
+
+  TBasicNodeJsRequester(TRef<IChildProcessRequesterEvents> AEvents, const std::string& AScript, uint16_t DebugPort,
+                        int32_t AWatchDogTime, const std::string& ANodeJs);
+  ~TBasicNodeJsRequester() override;
+
+  // Whether the child runs, asked on the requester's worker (the caller waits).
+  bool IsActive();
+  // Ends the child now; with AutoRestart it is started again after AutoRestartMinTime.
+  void Close();
+  // Queues ARequest to the child's input; no reply is awaited.
+  void SendRequest(const IPacketPtr& ARequest);
+
+  bool StopOnStart() const { return FStopOnStart.load(); }
+  void SetStopOnStart(bool AValue) { FStopOnStart.store(AValue); }
+  // Main thread only.
+  std::string DebuggerUrl() const;
+  void SetOnDebugger(TNotifyEvent AValue);
+
+  // The script argument as it goes on the command line (quoted when it holds a blank).
+  const std::string& Script() const { return FScript; }
+  // True when the error-output filter drops ALine.
+  static bool IsInspectorBanner(const std::string& ALine);
+  // AScript in double quotes when it holds a blank and does not start with a quote.
+  static std::string QuoteScript(const std::string& AScript);
+
+  void Finalize() override;
+
+ protected:
+  friend class TCustomAsyncRequester;  // New<T> starts the object, Destroy tears it down
+  void AfterConstruction() override;
+  void BeforeDestruction() override;
+  std::string GetParams() override;
+  void DoErrorOutput(const std::string& ALine) override;
+  virtual void TerminateByWatchdog();
+
+ private:
+  void OnCheckDebuggerSettings(ITxTimerEvent* ASender);
+  void OnWatchdog(ITxTimerEvent* ASender);
+  void DeleteWatchdog();
+
+  // Constant after construction.
+  const int32_t FWatchdogInterval;
+  const std::string FScript;
+  const int32_t FDebug;
+  std::unique_ptr<TDebuggerClient> FClient;  // used on the discovery thread only
+  TRef<IBasicTxTimer> FTimer;
+
+  // Set in AfterConstruction, cleared in BeforeDestruction (main thread); the timer events keep
+  // their own references while they run.
+  TRef<ITxTimerEvent> FClientTimer;
+  std::mutex FWatchdogLock;  // guards FWatchdog (a leaf)
+  TRef<ITxTimerEvent> FWatchdog;
+
+  std::atomic<bool> FStopOnStart{false};
+  // Guarded by FUrlLock: written on the main thread (new address) and the worker (cleared at a
+  // start), read by the discovery thread.
+  mutable std::mutex FUrlLock;
+  std::string FDebuggerUrl;
+  // Main thread only.
+  TNotifyEvent FOnDebugger;
+  std::atomic<bool> FHasOnDebugger{false};
+};
+
+}  // namespace vexor
