@@ -33,9 +33,7 @@ Variant HandOut(const Variant& V) {
 
 Variant AsKind13(TPacket* P) {
   // Stored as an interface value (kind 13), adopting the creator's reference.
-  Variant v = Variant::Object(varUnknown, TRefPtr<IInterface>(static_cast<IPacket*>(P)));
-  P->_Release();
-  return v;
+  return Variant::PacketObject(varUnknown, static_cast<IPacket*>(P), true);
 }
 
 int32_t ElementRawSize(TVarType AElem) {
@@ -127,15 +125,13 @@ TPacketToStringHook PacketToStringHook = &DefaultPacketToString;
 
 IPacket* VarPacketRef(const Variant& V) noexcept {
   if (V.Kind() != varPacket && V.Kind() != varUnknown) return nullptr;
-  IInterface* i = V.ObjectRef();
-  if (!i) return nullptr;
-  return dynamic_cast<IPacket*>(i);
+  return V.PacketRef();
 }
 
 bool VarIsPacket(const Variant& V) noexcept {
   if (V.Kind() == varPacket) return true;
   if (V.Kind() != varUnknown) return false;
-  return V.ObjectRef() == nullptr || VarPacketRef(V) != nullptr;
+  return V.ObjectRef() == nullptr || V.PacketRef() != nullptr;
 }
 
 bool TryVarToPacket(const Variant& V, IPacketPtr& P) {
@@ -202,7 +198,7 @@ Variant CloneValue(const Variant& V) {
   IPacketPtr p;
   if (TryVarToPacket(V, p)) {
     IPacketPtr c = ClonePacket(p);
-    return Variant::Object(varUnknown, TRefPtr<IInterface>(c.get()));
+    return Variant::PacketObject(varUnknown, c.get());
   }
   if (V.Kind() == (varArray | varVariant)) {
     TVariantArray items;
@@ -258,7 +254,7 @@ bool TPacket::IsTypeOfEx(std::string_view ATypeName) { return SameName(FTypeName
 void TPacket::Reset() { FPos = 0; }
 void TPacket::SetPos(int32_t NewPos) { FPos = NewPos; }
 const std::string& TPacket::GetTypeName() { return FTypeName; }
-bool TPacket::IsProperty() { return dynamic_cast<TPropertyPacket*>(this) != nullptr; }
+bool TPacket::IsProperty() { return FIsProperty; }
 TVariantArray& TPacket::__RawData() { return FData; }
 
 int32_t TPacket::PeekInt() {
@@ -508,7 +504,7 @@ void TPacket::PutData(const void* Data, int32_t Len) {
 void TPacket::AppendPacket(const IPacketPtr& Value) {
   if (!Value) return;
   if (Value->IsTyped()) {
-    FData.push_back(Variant::Object(varUnknown, TRefPtr<IInterface>(Value.get())));
+    FData.push_back(Variant::PacketObject(varUnknown, Value.get()));
     return;
   }
   TVariantArray vals = Value->__RawData();  // a copy: Value may be this packet
@@ -552,6 +548,7 @@ IPacketPtr TPacket::Map(const TPacketMapFunc& MapMethod) {
 // ---- TPropertyPacket ----
 
 TPropertyPacket::TPropertyPacket(std::string AName, const Variant& PropValue) : TPacket(std::move(AName)) {
+  FIsProperty = true;
   if (PropValue.IsArray() && IsNumericArrayElem(PropValue.ElementKind()) && PropValue.ArrayCount() >= 2)
     FData.push_back(PropValue);
   else

@@ -51,8 +51,10 @@ Variant& Variant::operator=(Variant&& A) noexcept {
 }
 
 Variant::Variant(const TRefPtr<IPacket>& APacket) : FKind(varPacket), FStore(stObject) {
-  FData.Intf = APacket.get();
-  if (FData.Intf) FData.Intf->_AddRef();
+  IPacket* p = APacket.get();
+  FData.Obj.Pkt = p;
+  FData.Obj.Intf = p;
+  if (p) p->_AddRef();
 }
 
 void Variant::CopyFrom(const Variant& A) {
@@ -66,8 +68,8 @@ void Variant::CopyFrom(const Variant& A) {
       new (&FData.Arr) std::shared_ptr<const TArrayData>(A.FData.Arr);
       break;
     case stObject:
-      FData.Intf = A.FData.Intf;
-      if (FData.Intf) FData.Intf->_AddRef();
+      FData.Obj = A.FData.Obj;
+      if (FData.Obj.Intf) FData.Obj.Intf->_AddRef();
       break;
     default:
       FData.I64 = A.FData.I64;
@@ -86,8 +88,11 @@ void Variant::MoveFrom(Variant& A) noexcept {
       new (&FData.Arr) std::shared_ptr<const TArrayData>(std::move(A.FData.Arr));
       A.FData.Arr.~shared_ptr();
       break;
+    case stObject:
+      FData.Obj = A.FData.Obj;  // the reference moves with the bits
+      break;
     default:
-      FData.I64 = A.FData.I64;  // an object reference moves with the bits
+      FData.I64 = A.FData.I64;
   }
   A.FKind = varEmpty;
   A.FStore = stTrivial;
@@ -103,7 +108,7 @@ void Variant::Clear() noexcept {
       FData.Arr.~shared_ptr();
       break;
     case stObject:
-      if (FData.Intf) FData.Intf->_Release();
+      if (FData.Obj.Intf) FData.Obj.Intf->_Release();
       break;
     default:
       break;
@@ -147,8 +152,20 @@ Variant Variant::Object(TVarType AKind, const TRefPtr<IInterface>& AObj) {
   Variant v;
   v.FKind = AKind;
   v.FStore = stObject;
-  v.FData.Intf = AObj.get();
-  if (v.FData.Intf) v.FData.Intf->_AddRef();
+  IInterface* i = AObj.get();
+  v.FData.Obj.Intf = i;
+  v.FData.Obj.Pkt = i ? dynamic_cast<IPacket*>(i) : nullptr;
+  if (i) i->_AddRef();
+  return v;
+}
+
+Variant Variant::PacketObject(TVarType AKind, IPacket* APacket, bool AAdopt) {
+  Variant v;
+  v.FKind = AKind;
+  v.FStore = stObject;
+  v.FData.Obj.Pkt = APacket;
+  v.FData.Obj.Intf = APacket;
+  if (APacket && !AAdopt) APacket->_AddRef();
   return v;
 }
 
@@ -706,7 +723,7 @@ bool Variant::SameValue(const Variant& A) const {
       return true;
     }
     case stObject: {
-      if (FData.Intf == A.FData.Intf) return true;
+      if (FData.Obj.Intf == A.FData.Obj.Intf) return true;
       IPacket* a = VarPacketRef(*this);
       IPacket* b = VarPacketRef(A);
       return a && b && a->AsString() == b->AsString();

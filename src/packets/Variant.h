@@ -87,6 +87,8 @@ class Variant {
   static Variant Str(TVarType AKind, std::string A);
   // An object reference of kind 13 (varUnknown) or any object kind (varPacket, custom kinds).
   static Variant Object(TVarType AKind, const TRefPtr<IInterface>& AObj);
+  // The same for a packet; AAdopt takes over a reference the caller owns instead of adding one.
+  static Variant PacketObject(TVarType AKind, IPacket* APacket, bool AAdopt = false);
   // A one-dimensional array; the elements are converted to AElemKind unless it is varVariant.
   static Variant Array(TVarType AElemKind, TVariantArray AItems);
   static Variant ByteArray(std::string_view ABytes);
@@ -106,7 +108,10 @@ class Variant {
 
   // Raw payload access; valid only for the matching kind.
   const std::string& StrRef() const noexcept { return FData.Str; }
-  IInterface* ObjectRef() const noexcept { return FStore == stObject ? FData.Intf : nullptr; }
+  IInterface* ObjectRef() const noexcept { return FStore == stObject ? FData.Obj.Intf : nullptr; }
+  // The packet behind an object value, found once when the value was made (null when the
+  // object is no packet or the reference is null).
+  IPacket* PacketRef() const noexcept { return FStore == stObject ? FData.Obj.Pkt : nullptr; }
   int64_t RawInt64() const noexcept { return FData.I64; }
   uint64_t RawUInt64() const noexcept { return FData.U64; }
   double RawDouble() const noexcept { return FData.Dbl; }
@@ -155,7 +160,10 @@ class Variant {
     double Dbl;
     float Sgl;
     bool Bool;
-    IInterface* Intf;
+    struct {
+      IInterface* Intf;
+      IPacket* Pkt;  // the same object seen as a packet, or null
+    } Obj;
     std::string Str;
     std::shared_ptr<const TArrayData> Arr;
     Data() noexcept {}

@@ -301,6 +301,8 @@ class TPacket : public TReadablePacket,
   // Builder links, valid only while a building expression runs.
   TPacket* FParent = nullptr;  // non-owning
   bool FCondition = false;
+  // Constant after construction: set by TPropertyPacket, so asking needs no type query.
+  bool FIsProperty = false;
 
   friend class TPacketRecordAdder;
 };
@@ -308,7 +310,7 @@ class TPacket : public TReadablePacket,
 // Marks a packet created as a property.
 class TPropertyPacket : public TPacket {
  public:
-  explicit TPropertyPacket(std::string AName) : TPacket(std::move(AName)) {}
+  explicit TPropertyPacket(std::string AName) : TPacket(std::move(AName)) { FIsProperty = true; }
   TPropertyPacket(std::string AName, const Variant& PropValue);
 };
 
