@@ -1,5 +1,6 @@
 #include <simdjson.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -102,14 +103,18 @@ const TEscapeTable kEscape;
 bool HasRepeatedNames(const TVariantArray& AValues) {
   const size_t n = AValues.size();
   if (n < 2) return false;
-  if (n <= 8) {
-    for (size_t i = 1; i < n; ++i)
+  if (n <= 64) {
+    // Pairwise: cheaper than hashing for the usual object sizes, most pairs differ in length.
+    std::string_view names[64];
+    for (size_t i = 0; i < n; ++i) {
+      names[i] = VarPacketRef(AValues[i])->GetTypeName();
       for (size_t j = 0; j < i; ++j)
-        if (SameName(VarPacketRef(AValues[i])->GetTypeName(), VarPacketRef(AValues[j])->GetTypeName()))
-          return true;
+        if (names[i].size() == names[j].size() && SameName(names[i], names[j])) return true;
+    }
     return false;
   }
   std::unordered_set<std::string> seen;
+  seen.reserve(n);
   for (const Variant& v : AValues) {
     std::string lower = VarPacketRef(v)->GetTypeName();
     for (char& c : lower)
@@ -119,6 +124,15 @@ bool HasRepeatedNames(const TVariantArray& AValues) {
   return false;
 }
 
+// True when one of the eight bytes in W needs escaping (a control byte, '"' or '\\').
+inline bool WordNeedsEscape(uint64_t W) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  uint64_t ctrl = (W - kOnes * 0x20) & ~W;                       // bytes below 0x20
+  uint64_t q = W ^ (kOnes * '"'), b = W ^ (kOnes * '\\');
+  uint64_t quote = (q - kOnes) & ~q, slash = (b - kOnes) & ~b;  // bytes equal to either
+  return ((ctrl | quote | slash) & kHigh) != 0;
+}
+
 }  // namespace
 
 void AppendJSONEscaped(std::string& ADest, std::string_view S) {
@@ -126,28 +140,60 @@ void AppendJSONEscaped(std::string& ADest, std::string_view S) {
   const char* p = S.data();
   const char* end = p + S.size();
   const char* run = p;
-  for (; p < end; ++p) {
-    char k = kEscape.Kind[static_cast<unsigned char>(*p)];
-    if (!k) continue;
+  for (;;) {
+    // Skip plain bytes eight at a time; the run is copied in one go.
+    while (end - p >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      if (WordNeedsEscape(w)) break;
+      p += 8;
+    }
+    while (p < end && !kEscape.Kind[static_cast<unsigned char>(*p)]) ++p;
+    if (p == end) break;
+    const char k = kEscape.Kind[static_cast<unsigned char>(*p)];
     ADest.append(run, p);
-    ADest.push_back('\\');
     if (k == 'u') {
       unsigned char c = static_cast<unsigned char>(*p);
-      const char u[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-      ADest.append(u, 5);
+      const char u[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+      ADest.append(u, 6);
     } else {
-      ADest.push_back(k);
+      const char e[2] = {'\\', k};
+      ADest.append(e, 2);
     }
-    run = p + 1;
+    run = ++p;
   }
   ADest.append(run, end);
 }
 
 // ---- kind table and date-time text ----
 
+namespace {
+
+// The kind table indexed by the small kind codes; the string kinds above them are looked up
+// directly.
+struct TKindIndex {
+  const TVarKindInfo* Small[varUInt64 + 1] = {};
+  const TVarKindInfo* Str = nullptr;
+  const TVarKindInfo* UStr = nullptr;
+  TKindIndex() {
+    for (const TVarKindInfo& row : kKindTable) {
+      if (row.Code <= varUInt64)
+        Small[row.Code] = &row;
+      else if (row.Code == varString)
+        Str = &row;
+      else if (row.Code == varUString)
+        UStr = &row;
+    }
+  }
+};
+const TKindIndex kKindIndex;
+
+}  // namespace
+
 const TVarKindInfo* TCustomConverter::getVarInfo(TVarType VTyp) noexcept {
-  for (const TVarKindInfo& row : kKindTable)
-    if (row.Code == VTyp) return &row;
+  if (VTyp <= varUInt64) return kKindIndex.Small[VTyp];
+  if (VTyp == varUString) return kKindIndex.UStr;
+  if (VTyp == varString) return kKindIndex.Str;
   return nullptr;
 }
 
@@ -215,6 +261,18 @@ bool TCustomConverter::TryRecogniseDateTime(std::string_view S, TDateTime& AValu
 
 // ---- writer ----
 
+namespace {
+
+// The packet a packet value holds; a null reference is written as a new empty packet, kept
+// alive by AHolder.
+IPacket* PacketOrEmpty(const Variant& V, IPacketPtr& AHolder) {
+  if (IPacket* p = VarPacketRef(V)) return p;
+  AHolder = NewPacket();
+  return AHolder.get();
+}
+
+}  // namespace
+
 void TJSONConverter::Ind(int ALevel) {
   if (!FReadable || ALevel <= 0) return;
   FOut += "\r\n";
@@ -229,8 +287,12 @@ void TJSONConverter::PairPrefix(const std::string& AName, int ALevel) {
 }
 
 std::string TJSONConverter::Convert(const IPacketPtr& AData) {
+  // The last text's length on this thread guesses the next one's, so the text grows rarely.
+  thread_local size_t tLastSize = 256;
   FOut.clear();
+  FOut.reserve(tLastSize + tLastSize / 8);
   if (AData) WritePacket(AData.get(), 0, false);
+  tLastSize = std::min<size_t>(FOut.size(), size_t(64) << 20);
   return std::move(FOut);
 }
 
@@ -253,10 +315,11 @@ void TJSONConverter::WritePacket(IPacket* P, int L, bool AsElement) {
     } else if (VarIsPacket(values[0])) {
       // An untyped child is always bracketed, even with fewer than two values: reading
       // "name":{} or "name":[v] back would give a packet without that child.
-      IPacketPtr c = VarToPacket(values[0]);
+      IPacketPtr empty;
+      IPacket* c = PacketOrEmpty(values[0], empty);
       const bool typedChild = c->IsTyped();
       FOut.push_back(typedChild ? '{' : '[');
-      WritePacket(c.get(), L + 2, false);
+      WritePacket(c, L + 2, false);
       FOut.push_back(typedChild ? '}' : ']');
     } else if (values[0].Kind() == (varArray | varVariant)) {
       // A list as the only value keeps its own brackets: the reader spreads a list into values.
@@ -311,8 +374,8 @@ void TJSONConverter::WritePacket(IPacket* P, int L, bool AsElement) {
 
 void TJSONConverter::WriteValue(const Variant& V, int L) {
   if (VarIsPacket(V)) {
-    IPacketPtr p = VarToPacket(V);
-    WritePacket(p.get(), L + 1, false);
+    IPacketPtr empty;
+    WritePacket(PacketOrEmpty(V, empty), L + 1, false);
     return;
   }
   if (V.IsArray()) {
@@ -322,8 +385,8 @@ void TJSONConverter::WriteValue(const Variant& V, int L) {
       for (size_t i = 0; i < items.size(); ++i) {
         if (i) FOut.push_back(',');
         if (VarIsPacket(items[i])) {
-          IPacketPtr p = VarToPacket(items[i]);
-          WritePacket(p.get(), L + 1, true);
+          IPacketPtr empty;
+          WritePacket(PacketOrEmpty(items[i], empty), L + 1, true);
         } else {
           WriteValue(items[i], L + 1);
         }

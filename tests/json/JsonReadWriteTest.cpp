@@ -236,6 +236,45 @@ TEST(JsonReadWriteTest, WrittenTextReadsBackToTheSameText) {
   }
 }
 
+// The escaper skips plain bytes a word at a time: every byte that needs escaping is found at
+// every offset of a long run, next to bytes above 0x7F and at the very end.
+TEST(JsonReadWriteTest, EscapesEveryByteAtEveryOffset) {
+  auto expected = [](std::string_view S) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string r;
+    for (unsigned char c : S) {
+      switch (c) {
+        case '"': r += "\\\""; break;
+        case '\\': r += "\\\\"; break;
+        case '\b': r += "\\b"; break;
+        case '\t': r += "\\t"; break;
+        case '\n': r += "\\n"; break;
+        case '\f': r += "\\f"; break;
+        case '\r': r += "\\r"; break;
+        default:
+          if (c < 0x20) {
+            r += "\\u00";
+            r.push_back(kHex[c >> 4]);
+            r.push_back(kHex[c & 15]);
+          } else {
+            r.push_back(static_cast<char>(c));
+          }
+      }
+    }
+    return r;
+  };
+  for (int special = 0; special < 0x100; ++special) {
+    for (size_t at = 0; at < 19; ++at) {
+      std::string s(19, 'a');
+      s[at] = static_cast<char>(special);
+      if (at > 0) s[at - 1] = static_cast<char>(0xC3);  // high bytes beside it must not hide it
+      std::string out;
+      AppendJSONEscaped(out, s);
+      ASSERT_EQ(out, expected(s)) << "byte " << special << " at " << at;
+    }
+  }
+}
+
 TEST(JsonReadWriteTest, ConfigDataAndTheTextHook) {
   IPacketPtr data = Read(R"({"x":1,"y":[1,2]})");
   std::string text = TPacketConversions::SaveConfigDataAsJSON(data, "version", "data", 2.5);
