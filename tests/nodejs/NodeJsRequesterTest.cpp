@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "CommandLine.h"
+#include "MainThread.h"
+#include "Services.h"
+#include "TempDir.h"
+#include "Ticks.h"
+#include "uMessageLog.h"
+#include "uNodeJsRequester.h"
+
+namespace vexor {
+namespace {
+
+using TRequester = TCustomAsyncRequester::TOwned<TBasicNodeJsRequester>;
+
+bool NodeAvailable() { return !FindProgramOnPath("node").empty(); }
+
+int FreePort() {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(s);
+  return ntohs(a.sin_port);
+}
+
+// Serves the main thread's queue (where OnDebugger runs) until APredicate holds or the deadline.
+template <class P>
+bool ServeUntil(P APredicate, uint32_t ATimeoutMs = 15000) {
+  uint32_t start = GetTickCount32();
+  while (!APredicate() && !TickElapsed(start, ATimeoutMs)) CheckSynchronize(5);
+  return APredicate();
+}
+
+// Names of this process's threads, as the kernel keeps them (15 bytes).
+std::multiset<std::string> ThreadNames() {
+  std::multiset<std::string> names;
+  DIR* d = ::opendir("/proc/self/task");
+  while (dirent* e = d ? ::readdir(d) : nullptr) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream in(std::string("/proc/self/task/") + e->d_name + "/comm");
+    std::string n;
+    std::getline(in, n);
+    names.insert(n);
+  }
+  if (d) ::closedir(d);
+  return names;
+}
+
+class NodeJsRequesterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!NodeAvailable()) GTEST_SKIP() << "node is not installed";
+    MessagesList()->Clear();
+  }
+  std::string Script(const std::string& AFolder, const std::string& ABody) {
+    std::string folder = FDir / AFolder;
+    std::filesystem::create_directories(folder);
+    std::string path = folder + "/script.js";
+    std::ofstream(path) << ABody;
+    return path;
+  }
+  // Starts a requester whose OnDebugger records every address it is told.
+  TRequester Start(const std::string& AScript, int APort, int32_t AWatchdog = 0,
+                   const std::string& ANode = "node") {
+    auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr, AScript, APort, AWatchdog, ANode);
+    r->SetStopOnStart(true);
+    r->SetOnDebugger([this](TBasicNodeJsRequester* ASender) { FUrls.push_back(ASender->DebuggerUrl()); });
+    r->Run();
+    return r;
+  }
+  testing::TTempDir FDir;
+  std::vector<std::string> FUrls;
+};
+
+TEST_F(NodeJsRequesterTest, AddressFiresOncePerDistinctAddressAndAgainAfterARestart) {
+  int port = FreePort();
+  auto r = Start(Script("with blank/in folder", "setInterval(() => {}, 1000);\n"), port);
+  ASSERT_TRUE(ServeUntil([&] { return FUrls.size() == 1; })) << "no DevTools address";
+  EXPECT_EQ(FUrls[0].rfind("devtools://devtools/bundled/js_app.html?", 0), 0u) << FUrls[0];
+  EXPECT_NE(FUrls[0].find("ws=localhost:" + std::to_string(port) + "/"), std::string::npos) << FUrls[0];
+  // Several more polls report the same address: no second event.
+  ServeUntil([] { return false; }, 1000);
+  EXPECT_EQ(FUrls.size(), 1u);
+  EXPECT_TRUE(r->IsActive());
+
+  r->SetAutoRestartMinTime(0);
+  r->Close();  // the child ends; auto-restart starts a new one with a new target id
+  ASSERT_TRUE(ServeUntil([&] { return FUrls.size() == 2; })) << "no address after the restart";
+  EXPECT_NE(FUrls[1], FUrls[0]);
+  EXPECT_EQ(r->DebuggerUrl(), FUrls[1]);
+}
+
+TEST_F(NodeJsRequesterTest, OnlyASingleTargetIsReported) {
+  int port = FreePort();
+  auto two = Start(FDir / "two-targets.js", port, 0, TW_FAKE_INSPECTOR);
+  ServeUntil([] { return false; }, 1500);
+  EXPECT_TRUE(FUrls.empty());
+  two.reset();
+  auto one = Start(FDir / "one-target.js", FreePort(), 0, TW_FAKE_INSPECTOR);
+  ASSERT_TRUE(ServeUntil([&] { return FUrls.size() == 1; }));
+  EXPECT_NE(FUrls[0].find("/t0"), std::string::npos);
+}
+
+TEST_F(NodeJsRequesterTest, WithoutAHandlerNothingIsStoredAndPollingGoesOn) {
+  auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr, Script("x", "setInterval(() => {}, 1000);"),
+                                                             FreePort(), 0, "node");
+  r->Run();
+  ASSERT_TRUE(ServeUntil([&] { return r->IsActive(); }));
+  ServeUntil([] { return false; }, 1000);
+  EXPECT_EQ(r->DebuggerUrl(), "");
+}
+
+TEST_F(NodeJsRequesterTest, PortZeroStartsNoDiscovery) {
+  size_t before = ThreadNames().count("Debugger Checke");
+  auto r = Start(Script("p0", "console.log('ran'); setInterval(() => {}, 1000);"), 0);
+  EXPECT_EQ(ThreadNames().count("Debugger Checke"), before);
+  ASSERT_TRUE(ServeUntil([&] { return r->IsActive(); }));
+  auto withPort = Start(Script("p1", "setInterval(() => {}, 1000);"), FreePort());
+  EXPECT_EQ(ThreadNames().count("Debugger Checke"), before + 1);
+  ServeUntil([] { return false; }, 600);
+  // Only the requester with a port delivered anything.
+  ASSERT_TRUE(ServeUntil([&] { return FUrls.size() == 1; }));
+}
+
+TEST_F(NodeJsRequesterTest, WatchdogEndsASilentChildOnce) {
+  auto r = Start(Script("silent", "console.error('only on stderr'); setInterval(() => {}, 1000);"), 0, 700);
+  ASSERT_TRUE(ServeUntil([&] { return r->IsActive(); }));
+  auto watchdogMessages = [] {
+    int n = 0;
+    for (const auto& item : MessagesList()->Items())
+      n += item.Source() == "NodeJsRequester" && item.Msg() == "Process terminated by watchdog" &&
+           item.Severity() == tmsError;
+    return n;
+  };
+  ASSERT_TRUE(ServeUntil([&] { return watchdogMessages() == 1; }));
+  ASSERT_TRUE(ServeUntil([&] { return !r->IsActive(); }));
+  ServeUntil([] { return false; }, 1500);
+  EXPECT_EQ(watchdogMessages(), 1);
+  EXPECT_FALSE(r->IsActive());  // no automatic restart after a watchdog end
+}
+
+TEST(NodeJsRequester, QuotesScriptsWithBlanks) {
+  struct Case {
+    const char* Script;
+    const char* Quoted;
+  } cases[] = {
+      {"/tmp/a b/app.js", "\"/tmp/a b/app.js\""},
+      {"/tmp/ab/app.js", "/tmp/ab/app.js"},
+      {"\"/tmp/a b/app.js\"", "\"/tmp/a b/app.js\""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TBasicNodeJsRequester::QuoteScript(c.Script), c.Quoted);
+}
+
+TEST(NodeJsRequester, FiltersTheInspectorBanner) {
+  struct Case {
+    const char* Line;
+    bool Dropped;
+  } cases[] = {
+      {"Debugger listening on ws://127.0.0.1:5678/abc", true},
+      {"Debugger attached.", true},
+      {"Debugger ending on ws://127.0.0.1:5678/abc", true},
+      {"For help, see: https://nodejs.org/en/docs/inspector", true},
+      {"For help see https://nodejs.org/en/docs/inspector", true},
+      {"Warning: This is an experimental feature", true},
+      {"To start debugging, open the following URL in Chrome:", true},
+      {"    chrome-devtools://devtools/bundled/inspector.html?ws=x", true},
+      {"Waiting for the debugger to disconnect...", false},
+      {"Debuggers are fun", false},
+      {"TypeError: x is not a function", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TBasicNodeJsRequester::IsInspectorBanner(c.Line), c.Dropped) << c.Line;
+}
+
+}  // namespace
+}  // namespace vexor
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  vexor::SetProcessArgs(argc, argv);
+  vexor::StartTarnwickServices();
+  int result = RUN_ALL_TESTS();
+  vexor::StopTarnwickServices();
+  return result;
+}

@@ -1,0 +1,18 @@
+#!/usr/bin/env node
+// Stands in for node in discovery tests: takes node's command line (an --inspect switch and a
+// script), and answers /json on the switch's port with as many targets as the script's name says
+// ("two-targets", "one-target"), each with its own front-end address.
+'use strict';
+const http = require('http');
+const inspect = process.argv.find((a) => a.startsWith('--inspect'));
+const port = Number(inspect.split(':').pop());
+const script = process.argv[process.argv.length - 1];
+const count = script.includes('two-targets') ? 2 : 1;
+const targets = [];
+for (let i = 0; i < count; i++) {
+  targets.push({ id: `t${i}`, devtoolsFrontendUrl: `devtools://devtools/bundled/js_app.html?ws=localhost:${port}/t${i}` });
+}
+http.createServer((req, res) => {
+  res.writeHead(req.url === '/json' ? 200 : 404, { 'Content-Type': 'application/json' });
+  res.end(JSON.stringify(targets));
+}).listen(port, '127.0.0.1', () => console.log(`fake inspector on ${port}`));
