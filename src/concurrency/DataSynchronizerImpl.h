@@ -92,6 +92,8 @@ class TBasicDataSynchronizer : public TRefCntObject, public IDataSynchronizer {
   std::atomic<int32_t> FMaxTasks{kDefaultMaxTasks};
   // Has its own lock.
   alignas(64) TQuickSynQueue<TSyncItem> FQueue;
+  // Processing thread only: the value last written to FPending.
+  int64_t FPublishedPending = 0;
   // Guarded by FOnExecuteLock.
   alignas(64) std::mutex FOnExecuteLock;
   TSyncNotifyEvent FOnExecute;

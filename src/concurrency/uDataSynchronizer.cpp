@@ -131,6 +131,8 @@ void TBasicDataSynchronizer::DiscardQueued() {
 void TBasicDataSynchronizer::PublishPending() {
   // Waiting in the producers' buffer, plus what is left of the batch being run.
   int64_t pending = int64_t(FQueue.GetCount()) + FQueue.PopBuffer().Count() - FQueue.HeadPosition();
+  if (pending == FPublishedPending) return;
+  FPublishedPending = pending;
   if (FPending) FPending->Val(pending);
 }
 

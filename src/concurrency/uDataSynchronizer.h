@@ -112,6 +112,7 @@ class TThreadDataSynchronizer : public TBaseProxySynchronizer {
   static TRef<IDataSynchronizer> CreateSynchronizer(const std::string& AName, bool ABubbling);
   TThreadSynchronizer* Executor() const;
 
+  // Set once by Finalize; read by the destructor and, for processing handles, by the worker.
   std::atomic<bool> FFinalized{false};
 };
 
