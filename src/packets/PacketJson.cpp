@@ -9,7 +9,6 @@
 #include "DateText.h"
 #include "Exceptions.h"
 #include "PacketConversions.h"
-#include "PacketsInternal.h"
 
 namespace vexor {
 
@@ -617,10 +616,9 @@ class TJSONReader {
         continue;
       }
       auto* prop = new TPropertyPacket(std::string(key));
-      Variant v = AdoptAsInterfaceValue(prop);
+      // The value takes over the creator's reference; kind 13 as stored properties are.
+      ADest.push_back(Variant::PacketObject(AKind, static_cast<IPacket*>(prop), true));
       MapInto(member.value, prop->__RawData());
-      if (AKind == varPacket) v = Variant(IPacketPtr(static_cast<IPacket*>(prop)));
-      ADest.push_back(std::move(v));
     }
   }
 };
