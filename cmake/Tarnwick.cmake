@@ -35,3 +35,14 @@ function(tw_add_test name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENV}")
 endfunction()
+
+# Adds every sub-folder of the current folder that holds a CMakeLists.txt, in name order.
+function(tw_add_subfolders)
+  file(GLOB _groups LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT _groups)
+  foreach(group ${_groups})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${group}/CMakeLists.txt)
+      add_subdirectory(${group})
+    endif()
+  endforeach()
+endfunction()

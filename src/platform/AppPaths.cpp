@@ -40,18 +40,23 @@ std::string XdgConfigHome() { return EnvOr("XDG_CONFIG_HOME", Join(Home(), ".con
 std::string XdgStateHome() { return EnvOr("XDG_STATE_HOME", Join(Home(), ".local/state")); }
 std::string XdgCacheHome() { return EnvOr("XDG_CACHE_HOME", Join(Home(), ".cache")); }
 
+std::vector<std::string> SplitSearchPath(const std::string& AList) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= AList.size()) {
+    size_t end = AList.find(':', start);
+    if (end == std::string::npos) end = AList.size();
+    parts.push_back(AList.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
 std::vector<std::string> XdgConfigDirs() {
   std::vector<std::string> dirs;
   const char* v = std::getenv("XDG_CONFIG_DIRS");
-  std::string s = v ? v : "";
-  size_t start = 0;
-  while (start <= s.size()) {
-    size_t end = s.find(':', start);
-    if (end == std::string::npos) end = s.size();
-    std::string part = s.substr(start, end - start);
-    if (!part.empty() && part[0] == '/') dirs.push_back(part);
-    start = end + 1;
-  }
+  for (auto& part : SplitSearchPath(v ? v : ""))
+    if (!part.empty() && part[0] == '/') dirs.push_back(std::move(part));
   if (dirs.empty()) dirs.push_back("/etc/xdg");
   return dirs;
 }

@@ -13,6 +13,9 @@ std::string ProgramFolder();
 // Its file name (with extension, if any).
 std::string ProgramFileName();
 
+// A ':'-separated list ($PATH, $XDG_CONFIG_DIRS) split into its parts, empty ones kept.
+std::vector<std::string> SplitSearchPath(const std::string& AList);
+
 // $XDG_CONFIG_HOME or ~/.config: the user hive of the registry store.
 std::string XdgConfigHome();
 // $XDG_CONFIG_DIRS split on ':' or {/etc/xdg}: the first entry is the machine hive.

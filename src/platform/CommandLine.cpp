@@ -87,16 +87,9 @@ std::string FindProgramOnPath(const std::string& AProgram) {
   if (AProgram.empty()) return std::string();
   if (AProgram.find('/') != std::string::npos) return AProgram;
   const char* path = std::getenv("PATH");
-  std::string p = path ? path : "/usr/local/bin:/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= p.size()) {
-    size_t end = p.find(':', start);
-    if (end == std::string::npos) end = p.size();
-    std::string dir = p.substr(start, end - start);
-    if (dir.empty()) dir = ".";
-    std::string candidate = IncludeTrailingPathDelimiter(dir) + AProgram;
+  for (const std::string& dir : SplitSearchPath(path ? path : "/usr/local/bin:/usr/bin:/bin")) {
+    std::string candidate = IncludeTrailingPathDelimiter(dir.empty() ? "." : dir) + AProgram;
     if (FileExists(candidate) && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
   }
   return std::string();
 }

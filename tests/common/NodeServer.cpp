@@ -14,22 +14,11 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "CommandLine.h"
+
 namespace vexor::test {
 
-bool TNodeServer::NodeAvailable() {
-  const char* Path = std::getenv("PATH");
-  std::string Dirs = Path ? Path : "/usr/bin:/bin";
-  size_t Start = 0;
-  while (Start <= Dirs.size()) {
-    size_t End = Dirs.find(':', Start);
-    if (End == std::string::npos) End = Dirs.size();
-    std::string Dir = Dirs.substr(Start, End - Start);
-    if (Dir.empty()) Dir = ".";
-    if (access((Dir + "/node").c_str(), X_OK) == 0) return true;
-    Start = End + 1;
-  }
-  return false;
-}
+bool TNodeServer::NodeAvailable() { return !FindProgramOnPath("node").empty(); }
 
 TNodeServer::TNodeServer(const std::string& AScript) {
   int Pipe[2];
