@@ -11,6 +11,7 @@
 
 #include "CommandLine.h"
 #include "MainThread.h"
+#include "ServiceWait.h"
 #include "Services.h"
 #include "TempDir.h"
 #include "Ticks.h"
@@ -39,9 +40,7 @@ int FreePort() {
 // Serves the main thread's queue (where OnDebugger runs) until APredicate holds or the deadline.
 template <class P>
 bool ServeUntil(P APredicate, uint32_t ATimeoutMs = 15000) {
-  uint32_t start = GetTickCount32();
-  while (!APredicate() && !TickElapsed(start, ATimeoutMs)) CheckSynchronize(5);
-  return APredicate();
+  return testing::WaitFor(APredicate, ATimeoutMs);
 }
 
 // Names of this process's threads, as the kernel keeps them (15 bytes).

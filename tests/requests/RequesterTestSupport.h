@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "MainThread.h"
+#include "ServiceWait.h"
 #include "Ticks.h"
 #include "uCustomAsyncRequester.h"
 #include "uMessageLog.h"
@@ -22,15 +23,7 @@ namespace vexor::test {
 // Polls ACondition until it holds or ADeadlineMs pass; the main thread keeps serving its queue.
 template <class F>
 bool WaitUntil(F ACondition, uint32_t ADeadlineMs = 10000) {
-  uint32_t start = GetTickCount32();
-  while (!ACondition()) {
-    if (TickElapsed(start, ADeadlineMs)) return false;
-    if (IsMainThread())
-      CheckSynchronize(1);
-    else
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return vexor::testing::WaitFor(ACondition, ADeadlineMs);
 }
 
 // Answers collected by name. An answer is the reply's JSON text, "<none>" for a null reply.
