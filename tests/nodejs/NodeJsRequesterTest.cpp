@@ -104,11 +104,11 @@ TEST_F(NodeJsRequesterTest, AddressFiresOncePerDistinctAddressAndAgainAfterARest
 
 TEST_F(NodeJsRequesterTest, OnlyASingleTargetIsReported) {
   int port = FreePort();
-  auto two = Start(FDir / "two-targets.js", port, 0, TW_FAKE_INSPECTOR);
+  auto two = Start(FDir / "two-targets.js", port, 0, TW_FAKE_NODE);
   ServeUntil([] { return false; }, 1500);
   EXPECT_TRUE(FUrls.empty());
   two.reset();
-  auto one = Start(FDir / "one-target.js", FreePort(), 0, TW_FAKE_INSPECTOR);
+  auto one = Start(FDir / "one-target.js", FreePort(), 0, TW_FAKE_NODE);
   ASSERT_TRUE(ServeUntil([&] { return FUrls.size() == 1; }));
   EXPECT_NE(FUrls[0].find("/t0"), std::string::npos);
 }
