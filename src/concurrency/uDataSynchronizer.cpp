@@ -23,17 +23,6 @@ std::string Format(const char* AFormat, const std::string& AArg) {
   return s;
 }
 
-// The message of an exception caught at a pass boundary.
-std::string ExceptionText(std::exception_ptr AException) {
-  try {
-    std::rethrow_exception(AException);
-  } catch (const std::exception& E) {
-    return E.what();
-  } catch (...) {
-    return "Unknown exception";
-  }
-}
-
 }  // namespace
 
 bool WaitServingMainThread(ILightweightEvent& AEvent, uint32_t AMs, uint32_t ASliceMs) {
@@ -137,7 +126,7 @@ void TBasicDataSynchronizer::PublishPending() {
 }
 
 void TBasicDataSynchronizer::ReportPassException(std::exception_ptr AException) {
-  std::string text = (IsFinalized() ? "Finalized Queue:" : "Queue:") + FName + " - " + ExceptionText(AException);
+  std::string text = (IsFinalized() ? "Finalized Queue:" : "Queue:") + FName + " - " + ExceptionMessage(AException);
   HandleAppException(std::make_exception_ptr(Exception(text)), FName.c_str());
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "Exceptions.h"
 #include "ExThread.h"
 #include "IndexList.h"
 #include "InterfaceList.h"
@@ -34,16 +35,6 @@ std::string TypeName(const std::type_info& AType) {
   std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(AType.name(), nullptr, nullptr, &status),
                                                     std::free);
   return status == 0 && demangled ? demangled.get() : AType.name();
-}
-
-std::string ExceptionMessage(std::exception_ptr AException) {
-  try {
-    std::rethrow_exception(AException);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown exception";
-  }
 }
 
 // The owning timer, held as a plain back-pointer: the timer unlinks its events before it goes,

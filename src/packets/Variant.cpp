@@ -427,22 +427,14 @@ void AppendCurrency(std::string& D, int64_t AScaled) {
 }  // namespace
 
 int64_t Variant::AsInt64() const {
+  if (FKind == varUInt64 && FData.U64 > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+    OverflowError(varInt64);
+  if (IsOrdinal()) return FData.I64;
   switch (FKind) {
     case varEmpty:
       return 0;
     case varBoolean:
       return FData.Bool ? 1 : 0;
-    case varSmallint:
-    case varInteger:
-    case varShortInt:
-    case varByte:
-    case varWord:
-    case varLongWord:
-    case varInt64:
-      return FData.I64;
-    case varUInt64:
-      if (FData.U64 > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) OverflowError(varInt64);
-      return FData.I64;
     case varSingle:
     case varDouble:
     case varDate: {
@@ -513,21 +505,13 @@ uint64_t Variant::AsUInt64() const {
 }
 
 double Variant::AsDouble() const {
+  if (FKind == varUInt64) return static_cast<double>(FData.U64);
+  if (IsOrdinal()) return static_cast<double>(FData.I64);
   switch (FKind) {
     case varEmpty:
       return 0;
     case varBoolean:
       return FData.Bool ? 1 : 0;
-    case varSmallint:
-    case varInteger:
-    case varShortInt:
-    case varByte:
-    case varWord:
-    case varLongWord:
-    case varInt64:
-      return static_cast<double>(FData.I64);
-    case varUInt64:
-      return static_cast<double>(FData.U64);
     case varSingle:
       return FData.Sgl;
     case varDouble:
@@ -606,25 +590,16 @@ int64_t Variant::AsCurrencyScaled() const {
 
 std::string Variant::AsString() const {
   char buf[32];
+  if (IsOrdinal()) {
+    auto r = FKind == varUInt64 ? std::to_chars(buf, buf + sizeof buf, FData.U64)
+                                : std::to_chars(buf, buf + sizeof buf, FData.I64);
+    return std::string(buf, r.ptr);
+  }
   switch (FKind) {
     case varEmpty:
       return {};
     case varBoolean:
       return FData.Bool ? "True" : "False";
-    case varSmallint:
-    case varInteger:
-    case varShortInt:
-    case varByte:
-    case varWord:
-    case varLongWord:
-    case varInt64: {
-      auto r = std::to_chars(buf, buf + sizeof buf, FData.I64);
-      return std::string(buf, r.ptr);
-    }
-    case varUInt64: {
-      auto r = std::to_chars(buf, buf + sizeof buf, FData.U64);
-      return std::string(buf, r.ptr);
-    }
     case varSingle:
       return FormatFloatG(FData.Sgl);
     case varDouble:

@@ -4,11 +4,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <iostream>
 #include <memory>
 #include <mutex>
 
 #include "DebugOutput.h"
+#include "Exceptions.h"
 
 namespace vexor {
 namespace {
@@ -49,17 +49,6 @@ void Enqueue(const std::shared_ptr<TCall>& ACall) {
   }
   q.Arrived.notify_all();
   if (hook) hook();
-}
-
-std::string ExceptionText(std::exception_ptr AException) {
-  try {
-    if (AException) std::rethrow_exception(AException);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown exception";
-  }
-  return std::string();
 }
 
 }  // namespace
@@ -154,7 +143,7 @@ void HandleAppException(std::exception_ptr AException, const char* ASource) {
     return;
   }
   std::string source = ASource ? ASource : "";
-  std::string text = ExceptionText(AException);
+  std::string text = ExceptionMessage(AException);
   if (logger) logger(source, text);
   OutputDebugString(source.empty() ? text : source + ": " + text);
 }

@@ -169,7 +169,7 @@ TEST(DataSynchronizerTask, RunAndWaitCases) {
   test::TExceptionCapture errors;
   EXPECT_TRUE(TDataSynchronizerTask::RunAndWait(sync, [] { throw Exception("task failed"); }));
   // Reported by the worker after the waiter was released.
-  EXPECT_TRUE(WaitUntil([&] { return errors.Messages().size() == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return errors.Texts().size() == 1; }));
 
   sync->Finalize();
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "MainThread.h"
+#include "ExceptionCapture.h"
 #include "ServiceWait.h"
 #include "Ticks.h"
 #include "uCustomAsyncRequester.h"
@@ -68,33 +69,7 @@ class TAnswers {
   std::vector<std::string> FArrival;
 };
 
-// Collects the texts that reach the application exception handler while alive.
-class TExceptionCapture {
- public:
-  TExceptionCapture() {
-    SetAppExceptionHandler([this](std::exception_ptr AException, const char*) {
-      std::string text;
-      try {
-        std::rethrow_exception(AException);
-      } catch (const std::exception& e) {
-        text = e.what();
-      } catch (...) {
-        text = "<unknown>";
-      }
-      std::lock_guard<std::mutex> lock(FLock);
-      FTexts.push_back(text);
-    });
-  }
-  ~TExceptionCapture() { SetAppExceptionHandler(nullptr); }
-  std::vector<std::string> Texts() const {
-    std::lock_guard<std::mutex> lock(FLock);
-    return FTexts;
-  }
-
- private:
-  mutable std::mutex FLock;
-  std::vector<std::string> FTexts;
-};
+using vexor::testing::TExceptionCapture;
 
 // Messages of the process-wide log with ASource, as "level:text".
 inline std::vector<std::string> LogLines(const std::string& ASource) {

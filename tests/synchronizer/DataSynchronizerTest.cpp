@@ -132,10 +132,10 @@ TEST(DataSynchronizer, ProcessingPassLimitsAndExceptions) {
     std::string expected = c.Expected;
     ASSERT_TRUE(WaitUntil([&] { return trace.Text() == expected; })) << trace.Text();
     if (c.ThrowAt) {
-      ASSERT_EQ(errors.Messages().size(), 1u);
-      EXPECT_EQ(errors.Messages()[0], "Queue:Sync Pass - boom");
+      ASSERT_EQ(errors.Texts().size(), 1u);
+      EXPECT_EQ(errors.Texts()[0], "Queue:Sync Pass - boom");
     } else {
-      EXPECT_TRUE(errors.Messages().empty());
+      EXPECT_TRUE(errors.Texts().empty());
     }
     sync->Finalize();
   }

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "DebugOutput.h"
+#include "ExceptionCapture.h"
 #include "MainThread.h"
+#include "ServiceWait.h"
 #include "Ticks.h"
 #include "uMessageLog.h"
 
@@ -21,15 +23,7 @@ namespace vexor::test {
 // Polls ACondition until it holds or ADeadlineMs pass; the main thread keeps serving its queue.
 template <class F>
 bool WaitUntil(F ACondition, uint32_t ADeadlineMs = 10000) {
-  uint32_t start = GetTickCount32();
-  while (!ACondition()) {
-    if (TickElapsed(start, ADeadlineMs)) return false;
-    if (IsMainThread())
-      CheckSynchronize(1);
-    else
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return vexor::testing::WaitFor(ACondition, ADeadlineMs);
 }
 
 // Holds whoever calls Pass until Open (or a 10 s safety deadline).
@@ -75,31 +69,7 @@ class TTrace {
   std::string FText;
 };
 
-// Collects what reaches the application exception handler while alive.
-class TExceptionCapture {
- public:
-  TExceptionCapture() {
-    SetAppExceptionHandler([this](std::exception_ptr E, const char*) {
-      std::string text;
-      try {
-        std::rethrow_exception(E);
-      } catch (const std::exception& X) {
-        text = X.what();
-      }
-      std::lock_guard<std::mutex> lock(FMutex);
-      FMessages.push_back(text);
-    });
-  }
-  ~TExceptionCapture() { SetAppExceptionHandler(nullptr); }
-  std::vector<std::string> Messages() const {
-    std::lock_guard<std::mutex> lock(FMutex);
-    return FMessages;
-  }
-
- private:
-  mutable std::mutex FMutex;
-  std::vector<std::string> FMessages;
-};
+using vexor::testing::TExceptionCapture;
 
 // Collects the debug-output channel (console log) while alive.
 class TConsoleCapture {
