@@ -21,6 +21,7 @@
 namespace vexor {
 namespace {
 
+using testing::WaitFor;
 using TRequester = TCustomAsyncRequester::TOwned<TBasicNodeJsRequester>;
 
 bool NodeAvailable() { return !FindProgramOnPath("node").empty(); }
@@ -37,11 +38,6 @@ int FreePort() {
   return ntohs(a.sin_port);
 }
 
-// Serves the main thread's queue (where OnDebugger runs) until APredicate holds or the deadline.
-template <class P>
-bool ServeUntil(P APredicate, uint32_t ATimeoutMs = 15000) {
-  return testing::WaitFor(APredicate, ATimeoutMs);
-}
 
 // Names of this process's threads, as the kernel keeps them (15 bytes).
 std::multiset<std::string> ThreadNames() {
@@ -87,17 +83,17 @@ class NodeJsRequesterTest : public ::testing::Test {
 TEST_F(NodeJsRequesterTest, AddressFiresOncePerDistinctAddressAndAgainAfterARestart) {
   int port = FreePort();
   auto r = Start(Script("with blank/in folder", "setInterval(() => {}, 1000);\n"), port);
-  ASSERT_TRUE(ServeUntil([&] { return FUrls.size() == 1; })) << "no DevTools address";
+  ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; })) << "no DevTools address";
   EXPECT_EQ(FUrls[0].rfind("devtools://devtools/bundled/js_app.html?", 0), 0u) << FUrls[0];
   EXPECT_NE(FUrls[0].find("ws=localhost:" + std::to_string(port) + "/"), std::string::npos) << FUrls[0];
   // Several more polls report the same address: no second event.
-  ServeUntil([] { return false; }, 1000);
+  WaitFor([] { return false; }, 1000);
   EXPECT_EQ(FUrls.size(), 1u);
   EXPECT_TRUE(r->IsActive());
 
   r->SetAutoRestartMinTime(0);
   r->Close();  // the child ends; auto-restart starts a new one with a new target id
-  ASSERT_TRUE(ServeUntil([&] { return FUrls.size() == 2; })) << "no address after the restart";
+  ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 2; })) << "no address after the restart";
   EXPECT_NE(FUrls[1], FUrls[0]);
   EXPECT_EQ(r->DebuggerUrl(), FUrls[1]);
 }
@@ -105,11 +101,11 @@ TEST_F(NodeJsRequesterTest, AddressFiresOncePerDistinctAddressAndAgainAfterARest
 TEST_F(NodeJsRequesterTest, OnlyASingleTargetIsReported) {
   int port = FreePort();
   auto two = Start(FDir / "two-targets.js", port, 0, TW_FAKE_NODE);
-  ServeUntil([] { return false; }, 1500);
+  WaitFor([] { return false; }, 1500);
   EXPECT_TRUE(FUrls.empty());
   two.reset();
   auto one = Start(FDir / "one-target.js", FreePort(), 0, TW_FAKE_NODE);
-  ASSERT_TRUE(ServeUntil([&] { return FUrls.size() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; }));
   EXPECT_NE(FUrls[0].find("/t0"), std::string::npos);
 }
 
@@ -117,8 +113,8 @@ TEST_F(NodeJsRequesterTest, WithoutAHandlerNothingIsStoredAndPollingGoesOn) {
   auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr, Script("x", "setInterval(() => {}, 1000);"),
                                                              FreePort(), 0, "node");
   r->Run();
-  ASSERT_TRUE(ServeUntil([&] { return r->IsActive(); }));
-  ServeUntil([] { return false; }, 1000);
+  ASSERT_TRUE(WaitFor([&] { return r->IsActive(); }));
+  WaitFor([] { return false; }, 1000);
   EXPECT_EQ(r->DebuggerUrl(), "");
 }
 
@@ -126,17 +122,17 @@ TEST_F(NodeJsRequesterTest, PortZeroStartsNoDiscovery) {
   size_t before = ThreadNames().count("Debugger Checke");
   auto r = Start(Script("p0", "console.log('ran'); setInterval(() => {}, 1000);"), 0);
   EXPECT_EQ(ThreadNames().count("Debugger Checke"), before);
-  ASSERT_TRUE(ServeUntil([&] { return r->IsActive(); }));
+  ASSERT_TRUE(WaitFor([&] { return r->IsActive(); }));
   auto withPort = Start(Script("p1", "setInterval(() => {}, 1000);"), FreePort());
   EXPECT_EQ(ThreadNames().count("Debugger Checke"), before + 1);
-  ServeUntil([] { return false; }, 600);
+  WaitFor([] { return false; }, 600);
   // Only the requester with a port delivered anything.
-  ASSERT_TRUE(ServeUntil([&] { return FUrls.size() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; }));
 }
 
 TEST_F(NodeJsRequesterTest, WatchdogEndsASilentChildOnce) {
   auto r = Start(Script("silent", "console.error('only on stderr'); setInterval(() => {}, 1000);"), 0, 700);
-  ASSERT_TRUE(ServeUntil([&] { return r->IsActive(); }));
+  ASSERT_TRUE(WaitFor([&] { return r->IsActive(); }));
   auto watchdogMessages = [] {
     int n = 0;
     for (const auto& item : MessagesList()->Items())
@@ -144,9 +140,9 @@ TEST_F(NodeJsRequesterTest, WatchdogEndsASilentChildOnce) {
            item.Severity() == tmsError;
     return n;
   };
-  ASSERT_TRUE(ServeUntil([&] { return watchdogMessages() == 1; }));
-  ASSERT_TRUE(ServeUntil([&] { return !r->IsActive(); }));
-  ServeUntil([] { return false; }, 1500);
+  ASSERT_TRUE(WaitFor([&] { return watchdogMessages() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return !r->IsActive(); }));
+  WaitFor([] { return false; }, 1500);
   EXPECT_EQ(watchdogMessages(), 1);
   EXPECT_FALSE(r->IsActive());  // no automatic restart after a watchdog end
 }

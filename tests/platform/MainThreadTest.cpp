@@ -5,18 +5,12 @@
 
 #include "Exceptions.h"
 #include "MainThread.h"
+#include "ServiceWait.h"
 #include "Ticks.h"
 
 namespace vexor {
 namespace {
 
-// Serves the main thread's queue until ADone holds or 10 s pass.
-template <typename P>
-bool ServeUntil(P ADone) {
-  uint32_t start = GetTickCount32();
-  while (!ADone() && !TickElapsed(start, 10000)) CheckSynchronize(10);
-  return ADone();
-}
 
 class MainThreadTest : public ::testing::Test {
  protected:
@@ -38,7 +32,7 @@ TEST_F(MainThreadTest, SynchronizeRunsOnTheMainThreadInOrder) {
       });
     done = true;
   });
-  EXPECT_TRUE(ServeUntil([&] { return done.load(); }));
+  EXPECT_TRUE(testing::WaitFor([&] { return done.load(); }));
   worker.join();
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
   int direct = 0;
@@ -67,7 +61,7 @@ TEST_F(MainThreadTest, ExceptionsReachTheWaiterOrTheHandler) {
     QueueMain([] { throw Exception("queued failure"); });
     QueueMain([&] { done = true; });
   });
-  EXPECT_TRUE(ServeUntil([&] { return done.load(); }));
+  EXPECT_TRUE(testing::WaitFor([&] { return done.load(); }));
   worker.join();
   EXPECT_EQ(caught, "sync failure");
   EXPECT_EQ(handled, "queued failure");

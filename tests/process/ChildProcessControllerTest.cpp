@@ -20,6 +20,7 @@
 
 #include "AppPaths.h"
 #include "CommandLine.h"
+#include "ServiceWait.h"
 #include "TempDir.h"
 #include "uChildProcessController.h"
 
@@ -27,19 +28,12 @@ namespace vexor {
 namespace {
 
 using Controller = TChildProcessController;
+using testing::WaitFor;
 namespace fs = std::filesystem;
 
 const std::string kTestChild = TW_TESTCHILD_PATH;
 const std::string kHost = TW_PROCESS_HOST_PATH;
 
-bool WaitUntil(const std::function<bool()>& ACondition, int ATimeoutMs = 10000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ATimeoutMs);
-  while (!ACondition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 // Running or stopped; a zombie (killed, not yet reaped by whoever adopted it) counts as gone.
 bool Alive(pid_t APid) {
@@ -62,7 +56,7 @@ std::string ReadUntil(Controller& AChild, bool AErrors, const std::function<bool
     all += AText;
     if (AChunks) AChunks->push_back(AText);
   };
-  WaitUntil([&] {
+  WaitFor([&] {
     if (AErrors) AChild.CheckProcessErrors(collect, 10);
     else AChild.CheckProcess(collect, 10, true);
     return AUntil(all);
@@ -200,7 +194,7 @@ TEST(ChildProcessController, CloseWithTerminationEndsTheChildOnce) {
   EXPECT_FALSE(child.ProcessActive());
   ExpectAllHandlesClosed(child);
   // Killed and reaped: no zombie left behind.
-  EXPECT_TRUE(WaitUntil([&] { return !Exists(pid); }));
+  EXPECT_TRUE(WaitFor([&] { return !Exists(pid); }));
 
   child.Close(true);
   child.Close(false);
@@ -214,7 +208,7 @@ TEST(ChildProcessController, CloseWithTerminationEndsTheChildOnce) {
 
 TEST(ChildProcessController, CheckProcessAfterTheChildEndedStillDrains) {
   Controller child(kTestChild, "out hello exit 3");
-  ASSERT_TRUE(WaitUntil([&] { return !child.ProcessActive(); }));
+  ASSERT_TRUE(WaitFor([&] { return !child.ProcessActive(); }));
   std::string output;
   EXPECT_FALSE(child.CheckProcess([&](const std::string& s) { output += s; }, 0, true));
   EXPECT_EQ(output, "hello\n");
@@ -224,7 +218,7 @@ TEST(ChildProcessController, CheckProcessAfterTheChildEndedStillDrains) {
 
 TEST(ChildProcessController, StandardErrorOnlyReachesTheErrorCallback) {
   Controller child(kTestChild, "errfill 100");
-  ASSERT_TRUE(WaitUntil([&] { return !child.ProcessActive(); }));
+  ASSERT_TRUE(WaitFor([&] { return !child.ProcessActive(); }));
   int outputCalls = 0;
   child.CheckProcess([&](const std::string&) { ++outputCalls; }, 0, true);
   EXPECT_EQ(outputCalls, 0);
@@ -265,7 +259,7 @@ TEST(ChildProcessController, InputReachesTheChildAndFailsQuietlyAfterItEnded) {
 
   // No reader any more: both overloads say false, and no SIGPIPE ends this program.
   Controller ended(kTestChild, "exit 0");
-  ASSERT_TRUE(WaitUntil([&] { return !ended.ProcessActive(); }));
+  ASSERT_TRUE(WaitFor([&] { return !ended.ProcessActive(); }));
   EXPECT_FALSE(ended.SendToInput("late\n", false));
   EXPECT_FALSE(ended.SendToInput(std::vector<uint8_t>(70000, 'x')));
 }
@@ -285,7 +279,7 @@ TEST(ChildProcessController, WaitForProcessDrainsAndReportsTheExitCode) {
   stuck.WaitForProcess(nullptr, exitCode, [&] { return ++asked == 2; });
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(exitCode, Controller::FORCED_EXIT_CODE);
-  EXPECT_TRUE(WaitUntil([&] { return !Exists(pid); }));
+  EXPECT_TRUE(WaitFor([&] { return !Exists(pid); }));
 }
 
 struct TFamily {
@@ -306,7 +300,7 @@ TEST(ChildProcessController, OwnJobKillsChildAndGrandchildOnClose) {
   child.Close(false);
   EXPECT_EQ(child.ExitCode(), Controller::STILL_ACTIVE);
   EXPECT_EQ(child.ProcessContainer(), 0);
-  EXPECT_TRUE(WaitUntil([&] { return !Alive(family.Child) && !Alive(family.GrandChild); }));
+  EXPECT_TRUE(WaitFor([&] { return !Alive(family.Child) && !Alive(family.GrandChild); }));
 }
 
 TEST(ChildProcessController, WithoutOwnJobTheChildOutlivesClose) {
@@ -322,7 +316,7 @@ TEST(ChildProcessController, WithoutOwnJobTheChildOutlivesClose) {
   EXPECT_TRUE(Alive(family.Child));
   EXPECT_TRUE(Alive(family.GrandChild));
   Controller::CloseProcessContainer(job);
-  EXPECT_TRUE(WaitUntil([&] { return !Alive(family.Child) && !Alive(family.GrandChild); }));
+  EXPECT_TRUE(WaitFor([&] { return !Alive(family.Child) && !Alive(family.GrandChild); }));
 
   pid_t loose;
   {
@@ -331,7 +325,7 @@ TEST(ChildProcessController, WithoutOwnJobTheChildOutlivesClose) {
   }
   EXPECT_TRUE(Alive(loose));
   ::kill(loose, SIGKILL);
-  EXPECT_TRUE(WaitUntil([&] { return !Exists(loose); }));  // reaped though nobody holds it
+  EXPECT_TRUE(WaitFor([&] { return !Exists(loose); }));  // reaped though nobody holds it
 }
 
 TEST(ChildProcessController, JobCreatedAfterCloseHoldsNothingAndIsReleased) {
@@ -369,10 +363,10 @@ TEST(ChildProcessController, KilledProgramLeavesNoChildBehind) {
     ASSERT_TRUE(Alive(child));
 
     ::kill(host.ProcessId(), SIGKILL);
-    EXPECT_TRUE(WaitUntil([&] { return !host.ProcessActive(); }));
-    EXPECT_TRUE(WaitUntil([&] { return !Alive(child); })) << "child " << child << " survived";
+    EXPECT_TRUE(WaitFor([&] { return !host.ProcessActive(); }));
+    EXPECT_TRUE(WaitFor([&] { return !Alive(child); })) << "child " << child << " survived";
     if (grandChild > 0) {
-      EXPECT_TRUE(WaitUntil([&] { return !Alive(grandChild); })) << "grandchild survived";
+      EXPECT_TRUE(WaitFor([&] { return !Alive(grandChild); })) << "grandchild survived";
     }
     host.Close(false);
   }
@@ -413,7 +407,7 @@ TEST(ChildProcessController, NodeInspectorBannerArrivesOnTheErrorPipe) {
   node.Close(true);
   EXPECT_EQ(node.ExitCode(), Controller::FORCED_EXIT_CODE);
   EXPECT_FALSE(node.ProcessActive());
-  EXPECT_TRUE(WaitUntil([&] { return !Alive(pid); }));
+  EXPECT_TRUE(WaitFor([&] { return !Alive(pid); }));
 }
 
 }  // namespace

@@ -6,24 +6,12 @@
 #include <vector>
 
 #include "MainThread.h"
+#include "ServiceWait.h"
 #include "uSyncObjs.h"
 
 namespace vexor {
 namespace {
 
-// Polls APred (serving the main thread's queue when on it) until it holds or 10 s pass.
-template <class P>
-bool WaitUntil(P APred) {
-  uint32_t start = GetTickCount32();
-  while (!APred()) {
-    if (TickElapsed(start, 10000)) return false;
-    if (IsMainThread())
-      CheckSynchronize(1);
-    else
-      std::this_thread::yield();
-  }
-  return true;
-}
 
 class SyncObjsTest : public ::testing::Test {
  protected:
@@ -85,7 +73,7 @@ TEST_F(SyncObjsTest, IsAwaitedWhileAnotherThreadWaits) {
     cs.Enter();
     cs.Release();
   });
-  EXPECT_TRUE(WaitUntil([&] { return cs.IsAwaited(); }));
+  EXPECT_TRUE(testing::WaitFor([&] { return cs.IsAwaited(); }));
   cs.Release();
   waiter.join();
   EXPECT_FALSE(cs.IsAwaited());
