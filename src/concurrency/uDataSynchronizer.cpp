@@ -7,23 +7,13 @@
 #include "ExThread.h"
 #include "Exceptions.h"
 #include "MainThread.h"
+#include "StrFormat.h"
 #include "Ticks.h"
 #include "uAppStats.h"
-#include "uTxTimer.h"
 #include "uMessageLog.h"
+#include "uTxTimer.h"
 
 namespace vexor {
-
-namespace {
-
-std::string Format(const char* AFormat, const std::string& AArg) {
-  int n = std::snprintf(nullptr, 0, AFormat, AArg.c_str());
-  std::string s(static_cast<size_t>(n), '\0');
-  std::snprintf(s.data(), s.size() + 1, AFormat, AArg.c_str());
-  return s;
-}
-
-}  // namespace
 
 bool WaitServingMainThread(ILightweightEvent& AEvent, uint32_t AMs, uint32_t ASliceMs) {
   if (!IsMainThread()) return AEvent.WaitFor(AMs) == wrSignaled;
@@ -44,7 +34,7 @@ TBasicDataSynchronizer::TBasicDataSynchronizer(const std::string& AName)
     : FName(AName), FPending(TAppStatRegistry::DynCounter("Synchronizer." + AName)), FQueue(nullptr, AName, kQueueCapacity) {}
 
 TBasicDataSynchronizer::~TBasicDataSynchronizer() {
-  if (!IsFinalized()) TMessagesList::ConsoleLog(Format("***** SYNCHRONIZER NOT FINALIZED: %s ******", FName));
+  if (!IsFinalized()) TMessagesList::ConsoleLog(Format("***** SYNCHRONIZER NOT FINALIZED: %s ******", FName.c_str()));
 }
 
 bool TBasicDataSynchronizer::IsSynchronizerThread() {
@@ -169,7 +159,7 @@ void TBasicDataSynchronizer::Finalize() {
       },
       TRef<IInterface>(static_cast<IDataSynchronizer*>(this)));
   if (queued && !WaitServingMainThread(*done, kWaitLimitMs))
-    LogMessage(tmsTrace2, FName, Format("**** Warning: Timeout on finalizing synchronizer %s", FName));
+    LogMessage(tmsTrace2, FName, Format("**** Warning: Timeout on finalizing synchronizer %s", FName.c_str()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -251,7 +241,7 @@ class TTimerDataSynchronizer::TTimerSynchronizerEvent {
     if (event) {
       // Should not happen: the executor lives until finalization has deleted the event.
       event->Delete();
-      HandleAppException(std::make_exception_ptr(Exception(Format("Couldn't finalize Synchronizer timer of %s", FTimerName))),
+      HandleAppException(std::make_exception_ptr(Exception(Format("Couldn't finalize Synchronizer timer of %s", FTimerName.c_str()))),
                          "uDataSynchronizer");
     }
   }

@@ -11,6 +11,7 @@
 #include "MainThread.h"
 #include "Ticks.h"
 #include "uDataSynchronizer.h"
+#include "StrFormat.h"
 #include "uMessageLog.h"
 #include "uTxTimer.h"
 
@@ -24,12 +25,6 @@ constexpr uint32_t kShutdownPollMs = 50;
 constexpr uint32_t kTaskSliceMs = 60000;
 constexpr uint32_t kMainThreadSliceMs = 25;
 
-std::string FormatText(const char* AFormat, const std::string& AArg) {
-  int n = std::snprintf(nullptr, 0, AFormat, AArg.c_str());
-  std::string s(static_cast<size_t>(n), '\0');
-  std::snprintf(s.data(), s.size() + 1, AFormat, AArg.c_str());
-  return s;
-}
 
 void LogSkippedWait(const std::string& AName) {
   LogMessage(tmsTrace2, "TDataSynchronizerTask", "**** [Wait Operation Skipped] Waiting on finalized synchronizer: " + AName);
@@ -76,7 +71,7 @@ class TProxySynchronizer : public TBaseProxySynchronizer, public IProxyDataSynch
 
   ~TProxySynchronizer() override {
     if (!FFinalized.load(std::memory_order_acquire) && FSynchronizer)
-      TMessagesList::ConsoleLog(FormatText("******* ERROR ******* Proxy synchronizer not finalized: %s", FSynchronizer->GetName()));
+      TMessagesList::ConsoleLog(Format("******* ERROR ******* Proxy synchronizer not finalized: %s", FSynchronizer->GetName().c_str()));
   }
 
   bool Synchronize(TSyncProc AProc, TRef<IInterface> ObjRef = nullptr) override {
@@ -166,12 +161,10 @@ class TSharedSynchronizers {
   void ForcePass() {
     FCache.Lock();
     try {
-      char line[64];
-      std::snprintf(line, sizeof line, "*********** WARNING: %d Synchronizers in cache", FCache.GetCount());
-      TMessagesList::ConsoleLog(line);
+      TMessagesList::ConsoleLog(Format("*********** WARNING: %d Synchronizers in cache", FCache.GetCount()));
       for (int i = 0; i < FCache.GetCount(); ++i) {
         TRef<IDataSynchronizer> holder = FCache.GetItem(i);
-        TMessagesList::ConsoleLog(FormatText("            [%s] - Still in use", holder->GetName()));
+        TMessagesList::ConsoleLog(Format("            [%s] - Still in use", holder->GetName().c_str()));
         holder->Finalize();
       }
       FCache.Clear();

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <optional>
 #include <shared_mutex>
 
@@ -16,6 +15,7 @@
 #include "Exceptions.h"
 #include "MainThread.h"
 #include "Registry.h"
+#include "StrFormat.h"
 #include "SysError.h"
 
 namespace vexor {
@@ -29,10 +29,8 @@ TMessagesList* gList = nullptr;  // guarded by gListGuard
 std::string TimeStamp(TDateTime AWhen) {
   TDecodedDateTime d = DecodeDateTime(AWhen);
   int hour12 = d.Hour % 12 == 0 ? 12 : d.Hour % 12;
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%d/%d/%02d %d:%02d:%02d %s", d.Month, d.Day, d.Year % 100, hour12,
-                d.Minute, d.Second, d.Hour < 12 ? "am" : "pm");
-  return buf;
+  return Format("%d/%d/%02d %d:%02d:%02d %s", d.Month, d.Day, d.Year % 100, hour12, d.Minute, d.Second,
+                d.Hour < 12 ? "am" : "pm");
 }
 
 void WriteAll(int fd, const std::string& AText) {
@@ -79,11 +77,8 @@ std::string MessageLevelName(TMessageLevel ALevel) {
     case tmsWarning: return "Warning";
     case tmsMessage: return "Information";
     case tmsTrace2:
-    case tmsTrace1: {
-      char buf[32];
-      std::snprintf(buf, sizeof buf, "%s %d", "Trace", ALevel == tmsTrace2 ? 2 : 1);
-      return buf;
-    }
+    case tmsTrace1:
+      return Format("%s %d", "Trace", ALevel == tmsTrace2 ? 2 : 1);
     case tmsTrace:
     case tmsProgress: return "Trace";
   }

@@ -1,10 +1,10 @@
 #include "uNodeJsRequester.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "Exceptions.h"
 #include "MainThread.h"
+#include "StrFormat.h"
 #include "uDataSynchronizer.h"
 #include "uHttpClient.h"
 #include "uMessageLog.h"
@@ -83,12 +83,8 @@ std::string TBasicNodeJsRequester::GetParams() {
     FDebuggerUrl.clear();  // the owner is told again after every start
   }
   std::string inspect;
-  if (FDebug != 0) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, StopOnStart() ? "--inspect-brk=127.0.0.1:%d " : "--inspect=127.0.0.1:%d ",
-                  FDebug);
-    inspect = buffer;
-  }
+  if (FDebug != 0)
+    inspect = StopOnStart() ? Format("--inspect-brk=127.0.0.1:%d ", FDebug) : Format("--inspect=127.0.0.1:%d ", FDebug);
   return inspect + FScript;
 }
 
@@ -127,10 +123,7 @@ std::string TBasicNodeJsRequester::DebuggerUrl() const {
   return FDebuggerUrl;
 }
 
-void TBasicNodeJsRequester::SetOnDebugger(TNotifyEvent AValue) {
-  FHasOnDebugger.store(static_cast<bool>(AValue));
-  FOnDebugger = std::move(AValue);
-}
+void TBasicNodeJsRequester::SetOnDebugger(TNotifyEvent AValue) { FOnDebugger = std::move(AValue); }
 
 void TBasicNodeJsRequester::OnCheckDebuggerSettings(ITxTimerEvent*) {
   try {

@@ -107,7 +107,6 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   std::string FDebuggerUrl;
   // Main thread only.
   TNotifyEvent FOnDebugger;
-  std::atomic<bool> FHasOnDebugger{false};
 };
 
 }  // namespace vexor
