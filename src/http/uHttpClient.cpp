@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cstdio>
 #include <mutex>
 
 #include "Exceptions.h"
+#include "StrFormat.h"
 #include "Ticks.h"
 #include "uHttpStatusLine.h"
 
@@ -194,11 +194,8 @@ struct THttpClient::TImpl {
       if (ReadTimeout > 0) {
         uint32_t Idle = TicksSince(LastActivity);
         if (Idle >= ReadTimeout) {
-          char Text[160];
-          std::snprintf(Text, sizeof Text,
-                        "Operation timed out after %" PRIu32 " milliseconds with %" PRIu64 " bytes received",
-                        Idle, BytesReceived);
-          Error = Text;
+          Error = Format("Operation timed out after %" PRIu32 " milliseconds with %" PRIu64 " bytes received", Idle,
+                         BytesReceived);
           break;
         }
         WaitMs = static_cast<int>(std::min<uint32_t>(ReadTimeout - Idle, IdlePollMs));

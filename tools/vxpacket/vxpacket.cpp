@@ -2,14 +2,12 @@
 // notation, followed by a line feed.
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <iostream>
-#include <iterator>
 #include <string>
 #include <string_view>
 
 #include "Exceptions.h"
 #include "PacketConversions.h"
+#include "SysError.h"
 
 namespace {
 
@@ -86,7 +84,7 @@ int main(int argc, char** argv) {
   if (file && std::string_view(file) != "-") {
     std::FILE* f = std::fopen(file, "rb");
     if (!f) {
-      std::fprintf(stderr, "vxpacket: cannot open %s: %s\n", file, std::strerror(errno));
+      std::fprintf(stderr, "vxpacket: cannot open %s: %s\n", file, SysErrorMessage(errno).c_str());
       return 1;
     }
     bool ok = ReadAll(f, text);
