@@ -32,6 +32,13 @@ const server = http.createServer((req, res) => {
   const chunks = [];
   req.on('data', (c) => chunks.push(c));
   req.on('end', () => {
+    if (req.url === '/echo.json') {
+      // The request as JSON: method, Content-Length and the body decoded as UTF-8.
+      const body = Buffer.concat(chunks);
+      res.writeHead(200, { 'Content-Type': 'application/json' });
+      res.end(JSON.stringify({ method: req.method, length: body.length, body: body.toString('utf8') }));
+      return;
+    }
     if (req.url === '/echo') {
       // Method, framing headers, then the request body byte for byte.
       const h = req.headers;
