@@ -47,10 +47,14 @@ void TBasicNodeJsRequester::AfterConstruction() {
   TChildProcessRequester::AfterConstruction();
   // The events start once the object is whole: their callbacks use its virtual operations.
   if (FTimer) {
-    FClientTimer = FTimer->AddEvent(
+    TRef<ITxTimerEvent> check = FTimer->AddEvent(
         kDebuggerCheckInterval, "Debugger Checker Event",
         [this](ITxTimerEvent* ASender) { OnCheckDebuggerSettings(ASender); }, false);
-    FClientTimer->Activate();
+    {
+      std::lock_guard<std::mutex> lock(FDiscoveryLock);
+      FClientTimer = check;
+    }
+    check->Activate();
   }
   if (FWatchdogInterval > 0) {
     if (TRef<ITxTimer> appTimer = AppTimer()) {
@@ -67,11 +71,17 @@ void TBasicNodeJsRequester::AfterConstruction() {
 
 void TBasicNodeJsRequester::BeforeDestruction() {
   // Discovery first: its callback reaches the worker and the main thread, both still alive here.
-  if (FClientTimer) {
-    FClientTimer->Delete();
+  TRef<ITxTimerEvent> check;
+  TRef<IBasicTxTimer> timer;
+  {
+    std::lock_guard<std::mutex> lock(FDiscoveryLock);
+    check = std::move(FClientTimer);
+    timer = std::move(FTimer);
     FClientTimer = nullptr;
+    FTimer = nullptr;
   }
-  FTimer = nullptr;
+  if (check) check->Delete();
+  timer = nullptr;
   FClient.reset();
   TChildProcessRequester::BeforeDestruction();  // Finalize (also drops the watchdog), then the worker
   DeleteWatchdog();
@@ -98,8 +108,26 @@ bool TBasicNodeJsRequester::IsInspectorBanner(const std::string& ALine) {
 }
 
 void TBasicNodeJsRequester::DoErrorOutput(const std::string& ALine) {
-  if (IsInspectorBanner(ALine)) return;
+  if (IsInspectorBanner(ALine)) {
+    if (ALine.rfind("Debugger listening", 0) == 0) CheckDebuggerNow();
+    return;
+  }
   TChildProcessRequester::DoErrorOutput(ALine);
+}
+
+void TBasicNodeJsRequester::CheckDebuggerNow() {
+  TRef<ITxTimerEvent> check;
+  TRef<IBasicTxTimer> timer;
+  {
+    std::lock_guard<std::mutex> lock(FDiscoveryLock);
+    check = FClientTimer;
+    timer = FTimer;
+  }
+  if (!check || !timer) return;
+  // The inspector has just announced itself: the discovery event is made due now, and an empty
+  // one-shot wakes the timer thread so that it does not sleep out the rest of its 250 ms pause.
+  check->Restart();
+  timer->PostEvent(TTimerProc([] {}), 0, false);
 }
 
 bool TBasicNodeJsRequester::IsActive() {

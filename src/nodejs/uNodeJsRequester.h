@@ -86,16 +86,19 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   void OnCheckDebuggerSettings(ITxTimerEvent* ASender);
   void OnWatchdog(ITxTimerEvent* ASender);
   void DeleteWatchdog();
+  // Worker: runs the discovery check at once instead of at the end of the current period.
+  void CheckDebuggerNow();
 
   // Constant after construction.
   const int32_t FWatchdogInterval;
   const std::string FScript;
   const int32_t FDebug;
   std::unique_ptr<TDebuggerClient> FClient;  // used on the discovery thread only
-  TRef<IBasicTxTimer> FTimer;
 
-  // Set in AfterConstruction, cleared in BeforeDestruction (main thread); the timer events keep
-  // their own references while they run.
+  // Guarded by FDiscoveryLock (a leaf): set in the constructor and AfterConstruction, cleared in
+  // BeforeDestruction (main thread), read by the worker when the inspector announces itself.
+  std::mutex FDiscoveryLock;
+  TRef<IBasicTxTimer> FTimer;
   TRef<ITxTimerEvent> FClientTimer;
   std::mutex FWatchdogLock;  // guards FWatchdog (a leaf)
   TRef<ITxTimerEvent> FWatchdog;
