@@ -24,6 +24,9 @@ namespace {
 // Guards the global list's lifetime: loggers hold it shared, start-up and shut-down exclusively.
 std::shared_mutex gListGuard;
 TMessagesList* gList = nullptr;  // guarded by gListGuard
+// The global list's level, -1 while there is none: lets LogMessage drop a message that the level
+// rejects with one comparison, before any lock.
+std::atomic<int> gGlobalLevel{-1};
 
 // Fixed English (United States) short date and long time: "3/7/24 9:05:07 pm".
 std::string TimeStamp(TDateTime AWhen) {
@@ -177,6 +180,7 @@ TMessageLevel TMessagesList::LogLevel() const { return static_cast<TMessageLevel
 void TMessagesList::SetLogLevel(TMessageLevel AValue) {
   std::lock_guard<std::recursive_mutex> lock(FLock);
   FLogLevel.store(AValue);
+  if (FIsGlobal.load()) gGlobalLevel.store(AValue);
 }
 
 void TMessagesList::SetOnMessage(TMessageEvent AValue) {
@@ -242,8 +246,11 @@ void StartMessageLog() {
   list->SetWriteToFile(list->WriteToFile() || FindCmdLineSwitch("t"));
   {
     std::unique_lock<std::shared_mutex> guard(gListGuard);
+    if (gList) gList->FIsGlobal.store(false);
     delete gList;
+    list->FIsGlobal.store(true);
     gList = list;
+    gGlobalLevel.store(list->LogLevel());
   }
   SetAppExceptionLogger([](const std::string& ASource, const std::string& AText) {
     LogMessage(tmsException, ASource, AText);
@@ -253,11 +260,14 @@ void StartMessageLog() {
 void StopMessageLog() {
   SetAppExceptionLogger(nullptr);
   std::unique_lock<std::shared_mutex> guard(gListGuard);
+  gGlobalLevel.store(-1);
   delete gList;
   gList = nullptr;
 }
 
 void LogMessage(TMessageLevel ALevel, const std::string& ASource, const std::string& AMessage) {
+  int level = gGlobalLevel.load(std::memory_order_relaxed);
+  if (level >= 0 && ALevel > level) return;
   std::shared_lock<std::shared_mutex> guard(gListGuard);
   if (gList) {
     gList->AddMessage(ALevel, ASource, AMessage);

@@ -104,6 +104,10 @@ class TMessagesList {
   TMessageEvent FOnMessage;
   // Read without the lock for the cheap level test; written under FLock.
   std::atomic<int> FLogLevel{tmsWarning};
+  // Whether this is the process-wide list (set and cleared by start-up and shut-down).
+  std::atomic<bool> FIsGlobal{false};
+  friend void StartMessageLog();
+  friend void StopMessageLog();
 };
 
 // The process-wide list; null before start-up and after shut-down.
