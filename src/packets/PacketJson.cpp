@@ -99,7 +99,7 @@ struct TEscapeTable {
 };
 const TEscapeTable kEscape;
 
-bool HasRepeatedNames(const TVariantArray& AValues) {
+bool HasRepeatedNames(const TPacketValues& AValues) {
   const size_t n = AValues.size();
   if (n < 2) return false;
   if (n <= 64) {
@@ -302,7 +302,7 @@ std::string TJSONConverter::ToJSON(const IPacketPtr& AData, bool Readable, bool 
 
 void TJSONConverter::WritePacket(IPacket* P, int L, bool AsElement) {
   P->Reset();
-  const TVariantArray& values = P->__RawData();
+  const TPacketValues& values = P->__RawData();
   const size_t n = values.size();
   const bool typed = P->IsTyped();
   if (typed && n <= 1) {
@@ -483,7 +483,7 @@ class TJSONReader {
         // An array of variants turned into a packet: its elements spliced at one level; mapped
         // objects are varPacket values, so they stay nested.
         IPacketPtr p = NewPacket();
-        TVariantArray& data = p->__RawData();
+        TPacketValues& data = p->__RawData();
         simdjson::dom::array a = ARoot.get_array().value_unsafe();
         data.reserve(a.size());
         for (simdjson::dom::element e : a) data.push_back(Map(e));
@@ -528,7 +528,7 @@ class TJSONReader {
   }
 
   // Appends a member's value to a property's values, as PutValues(Variant) stores it.
-  void MapInto(const simdjson::dom::element& E, TVariantArray& ADest) {
+  void MapInto(const simdjson::dom::element& E, TPacketValues& ADest) {
     using simdjson::dom::element_type;
     switch (E.type()) {
       case element_type::ARRAY: {
@@ -576,7 +576,7 @@ class TJSONReader {
   }
 
   // Stores each member as a property; a repeated name (ignoring case) refills the first one.
-  void FillMembers(const simdjson::dom::object& O, TVariantArray& ADest, TVarType AKind) {
+  void FillMembers(const simdjson::dom::object& O, TPacketValues& ADest, TVarType AKind) {
     size_t n = O.size();
     size_t first = ADest.size();
     ADest.reserve(first + n);

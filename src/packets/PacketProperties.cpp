@@ -178,7 +178,7 @@ Variant TPacket::GetPropValueByIndex(int32_t Index) {
   int32_t n = p->GetCount();
   if (n == 0) return Variant::Array(varVariant, {});
   if (n == 1) return p->GetVar(0);
-  return Variant(NewPacketFromArray({}, p->__RawData()));
+  return Variant(NewPacketFromArray({}, p->__RawData().ToArray()));
 }
 
 Variant TPacket::GetPropValue(std::string_view AName) { return GetProperty(AName, Variant()); }

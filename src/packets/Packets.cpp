@@ -215,8 +215,8 @@ IPacketPtr ClonePacket(const IPacketPtr& P) {
   if (!P) return nullptr;
   TPacket* c = P->IsProperty() ? new TPropertyPacket(P->GetTypeName()) : NewTPacket(P->GetTypeName());
   IPacketPtr result = Own(c);
-  const TVariantArray& src = P->__RawData();
-  TVariantArray& dst = c->__RawData();
+  const TPacketValues& src = P->__RawData();
+  TPacketValues& dst = c->__RawData();
   dst.reserve(src.size());
   for (const Variant& v : src) dst.push_back(CloneValue(v));
   return result;
@@ -231,7 +231,7 @@ TReadablePacket::TReadablePacket(std::string AName, TVariantArray&& AValues)
 
 TReadablePacket::TReadablePacket(IPacket* APacket, int32_t FromPos) {
   FTypeName = APacket->GetTypeName();
-  const TVariantArray& src = APacket->__RawData();
+  const TPacketValues& src = APacket->__RawData();
   if (FromPos < 0) FromPos = APacket->Pos();
   size_t from = std::min(static_cast<size_t>(std::max(FromPos, 0)), src.size());
   FData.assign(src.begin() + static_cast<ptrdiff_t>(from), src.end());
@@ -255,7 +255,7 @@ void TPacket::Reset() { FPos = 0; }
 void TPacket::SetPos(int32_t NewPos) { FPos = NewPos; }
 const std::string& TPacket::GetTypeName() { return FTypeName; }
 bool TPacket::IsProperty() { return FIsProperty; }
-TVariantArray& TPacket::__RawData() { return FData; }
+TPacketValues& TPacket::__RawData() { return FData; }
 
 int32_t TPacket::PeekInt() {
   int32_t v = GetAsInt();
@@ -507,7 +507,7 @@ void TPacket::AppendPacket(const IPacketPtr& Value) {
     FData.push_back(Variant::PacketObject(varUnknown, Value.get()));
     return;
   }
-  TVariantArray vals = Value->__RawData();  // a copy: Value may be this packet
+  TPacketValues vals = Value->__RawData();  // a copy: Value may be this packet
   FData.insert(FData.end(), std::make_move_iterator(vals.begin()), std::make_move_iterator(vals.end()));
 }
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "PacketValues.h"
 #include "RefPtr.h"
 #include "Variant.h"
 
@@ -131,7 +132,7 @@ class IPacket : public virtual IInterface {
   virtual bool IsProperty() = 0;
   virtual IPacketPropertyAccessPtr GetProperties() = 0;
   // The stored values list itself, without kind conversion.
-  virtual TVariantArray& __RawData() = 0;
+  virtual TPacketValues& __RawData() = 0;
   virtual IPacketPtr Apply(const Variant& Value, bool ADeep) = 0;
   virtual IPacketPtr Apply(const IPacketPtr& Value, bool ADeep) = 0;
   virtual IPacketPtr Merge(const IPacketPtr& Value, bool ADeep) = 0;
@@ -177,7 +178,7 @@ class TReadablePacket : public TRefCntObject {
 
  protected:
   // Guarded by the one-thread-at-a-time rule of packets.
-  TVariantArray FData;
+  TPacketValues FData;
   int32_t FPos = 0;
   std::string FTypeName;
 
@@ -264,7 +265,7 @@ class TPacket : public TReadablePacket,
   bool IsPropertyList() override;
   bool IsProperty() override;
   IPacketPropertyAccessPtr GetProperties() override;
-  TVariantArray& __RawData() override;
+  TPacketValues& __RawData() override;
   IPacketPtr Apply(const Variant& Value, bool ADeep) override;
   IPacketPtr Apply(const IPacketPtr& Value, bool ADeep) override;
   IPacketPtr Merge(const IPacketPtr& Value, bool ADeep) override;

@@ -1,0 +1,199 @@
+#pragma once
+// TPacketValues: the values list of one packet. A contiguous list of variants with the vector
+// operations packets use; the first value lives inside the list itself, so a packet holding one
+// value (most properties) needs no separate allocation. Not synchronized: one thread at a time,
+// as for the packet that owns it.
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+#include "Variant.h"
+
+namespace vexor {
+
+class TPacketValues {
+ public:
+  using value_type = Variant;
+  using size_type = size_t;
+  using difference_type = ptrdiff_t;
+  using reference = Variant&;
+  using const_reference = const Variant&;
+  using pointer = Variant*;
+  using const_pointer = const Variant*;
+  using iterator = Variant*;
+  using const_iterator = const Variant*;
+
+  TPacketValues() noexcept = default;
+  TPacketValues(const TPacketValues& A) { AppendCopies(A.begin(), A.end()); }
+  TPacketValues(TPacketValues&& A) noexcept { TakeFrom(A); }
+  // Takes over the elements of a plain list.
+  explicit TPacketValues(TVariantArray&& A) {
+    reserve(A.size());
+    for (Variant& v : A) new (FItems + FSize++) Variant(std::move(v));
+  }
+  TPacketValues& operator=(const TPacketValues& A) {
+    if (this != &A) {
+      TPacketValues tmp(A);
+      *this = std::move(tmp);
+    }
+    return *this;
+  }
+  TPacketValues& operator=(TPacketValues&& A) noexcept {
+    if (this != &A) {
+      Release();
+      TakeFrom(A);
+    }
+    return *this;
+  }
+  ~TPacketValues() { Release(); }
+
+  size_t size() const noexcept { return FSize; }
+  bool empty() const noexcept { return FSize == 0; }
+  size_t capacity() const noexcept { return FCap; }
+  Variant* data() noexcept { return FItems; }
+  const Variant* data() const noexcept { return FItems; }
+  iterator begin() noexcept { return FItems; }
+  iterator end() noexcept { return FItems + FSize; }
+  const_iterator begin() const noexcept { return FItems; }
+  const_iterator end() const noexcept { return FItems + FSize; }
+  Variant& operator[](size_t I) noexcept { return FItems[I]; }
+  const Variant& operator[](size_t I) const noexcept { return FItems[I]; }
+  Variant& front() noexcept { return FItems[0]; }
+  Variant& back() noexcept { return FItems[FSize - 1]; }
+  const Variant& front() const noexcept { return FItems[0]; }
+  const Variant& back() const noexcept { return FItems[FSize - 1]; }
+
+  void reserve(size_t N) {
+    if (N > FCap) Grow(N);
+  }
+
+  void clear() noexcept {
+    for (uint32_t i = FSize; i > 0; --i) FItems[i - 1].~Variant();
+    FSize = 0;
+  }
+
+  void push_back(const Variant& V) {
+    if (FSize == FCap) {
+      Variant keep(V);  // V may be one of this list's own values
+      Grow(NextCapacity());
+      new (FItems + FSize) Variant(std::move(keep));
+    } else {
+      new (FItems + FSize) Variant(V);
+    }
+    ++FSize;
+  }
+  void push_back(Variant&& V) { emplace_back(std::move(V)); }
+
+  template <class... A>
+  Variant& emplace_back(A&&... AArgs) {
+    if (FSize == FCap) {
+      Variant keep(std::forward<A>(AArgs)...);
+      Grow(NextCapacity());
+      new (FItems + FSize) Variant(std::move(keep));
+    } else {
+      new (FItems + FSize) Variant(std::forward<A>(AArgs)...);
+    }
+    return FItems[FSize++];
+  }
+
+  void pop_back() noexcept { FItems[--FSize].~Variant(); }
+
+  iterator erase(const_iterator APos) noexcept { return erase(APos, APos + 1); }
+  iterator erase(const_iterator AFirst, const_iterator ALast) noexcept {
+    Variant* first = FItems + (AFirst - FItems);
+    const size_t n = static_cast<size_t>(ALast - AFirst);
+    if (n == 0) return first;
+    Variant* out = first;
+    for (Variant* in = first + n; in != end(); ++in, ++out) *out = std::move(*in);
+    while (end() != out) pop_back();
+    return first;
+  }
+
+  // Inserts copies (or moved values, through move iterators) of [AFirst, ALast) before APos.
+  template <class It>
+  iterator insert(const_iterator APos, It AFirst, It ALast) {
+    const size_t at = static_cast<size_t>(APos - FItems);
+    TPacketValues tail;
+    tail.reserve(FSize - at);
+    for (size_t i = at; i < FSize; ++i) new (tail.FItems + tail.FSize++) Variant(std::move(FItems[i]));
+    while (FSize > at) pop_back();
+    for (; AFirst != ALast; ++AFirst) emplace_back(*AFirst);
+    reserve(FSize + tail.FSize);
+    for (Variant& v : tail) new (FItems + FSize++) Variant(std::move(v));
+    return FItems + at;
+  }
+  iterator insert(const_iterator APos, const Variant& V) {
+    Variant keep(V);  // V may be one of this list's own values
+    return insert(APos, std::make_move_iterator(&keep), std::make_move_iterator(&keep + 1));
+  }
+
+  template <class It>
+  void assign(It AFirst, It ALast) {
+    TPacketValues tmp;
+    tmp.AppendCopies(AFirst, ALast);
+    *this = std::move(tmp);
+  }
+
+  // A plain copy of the values.
+  TVariantArray ToArray() const { return TVariantArray(begin(), end()); }
+
+ private:
+  Variant* FItems = InlineItems();
+  uint32_t FSize = 0;
+  uint32_t FCap = 1;
+  alignas(Variant) unsigned char FInline[sizeof(Variant)];
+
+  Variant* InlineItems() noexcept { return reinterpret_cast<Variant*>(FInline); }
+  bool IsInline() const noexcept { return FItems == reinterpret_cast<const Variant*>(FInline); }
+  size_t NextCapacity() const noexcept { return FCap < 4 ? 4 : static_cast<size_t>(FCap) * 2; }
+
+  template <class It>
+  void AppendCopies(It AFirst, It ALast) {
+    if constexpr (std::is_base_of_v<std::random_access_iterator_tag,
+                                    typename std::iterator_traits<It>::iterator_category>)
+      reserve(FSize + static_cast<size_t>(ALast - AFirst));
+    for (; AFirst != ALast; ++AFirst) emplace_back(*AFirst);
+  }
+
+  void Grow(size_t N) {
+    auto* items = static_cast<Variant*>(::operator new(N * sizeof(Variant)));
+    for (uint32_t i = 0; i < FSize; ++i) {
+      new (items + i) Variant(std::move(FItems[i]));
+      FItems[i].~Variant();
+    }
+    if (!IsInline()) ::operator delete(FItems);
+    FItems = items;
+    FCap = static_cast<uint32_t>(N);
+  }
+
+  void Release() noexcept {
+    clear();
+    if (!IsInline()) ::operator delete(FItems);
+    FItems = InlineItems();
+    FCap = 1;
+  }
+
+  // Takes A's values, leaving A empty; A's own store is taken over when it is on the heap.
+  void TakeFrom(TPacketValues& A) noexcept {
+    if (A.IsInline()) {
+      FItems = InlineItems();
+      FCap = 1;
+      FSize = 0;
+      if (A.FSize) {
+        new (FItems) Variant(std::move(A.FItems[0]));
+        A.FItems[0].~Variant();
+        FSize = 1;
+        A.FSize = 0;
+      }
+      return;
+    }
+    FItems = std::exchange(A.FItems, A.InlineItems());
+    FSize = std::exchange(A.FSize, 0);
+    FCap = std::exchange(A.FCap, 1);
+  }
+};
+
+}  // namespace vexor
