@@ -47,9 +47,17 @@ class TJSONConverter : public TCustomConverter {
  private:
   // Constant after construction.
   bool FWithTypes;
-  // The text being written; one conversion at a time per converter.
+  // The text being written (its first FLen bytes); one conversion at a time per converter.
   std::string FOut;
+  size_t FLen = 0;
 
+  // Room for ACount more bytes at the end of the text; Commit marks where the written bytes end.
+  char* Room(size_t ACount);
+  void Commit(char* AEnd);
+  void Grow(size_t ANeed);
+  void Put(char AChar);
+  void Put(std::string_view AText);
+  void PutEscaped(std::string_view AText);
   void Ind(int ALevel);
   void PairPrefix(const std::string& AName, int ALevel);
   void WritePacket(IPacket* P, int L, bool AsElement);
@@ -75,6 +83,8 @@ class TPacketConversions {
 
 // Appends S escaped for a JSON string (without the quotes).
 void AppendJSONEscaped(std::string& ADest, std::string_view S);
+// Writes S escaped at AOut, which has room for 6 * S.size() bytes; returns the end.
+char* EscapeJSONTo(char* AOut, std::string_view S);
 
 // Start-up of the packet conversions: makes IPacket::AsString produce compact JSON. Called once by
 // the program's start-up before other threads use packets.

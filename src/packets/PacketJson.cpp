@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <typeinfo>
 #include <unordered_set>
 
 #include "DateText.h"
@@ -99,30 +100,6 @@ struct TEscapeTable {
 };
 const TEscapeTable kEscape;
 
-bool HasRepeatedNames(const TPacketValues& AValues) {
-  const size_t n = AValues.size();
-  if (n < 2) return false;
-  if (n <= 64) {
-    // Pairwise: cheaper than hashing for the usual object sizes, most pairs differ in length.
-    std::string_view names[64];
-    for (size_t i = 0; i < n; ++i) {
-      names[i] = VarPacketRef(AValues[i])->GetTypeName();
-      for (size_t j = 0; j < i; ++j)
-        if (names[i].size() == names[j].size() && SameName(names[i], names[j])) return true;
-    }
-    return false;
-  }
-  std::unordered_set<std::string> seen;
-  seen.reserve(n);
-  for (const Variant& v : AValues) {
-    std::string lower = VarPacketRef(v)->GetTypeName();
-    for (char& c : lower)
-      if (c >= 'A' && c <= 'Z') c += 32;
-    if (!seen.insert(std::move(lower)).second) return true;
-  }
-  return false;
-}
-
 // True when one of the eight bytes in W needs escaping (a control byte, '"' or '\\').
 inline bool WordNeedsEscape(uint64_t W) {
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
@@ -134,11 +111,12 @@ inline bool WordNeedsEscape(uint64_t W) {
 
 }  // namespace
 
-void AppendJSONEscaped(std::string& ADest, std::string_view S) {
+char* EscapeJSONTo(char* AOut, std::string_view S) {
   static const char kHex[] = "0123456789ABCDEF";
   const char* p = S.data();
   const char* end = p + S.size();
   const char* run = p;
+  char* o = AOut;
   for (;;) {
     // Skip plain bytes eight at a time; the run is copied in one go.
     while (end - p >= 8) {
@@ -150,18 +128,24 @@ void AppendJSONEscaped(std::string& ADest, std::string_view S) {
     while (p < end && !kEscape.Kind[static_cast<unsigned char>(*p)]) ++p;
     if (p == end) break;
     const char k = kEscape.Kind[static_cast<unsigned char>(*p)];
-    ADest.append(run, p);
+    std::memcpy(o, run, static_cast<size_t>(p - run));
+    o += p - run;
+    *o++ = '\\';
     if (k == 'u') {
       unsigned char c = static_cast<unsigned char>(*p);
-      const char u[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-      ADest.append(u, 6);
+      o[0] = 'u';
+      o[1] = '0';
+      o[2] = '0';
+      o[3] = kHex[c >> 4];
+      o[4] = kHex[c & 15];
+      o += 5;
     } else {
-      const char e[2] = {'\\', k};
-      ADest.append(e, 2);
+      *o++ = k;
     }
     run = ++p;
   }
-  ADest.append(run, end);
+  std::memcpy(o, run, static_cast<size_t>(end - run));
+  return o + (end - run);
 }
 
 // ---- kind table and date-time text ----
@@ -270,28 +254,117 @@ IPacket* PacketOrEmpty(const Variant& V, IPacketPtr& AHolder) {
   return AHolder.get();
 }
 
+// The packet itself when it is a plain TPacket, whose operations the writer may then call
+// directly instead of through the interface; null for any other implementation.
+inline TPacket* KnownPacket(IPacket* P) {
+  const std::type_info* t = &typeid(*P);
+  return t == &typeid(TPacket) || t == &typeid(TPropertyPacket) ? static_cast<TPacket*>(P) : nullptr;
+}
+
+inline const std::string& NameOf(IPacket* P) {
+  if (TPacket* k = KnownPacket(P)) return k->TPacket::GetTypeName();
+  return P->GetTypeName();
+}
+
+inline bool TypedPacket(IPacket* P) {
+  if (TPacket* k = KnownPacket(P)) return k->TPacket::IsTyped();
+  return P->IsTyped();
+}
+
+bool HasRepeatedNames(const TPacketValues& AValues) {
+  const size_t n = AValues.size();
+  if (n < 2) return false;
+  if (n <= 64) {
+    // Pairwise: cheaper than hashing for the usual object sizes, most pairs differ in length.
+    std::string_view names[64];
+    for (size_t i = 0; i < n; ++i) {
+      names[i] = NameOf(VarPacketRef(AValues[i]));
+      for (size_t j = 0; j < i; ++j)
+        if (names[i].size() == names[j].size() && SameName(names[i], names[j])) return true;
+    }
+    return false;
+  }
+  std::unordered_set<std::string> seen;
+  seen.reserve(n);
+  for (const Variant& v : AValues) {
+    std::string lower = NameOf(VarPacketRef(v));
+    for (char& c : lower)
+      if (c >= 'A' && c <= 'Z') c += 32;
+    if (!seen.insert(std::move(lower)).second) return true;
+  }
+  return false;
+}
+
+// Escaped text is at most six times as long as its source; long texts go in pieces so the room
+// asked for stays small.
+constexpr size_t kEscapeChunk = 4096;
+
 }  // namespace
+
+void AppendJSONEscaped(std::string& ADest, std::string_view S) {
+  while (!S.empty()) {
+    std::string_view part = S.substr(0, kEscapeChunk);
+    S.remove_prefix(part.size());
+    const size_t old = ADest.size();
+    ADest.resize(old + part.size() * 6);
+    ADest.resize(static_cast<size_t>(EscapeJSONTo(ADest.data() + old, part) - ADest.data()));
+  }
+}
+
+void TJSONConverter::Grow(size_t ANeed) {
+  FOut.resize(std::max(FOut.size() * 2, FLen + ANeed + 256));
+}
+
+inline char* TJSONConverter::Room(size_t ACount) {
+  if (FOut.size() - FLen < ACount) Grow(ACount);
+  return FOut.data() + FLen;
+}
+
+inline void TJSONConverter::Commit(char* AEnd) { FLen = static_cast<size_t>(AEnd - FOut.data()); }
+
+inline void TJSONConverter::Put(char AChar) {
+  *Room(1) = AChar;
+  ++FLen;
+}
+
+inline void TJSONConverter::Put(std::string_view AText) {
+  std::memcpy(Room(AText.size()), AText.data(), AText.size());
+  FLen += AText.size();
+}
+
+void TJSONConverter::PutEscaped(std::string_view AText) {
+  while (AText.size() > kEscapeChunk) {
+    Commit(EscapeJSONTo(Room(kEscapeChunk * 6), AText.substr(0, kEscapeChunk)));
+    AText.remove_prefix(kEscapeChunk);
+  }
+  Commit(EscapeJSONTo(Room(AText.size() * 6), AText));
+}
 
 void TJSONConverter::Ind(int ALevel) {
   if (!FReadable || ALevel <= 0) return;
-  FOut += "\r\n";
-  FOut.append(static_cast<size_t>(ALevel), ' ');
+  char* o = Room(static_cast<size_t>(ALevel) + 2);
+  *o++ = '\r';
+  *o++ = '\n';
+  std::memset(o, ' ', static_cast<size_t>(ALevel));
+  Commit(o + ALevel);
 }
 
 void TJSONConverter::PairPrefix(const std::string& AName, int ALevel) {
   Ind(ALevel);
-  FOut.push_back('"');
-  AppendJSONEscaped(FOut, AName);
-  FOut += "\":";
+  Put('"');
+  PutEscaped(AName);
+  Put(std::string_view("\":", 2));
 }
 
 std::string TJSONConverter::Convert(const IPacketPtr& AData) {
   // The last text's length on this thread guesses the next one's, so the text grows rarely.
   thread_local size_t tLastSize = 256;
   FOut.clear();
-  FOut.reserve(tLastSize + tLastSize / 8);
+  FOut.resize(tLastSize + tLastSize / 8);
+  FLen = 0;
   if (AData) WritePacket(AData.get(), 0, false);
-  tLastSize = std::min<size_t>(FOut.size(), size_t(64) << 20);
+  FOut.resize(FLen);
+  tLastSize = std::min<size_t>(FLen, size_t(64) << 20);
   return std::move(FOut);
 }
 
@@ -301,74 +374,80 @@ std::string TJSONConverter::ToJSON(const IPacketPtr& AData, bool Readable, bool 
 }
 
 void TJSONConverter::WritePacket(IPacket* P, int L, bool AsElement) {
-  P->Reset();
-  const TPacketValues& values = P->__RawData();
+  TPacket* known = KnownPacket(P);
+  if (known)
+    known->TPacket::Reset();
+  else
+    P->Reset();
+  const TPacketValues& values = known ? known->TPacket::__RawData() : P->__RawData();
   const size_t n = values.size();
-  const bool typed = P->IsTyped();
+  if (n > 1)
+    for (const Variant& v : values) TPacketValues::PrefetchObject(v.ObjectRef());
+  const bool typed = known ? known->TPacket::IsTyped() : P->IsTyped();
   if (typed && n <= 1) {
     const bool wrap = AsElement || L == 0;
-    if (wrap) FOut.push_back('{');
-    PairPrefix(P->GetTypeName(), L + 2);
+    if (wrap) Put('{');
+    PairPrefix(NameOf(P), L + 2);
     if (n == 0) {
-      FOut += "[]";
+      Put(std::string_view("[]", 2));
     } else if (VarIsPacket(values[0])) {
       // An untyped child is always bracketed, even with fewer than two values: reading
       // "name":{} or "name":[v] back would give a packet without that child.
       IPacketPtr empty;
       IPacket* c = PacketOrEmpty(values[0], empty);
-      const bool typedChild = c->IsTyped();
-      FOut.push_back(typedChild ? '{' : '[');
+      const bool typedChild = TypedPacket(c);
+      Put(typedChild ? '{' : '[');
       WritePacket(c, L + 2, false);
-      FOut.push_back(typedChild ? '}' : ']');
+      Put(typedChild ? '}' : ']');
     } else if (values[0].Kind() == (varArray | varVariant)) {
       // A list as the only value keeps its own brackets: the reader spreads a list into values.
-      FOut.push_back('[');
+      Put('[');
       WriteValue(values[0], L + 2);
-      FOut.push_back(']');
+      Put(']');
     } else {
       WriteValue(values[0], L + 2);
     }
-    if (wrap) FOut.push_back('}');
+    if (wrap) Put('}');
     return;
   }
   // A property list with a repeated name is written as a list of objects: an object with
   // repeated keys would read back as one property.
-  const bool pl = P->IsPropertyList() && !HasRepeatedNames(values);
+  const bool pl = (known ? known->TPacket::IsPropertyList() : P->IsPropertyList()) && !HasRepeatedNames(values);
   char close = 0;
   // A typed element of a list needs its braces too, or the pair would stand bare in the list.
   const bool wrapTyped = typed && (L == 0 || AsElement);
   if (typed) {
-    if (wrapTyped) FOut.push_back('{');
-    PairPrefix(P->GetTypeName(), L + 2);
-    FOut.push_back(pl ? '{' : '[');
+    if (wrapTyped) Put('{');
+    PairPrefix(NameOf(P), L + 2);
+    Put(pl ? '{' : '[');
     close = pl ? '}' : ']';
   } else if (pl) {
-    FOut.push_back('{');
+    Put('{');
     close = '}';
   } else if (n == 0) {
-    FOut += L < 1 ? "[]" : "{}";
+    Put(L < 1 ? std::string_view("[]", 2) : std::string_view("{}", 2));
     return;
   } else if (n != 1) {
-    FOut.push_back('[');
+    Put('[');
     close = ']';
   }
   for (size_t i = 0; i < n; ++i) {
-    if (i) FOut.push_back(',');
+    if (i) Put(',');
     const Variant& v = values[i];
     char vclose = 0;
     if (!pl) {
       IPacket* child = VarPacketRef(v);
-      if (child && child->IsTyped())
+      if (child && TypedPacket(child))
         vclose = '}';
       else if (n == 1)
         vclose = ']';
     }
-    if (vclose) FOut.push_back(vclose == '}' ? '{' : '[');
+    if (vclose) Put(vclose == '}' ? '{' : '[');
     WriteValue(v, L + 2);
-    if (vclose) FOut.push_back(vclose);
+    if (vclose) Put(vclose);
   }
-  if (close) FOut.push_back(close);
-  if (wrapTyped) FOut.push_back('}');
+  if (close) Put(close);
+  if (wrapTyped) Put('}');
 }
 
 void TJSONConverter::WriteValue(const Variant& V, int L) {
@@ -378,11 +457,11 @@ void TJSONConverter::WriteValue(const Variant& V, int L) {
     return;
   }
   if (V.IsArray()) {
-    FOut.push_back('[');
+    Put('[');
     if (V.ElementKind() == varVariant) {
       const TVariantArray& items = V.ArrayRef();
       for (size_t i = 0; i < items.size(); ++i) {
-        if (i) FOut.push_back(',');
+        if (i) Put(',');
         if (VarIsPacket(items[i])) {
           IPacketPtr empty;
           WritePacket(PacketOrEmpty(items[i], empty), L + 1, true);
@@ -398,15 +477,15 @@ void TJSONConverter::WriteValue(const Variant& V, int L) {
         throw Exception("Invalid variant type for JSON conversion: $" + std::string(buf, r.ptr));
       }
       for (size_t i = 0, n = V.ArrayCount(); i < n; ++i) {
-        if (i) FOut.push_back(',');
+        if (i) Put(',');
         WriteScalar(*row, V.ArrayItem(i));
       }
     }
-    FOut.push_back(']');
+    Put(']');
     return;
   }
   if (V.IsEmpty()) {
-    FOut += "null";
+    Put(std::string_view("null", 4));
     return;
   }
   const TVarKindInfo* row = getVarInfo(V.Kind());
@@ -420,52 +499,53 @@ void TJSONConverter::WriteValue(const Variant& V, int L) {
 
 void TJSONConverter::WriteScalar(const TVarKindInfo& ARow, const Variant& V) {
   if (!ARow.Format) {
-    FOut += "null";
+    Put(std::string_view("null", 4));
     return;
   }
   if (FWithTypes) {
-    FOut += "{\"";
-    FOut += ARow.TypeName;
-    FOut += "\":";
+    Put(std::string_view("{\"", 2));
+    Put(std::string_view(ARow.TypeName));
+    Put(std::string_view("\":", 2));
   }
   const char* f = ARow.Format;
   if (f[0] == '%' && f[1] == 'd') {
-    char buf[24];
-    auto r = V.Kind() == varUInt64 ? std::to_chars(buf, buf + sizeof buf, V.RawUInt64())
-                                   : std::to_chars(buf, buf + sizeof buf, V.AsInt64());
-    FOut.append(buf, r.ptr);
+    char* o = Room(24);
+    auto r = V.Kind() == varUInt64 ? std::to_chars(o, o + 24, V.RawUInt64()) : std::to_chars(o, o + 24, V.AsInt64());
+    Commit(r.ptr);
   } else if (f[0] == '%' && f[1] == 's') {
-    FOut.push_back('"');
+    Put('"');
     if (V.IsString())
-      AppendJSONEscaped(FOut, V.StrRef());
+      PutEscaped(V.StrRef());
     else
-      AppendJSONEscaped(FOut, V.AsString());
-    FOut.push_back('"');
+      PutEscaped(V.AsString());
+    Put('"');
   } else if (f[0] == '%' && f[1] == 'g') {
     double d = V.Kind() == varSingle ? static_cast<double>(V.RawSingle()) : V.AsDouble();
     if (std::isfinite(d))
-      AppendFloatG(FOut, d);
+      Commit(FormatFloatGTo(Room(kFloatGMaxLength), d));
     else
-      FOut += "null";
+      Put(std::string_view("null", 4));
   } else if (f[0] == '%' && f[1] == 'b') {
-    FOut += V.AsBoolean() ? "true" : "false";
+    Put(V.AsBoolean() ? std::string_view("true", 4) : std::string_view("false", 5));
   } else if (f[0] == '%' && f[1] == 'm') {
-    FOut.push_back('"');
-    AppendMoney(FOut, V.AsCurrencyScaled());
-    FOut.push_back('"');
+    std::string money;
+    AppendMoney(money, V.AsCurrencyScaled());
+    Put('"');
+    Put(money);
+    Put('"');
   } else if (f[0] == 'd' && f[1] == 't') {
     double d = V.AsDateTime();
     if (!(d > 0)) {
-      FOut += "null";
+      Put(std::string_view("null", 4));
     } else {
-      FOut.push_back('"');
-      FOut += FixedDateTimeToISOStr(d);
-      FOut.push_back('"');
+      Put('"');
+      Put(FixedDateTimeToISOStr(d));
+      Put('"');
     }
   } else {
     throw Exception("Invalid Format");
   }
-  if (FWithTypes) FOut.push_back('}');
+  if (FWithTypes) Put('}');
 }
 
 // ---- reader ----

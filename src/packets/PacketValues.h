@@ -71,8 +71,23 @@ class TPacketValues {
   }
 
   void clear() noexcept {
+    // Releasing child packets walks memory the list does not own; asking for all of it first
+    // overlaps the cache misses instead of taking them one after another.
+    if (FSize > 1)
+      for (uint32_t i = 0; i < FSize; ++i) PrefetchObject(FItems[i].ObjectRef());
     for (uint32_t i = FSize; i > 0; --i) FItems[i - 1].~Variant();
     FSize = 0;
+  }
+
+  // Hints the cache about the object around an interface pointer (a packet is about 150 bytes,
+  // the interface parts sit in its later half); no effect for null.
+  static void PrefetchObject(const void* AIntf) noexcept {
+    if (!AIntf) return;
+    const char* c = static_cast<const char*>(AIntf);
+    __builtin_prefetch(c - 160);
+    __builtin_prefetch(c - 96);
+    __builtin_prefetch(c - 32);
+    __builtin_prefetch(c + 32);
   }
 
   void push_back(const Variant& V) {

@@ -123,17 +123,6 @@ TPacketToStringHook PacketToStringHook = &DefaultPacketToString;
 
 // ---- unit-level functions ----
 
-IPacket* VarPacketRef(const Variant& V) noexcept {
-  if (V.Kind() != varPacket && V.Kind() != varUnknown) return nullptr;
-  return V.PacketRef();
-}
-
-bool VarIsPacket(const Variant& V) noexcept {
-  if (V.Kind() == varPacket) return true;
-  if (V.Kind() != varUnknown) return false;
-  return V.ObjectRef() == nullptr || V.PacketRef() != nullptr;
-}
-
 bool TryVarToPacket(const Variant& V, IPacketPtr& P) {
   if (!VarIsPacket(V)) return false;
   IPacket* p = VarPacketRef(V);
@@ -248,14 +237,10 @@ bool TPacket::Eof() { return FPos >= static_cast<int32_t>(FData.size()); }
 int32_t TPacket::Pos() { return FPos; }
 int32_t TPacket::GetCount() { return static_cast<int32_t>(FData.size()); }
 bool TPacket::Empty() { return FData.empty(); }
-bool TPacket::IsTyped() { return !FTypeName.empty(); }
 bool TPacket::IsTypeOf(std::string_view ATypeName) { return FTypeName == ATypeName; }
 bool TPacket::IsTypeOfEx(std::string_view ATypeName) { return SameName(FTypeName, ATypeName); }
-void TPacket::Reset() { FPos = 0; }
 void TPacket::SetPos(int32_t NewPos) { FPos = NewPos; }
-const std::string& TPacket::GetTypeName() { return FTypeName; }
 bool TPacket::IsProperty() { return FIsProperty; }
-TPacketValues& TPacket::__RawData() { return FData; }
 
 int32_t TPacket::PeekInt() {
   int32_t v = GetAsInt();

@@ -321,57 +321,94 @@ bool TryParseDouble(std::string_view AText, double& AValue) {
   return r.ec == std::errc() && r.ptr == e;
 }
 
-void AppendFloatG(std::string& ADest, double AValue) {
+namespace {
+
+// Digits (without the point) and decimal exponent of a scientific text "d.ddde[+-]x".
+int SplitScientific(const char* AFrom, const char* ATo, char* ADigits, int& AExp) {
+  const char* ePos = static_cast<const char*>(std::memchr(AFrom, 'e', static_cast<size_t>(ATo - AFrom)));
+  int nd = 0;
+  for (const char* q = AFrom; q < ePos; ++q)
+    if (*q != '.') ADigits[nd++] = *q;
+  AExp = 0;
+  std::from_chars(ePos[1] == '+' ? ePos + 2 : ePos + 1, ATo, AExp);
+  return nd;
+}
+
+}  // namespace
+
+char* FormatFloatGTo(char* AOut, double AValue) {
   if (AValue == 0) {  // both zeros: "-0" would read back as the integer 0
-    ADest.push_back('0');
-    return;
+    *AOut++ = '0';
+    return AOut;
   }
   if (!std::isfinite(AValue)) {
-    ADest += std::isnan(AValue) ? "NAN" : (AValue > 0 ? "INF" : "-INF");
-    return;
+    const char* t = std::isnan(AValue) ? "NAN" : (AValue > 0 ? "INF" : "-INF");
+    size_t n = std::strlen(t);
+    std::memcpy(AOut, t, n);
+    return AOut + n;
   }
-  // Fifteen significant digits: d.dddddddddddddde[+-]x
+  const bool neg = AValue < 0;
+  const double a = neg ? -AValue : AValue;
   char buf[40];
-  auto r = std::to_chars(buf, buf + sizeof buf, AValue, std::chars_format::scientific, 14);
-  const char* p = buf;
-  bool neg = *p == '-';
-  if (neg) ++p;
-  const char* ePos = static_cast<const char*>(std::memchr(p, 'e', r.ptr - p));
-  char digits[16];
-  int nd = 0;
-  for (const char* q = p; q < ePos; ++q)
-    if (*q != '.') digits[nd++] = *q;
+  char digits[24];
   int exp = 0;
-  std::from_chars(ePos[1] == '+' ? ePos + 2 : ePos + 1, r.ptr, exp);
-  // Near the largest double, fifteen rounded digits would name a number beyond the range and
-  // could not be read back: cut instead of rounding there.
-  if (exp == 308 && std::string_view(digits, 15) > "179769313486231") std::memcpy(digits, "179769313486231", 15);
+  // The shortest text that reads back as the same double: when it has at most fifteen digits it
+  // is also the value rounded to fifteen digits (fifteen-digit decimals are all distinct normal
+  // doubles; subnormals carry fewer digits).
+  int nd = 99;
+  std::to_chars_result r{};
+  if (a >= std::numeric_limits<double>::min()) {
+    r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
+    nd = SplitScientific(buf, r.ptr, digits, exp);
+  }
+  if (nd > 15) {
+    // Fifteen significant digits: d.dddddddddddddde[+-]x
+    r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, 14);
+    nd = SplitScientific(buf, r.ptr, digits, exp);
+    // Near the largest double, fifteen rounded digits would name a number beyond the range and
+    // could not be read back: cut instead of rounding there.
+    if (exp == 308 && std::string_view(digits, 15) > "179769313486231") std::memcpy(digits, "179769313486231", 15);
+  }
   while (nd > 1 && digits[nd - 1] == '0') --nd;
-  if (neg) ADest.push_back('-');
+  char* o = AOut;
+  if (neg) *o++ = '-';
+  auto put = [&o](const char* AFrom, int ACount) {
+    std::memcpy(o, AFrom, static_cast<size_t>(ACount));
+    o += ACount;
+  };
+  auto zeros = [&o](int ACount) {
+    std::memset(o, '0', static_cast<size_t>(ACount));
+    o += ACount;
+  };
   if (exp >= -5 && exp < 15) {
     if (exp < 0) {
-      ADest += "0.";
-      ADest.append(static_cast<size_t>(-exp - 1), '0');
-      ADest.append(digits, nd);
+      *o++ = '0';
+      *o++ = '.';
+      zeros(-exp - 1);
+      put(digits, nd);
     } else if (nd <= exp + 1) {
-      ADest.append(digits, nd);
-      ADest.append(static_cast<size_t>(exp + 1 - nd), '0');
+      put(digits, nd);
+      zeros(exp + 1 - nd);
     } else {
-      ADest.append(digits, exp + 1);
-      ADest.push_back('.');
-      ADest.append(digits + exp + 1, nd - exp - 1);
+      put(digits, exp + 1);
+      *o++ = '.';
+      put(digits + exp + 1, nd - exp - 1);
     }
   } else {
-    ADest.push_back(digits[0]);
+    *o++ = digits[0];
     if (nd > 1) {
-      ADest.push_back('.');
-      ADest.append(digits + 1, nd - 1);
+      *o++ = '.';
+      put(digits + 1, nd - 1);
     }
-    ADest.push_back('E');
-    char eb[8];
-    auto er = std::to_chars(eb, eb + sizeof eb, exp);
-    ADest.append(eb, er.ptr);
+    *o++ = 'E';
+    o = std::to_chars(o, o + 8, exp).ptr;
   }
+  return o;
+}
+
+void AppendFloatG(std::string& ADest, double AValue) {
+  char buf[kFloatGMaxLength];
+  ADest.append(buf, FormatFloatGTo(buf, AValue));
 }
 
 std::string FormatFloatG(double AValue) {

@@ -183,6 +183,9 @@ class Variant {
 // FormatFloatG: 15 significant digits, "." separator, trailing zeros removed, fixed notation from
 // 0.00001 up to 15 integer digits, otherwise mantissa "E" exponent (1E20, 1.5E-7).
 void AppendFloatG(std::string& ADest, double AValue);
+// The same text written at AOut (room for kFloatGMaxLength bytes); returns the end.
+inline constexpr size_t kFloatGMaxLength = 32;
+char* FormatFloatGTo(char* AOut, double AValue);
 std::string FormatFloatG(double AValue);
 // Parses a whole decimal text as int64 (false on overflow or any other character).
 bool TryParseInt64(std::string_view AText, int64_t& AValue);

@@ -198,10 +198,10 @@ class TPacket : public TReadablePacket,
   int32_t Pos() override;
   int32_t GetCount() override;
   bool Empty() override;
-  bool IsTyped() override;
+  bool IsTyped() override { return !FTypeName.empty(); }
   bool IsTypeOf(std::string_view ATypeName) override;
   bool IsTypeOfEx(std::string_view ATypeName) override;
-  void Reset() override;
+  void Reset() override { FPos = 0; }
   int32_t PeekInt() override;
   Variant PeekVar() override;
   int32_t GetAsInt() override;
@@ -261,11 +261,11 @@ class TPacket : public TReadablePacket,
   Variant GetProperty(std::string_view AName, const Variant& Default) override;
   Variant QueryProperty(std::string_view ADottedName, const Variant& Default = Variant()) override;
   void RemoveProperty(std::string_view ADottedName) override;
-  const std::string& GetTypeName() override;
+  const std::string& GetTypeName() override { return FTypeName; }
   bool IsPropertyList() override;
   bool IsProperty() override;
   IPacketPropertyAccessPtr GetProperties() override;
-  TPacketValues& __RawData() override;
+  TPacketValues& __RawData() override { return FData; }
   IPacketPtr Apply(const Variant& Value, bool ADeep) override;
   IPacketPtr Apply(const IPacketPtr& Value, bool ADeep) override;
   IPacketPtr Merge(const IPacketPtr& Value, bool ADeep) override;
@@ -328,10 +328,18 @@ IPacketPtr NewPacketFromArray(std::string TypeName, TVariantArray Values);
 IPacketPtr ClonePacket(const IPacketPtr& P);
 IPacketPtr VarToPacket(const Variant& V);
 bool TryVarToPacket(const Variant& V, IPacketPtr& P);
-bool VarIsPacket(const Variant& V) noexcept;
+// A packet value: varPacket, or kind 13 holding a packet or a null reference.
+inline bool VarIsPacket(const Variant& V) noexcept {
+  if (V.Kind() == varPacket) return true;
+  if (V.Kind() != varUnknown) return false;
+  return V.ObjectRef() == nullptr || V.PacketRef() != nullptr;
+}
 TVariantArray VarToValuesArray(const Variant& V);
 // The packet a value holds without taking a reference (null for none or a null reference).
-IPacket* VarPacketRef(const Variant& V) noexcept;
+inline IPacket* VarPacketRef(const Variant& V) noexcept {
+  if (V.Kind() != varPacket && V.Kind() != varUnknown) return nullptr;
+  return V.PacketRef();
+}
 
 IPacketPtr NewRecordPacket(std::string TypeName, const std::vector<std::string>& PropertyNames,
                            const TVariantArray& Values);

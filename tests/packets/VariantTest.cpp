@@ -76,6 +76,9 @@ TEST(VariantTest, FloatTextUsesFifteenDigitsAndTheGeneralForm) {
       {1.5e-7, "1.5E-7"}, {1e20, "1E20"},  {1e15, "1E15"},  {123456789012345.0, "123456789012345"},
       {1.0 / 3, "0.333333333333333"},     {2.0 / 3, "0.666666666666667"},        {-1.25e-300, "-1.25E-300"},
       {static_cast<double>(0.1f), "0.100000001490116"},
+      {0.1 + 0.2, "0.3"},                 {1.7976931348623157e308, "1.79769313486231E308"},
+      // Subnormals hold fewer digits than their shortest text suggests.
+      {7.3713030335399493e-311, "7.37130303353995E-311"},
   };
   for (auto& [v, text] : cases) EXPECT_EQ(FormatFloatG(v), text) << v;
 }
