@@ -67,9 +67,16 @@ void SynchronizeMain(TThreadProc AProc) {
   call->Waited = true;
   Enqueue(call);
   auto& q = Queue();
-  std::unique_lock<std::mutex> lock(q.Lock);
-  q.Finished.wait(lock, [&] { return call->Done; });
-  if (call->Error) std::rethrow_exception(call->Error);
+  std::exception_ptr error;
+  {
+    std::unique_lock<std::mutex> lock(q.Lock);
+    q.Finished.wait(lock, [&] { return call->Done; });
+    // Taken out, so that only this thread ever holds the exception: the main thread may drop its
+    // reference to the call at any time.
+    error = std::move(call->Error);
+    call->Error = nullptr;
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 void QueueMain(TThreadProc AProc) {
