@@ -7,14 +7,15 @@
 // error. The consumer
 // may push too: while the push buffer is empty its item joins the batch it is working on.
 // Items still queued at destruction are destroyed without being run.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include "Exceptions.h"
@@ -53,27 +54,45 @@ class TSpinLock {
 
 template <class T>
 class TQuickSynQueue {
+  static_assert(std::is_nothrow_move_constructible_v<T>, "items are moved between buffers under the lock");
+
  public:
   static constexpr uint32_t kInitialCapacity = 512;
   static constexpr uint32_t kShrinkCapacity = 25600;
   static constexpr uint32_t kProducerWaitMs = 60000;
+  // Polls of the producers' count before an idle consumer blocks: a wake-up through the kernel
+  // costs far more than the items that arrive meanwhile.
+  static constexpr int kConsumerSpins = 256;
 
-  // A growable array; doubles when full, up to 2^30 items.
+  // A growable array; doubles when full, up to 2^30 items. Only the first Count() places hold
+  // items: growing allocates raw storage and moves those alone, so a burst that grows the
+  // producers' buffer under the lock pays for its items, not for the whole new capacity.
   class TSimpleList {
    public:
     explicit TSimpleList(uint32_t ACapacity) { SetCapacity(ACapacity); }
+    ~TSimpleList() {
+      Clear();
+      ::operator delete(FList);
+    }
+    TSimpleList(const TSimpleList&) = delete;
+    TSimpleList& operator=(const TSimpleList&) = delete;
+
     void Add(T&& AValue) {
       if (FCount == FCapacity) Grow();
-      FList[FCount++] = std::move(AValue);
+      ::new (static_cast<void*>(FList + FCount)) T(std::move(AValue));
+      ++FCount;
     }
     // Below the count the surplus items are destroyed.
     void SetCapacity(uint32_t ACapacity) {
       if (ACapacity > kMaxCapacity) throw std::bad_alloc();
-      std::unique_ptr<T[]> list(ACapacity ? new T[ACapacity] : nullptr);
-      if (ACapacity < FCount) FCount = ACapacity;
-      for (uint32_t i = 0; i < FCount; ++i) list[i] = std::move(FList[i]);
-      FList = std::move(list);
+      T* list = ACapacity ? static_cast<T*>(::operator new(sizeof(T) * size_t(ACapacity))) : nullptr;
+      uint32_t keep = ACapacity < FCount ? ACapacity : FCount;
+      for (uint32_t i = 0; i < keep; ++i) ::new (static_cast<void*>(list + i)) T(std::move(FList[i]));
+      Clear();
+      ::operator delete(FList);
+      FList = list;
       FCapacity = ACapacity;
+      FCount = keep;
     }
     uint32_t Capacity() const { return FCapacity; }
     uint32_t Count() const { return FCount; }
@@ -87,20 +106,35 @@ class TQuickSynQueue {
       if (c > kMaxCapacity) throw std::bad_alloc();
       SetCapacity(static_cast<uint32_t>(c));
     }
-    std::unique_ptr<T[]> FList;
+    void Clear() {
+      for (uint32_t i = 0; i < FCount; ++i) FList[i].~T();
+      FCount = 0;
+    }
+    // The storage changes hands; the lists themselves stay where they are, so that each keeps
+    // its cache line (the producers' one next to the lock).
+    void Exchange(TSimpleList& AOther) {
+      std::swap(FList, AOther.FList);
+      std::swap(FCapacity, AOther.FCapacity);
+      std::swap(FCount, AOther.FCount);
+    }
+    T* FList = nullptr;
     uint32_t FCapacity = 0;
     uint32_t FCount = 0;
   };
 
   // ALock nil: a plain exclusive lock of the queue's own.
   TQuickSynQueue(TRef<IReadWriteSync> ALock, std::string AName, uint32_t AMaxSize)
-      : FLock(std::move(ALock)),
-        PushQ(new TSimpleList(kInitialCapacity)),
-        PopQ(new TSimpleList(kInitialCapacity)),
+      : PushQ(kInitialCapacity),
+        FLock(std::move(ALock)),
+        PopQ(kInitialCapacity),
         FMaxSize(AMaxSize),
         FName(std::move(AName)) {}
   TQuickSynQueue(const TQuickSynQueue&) = delete;
   TQuickSynQueue& operator=(const TQuickSynQueue&) = delete;
+  ~TQuickSynQueue() {
+    // The places before HeadPos were destroyed as they were taken.
+    if (HeadPos > 0) DropTaken();
+  }
 
   // Any thread. Raises the deadlock error after 60 s without a free place, and, on the consumer
   // thread, "Bubbling queue full" instead of waiting for itself.
@@ -108,23 +142,25 @@ class TQuickSynQueue {
     uint32_t consumer = FThreadId.load(std::memory_order_relaxed);
     if (consumer != 0 && consumer == GetCurrentThreadId()) {
       TGuard guard(*this);
-      if (PushQ->FCount == 0) {
-        PopQ->Add(std::move(AValue));
+      if (PushQ.FCount == 0) {
+        if (PopQ.FCount == PopQ.FCapacity && HeadPos > 0) DropTaken();
+        PopQ.Add(std::move(AValue));
       } else {
         // The consumer frees places only by swapping: it must never wait for one itself.
-        if (PushQ->FCount >= FMaxSize) RaiseBubblingQueueFull(FName, PushQ->FCount);
+        if (PushQ.FCount >= FMaxSize) RaiseBubblingQueueFull(FName, PushQ.FCount);
         AppendLocked(std::move(AValue));
       }
       return true;  // the consumer is awake: no signal needed
     }
     uint32_t start = 0;
     bool waited = false;
+    bool first;
     for (;;) {
       uint64_t swaps;
       {
         TGuard guard(*this);
-        if (PushQ->FCount < FMaxSize) {
-          AppendLocked(std::move(AValue));
+        if (PushQ.FCount < FMaxSize) {
+          first = AppendLocked(std::move(AValue));
           break;
         }
         // Full: register as waiting before the lock goes, so that the next swap sees us.
@@ -140,11 +176,17 @@ class TQuickSynQueue {
       FSpaceWaiters.fetch_sub(1);
       if (!freed) RaiseQueueWaitExceeded(FName, FMaxSize, GetCount());
     }
-    // Signalled after the lock is released, so that the woken consumer does not block on it at
-    // once. Every reset happens at a swap, under the lock: an item appended after a swap is
-    // always followed by its own signal, so no wake-up is lost; a signal that arrives after its
-    // item was already taken is absorbed by the consumer's wait.
-    FEvent.SetEvent();
+    // Only the item that made the buffer non-empty signals, after the lock is released, so that
+    // the woken consumer does not block on it at once. The one reset happens at the swap, under
+    // the lock, and empties the buffer: every later item has a first item behind the reset whose
+    // signal is still to come, so no wake-up is lost; a signal that arrives after its item was
+    // already taken is absorbed by the consumer's wait.
+    if (first) {
+      // Pairs with the fence in WaitForItems: either the consumer sees this item before it
+      // blocks, or this sees it blocking.
+      std::atomic_thread_fence(std::memory_order_seq_cst);
+      if (FConsumerWaiting.load(std::memory_order_relaxed)) FEvent.SetEvent();
+    }
     return true;
   }
 
@@ -152,14 +194,15 @@ class TQuickSynQueue {
   bool PopAndWait(T& AValue, uint32_t AWaitTime) {
     if (FThreadId.load(std::memory_order_relaxed) == 0)
       FThreadId.store(GetCurrentThreadId(), std::memory_order_relaxed);
-    if (PopQ->FCount == 0) SwapQueues(AWaitTime);
-    if (HeadPos < PopQ->FCount) {
-      T& slot = PopQ->FList[HeadPos];
+    if (PopQ.FCount == 0) SwapQueues(AWaitTime);
+    if (HeadPos < PopQ.FCount) {
+      // The slot is destroyed as it is taken: the batch is walked once, not again to clear it.
+      T& slot = PopQ.FList[HeadPos];
       AValue = std::move(slot);
-      slot = T();
-      if (++HeadPos == PopQ->FCount) {
+      slot.~T();
+      if (++HeadPos == PopQ.FCount) {
         HeadPos = 0;
-        PopQ->FCount = 0;
+        PopQ.FCount = 0;
       }
       return true;
     }
@@ -186,8 +229,8 @@ class TQuickSynQueue {
   uint32_t ThreadId() const { return FThreadId.load(std::memory_order_relaxed); }
   // Consumer side, for tests and diagnostics.
   uint32_t HeadPosition() const { return HeadPos; }
-  const TSimpleList& PopBuffer() const { return *PopQ; }
-  const TSimpleList& PushBuffer() const { return *PushQ; }
+  const TSimpleList& PopBuffer() const { return PopQ; }
+  const TSimpleList& PushBuffer() const { return PushQ; }
 
  private:
   struct TGuard {
@@ -196,10 +239,24 @@ class TQuickSynQueue {
     ~TGuard() { Q.UnLock(); }
   };
 
-  // Lock held, PushQ below its bound.
-  void AppendLocked(T&& AValue) {
-    PushQ->Add(std::move(AValue));
-    FPushCount.store(PushQ->FCount, std::memory_order_relaxed);
+  // Consumer thread: moves the untaken rest of the batch to the front of PopQ, so that growing
+  // it moves live items only.
+  void DropTaken() {
+    T* list = PopQ.FList;
+    uint32_t n = PopQ.FCount - HeadPos;
+    for (uint32_t i = 0; i < n; ++i) {
+      ::new (static_cast<void*>(list + i)) T(std::move(list[HeadPos + i]));
+      list[HeadPos + i].~T();
+    }
+    PopQ.FCount = n;
+    HeadPos = 0;
+  }
+
+  // Lock held, PushQ below its bound. True when the item made PushQ non-empty.
+  bool AppendLocked(T&& AValue) {
+    PushQ.Add(std::move(AValue));
+    FPushCount.store(PushQ.FCount, std::memory_order_relaxed);
+    return PushQ.FCount == 1;
   }
 
   // A producer waits for the swap after ASwaps; false when ATimeoutMs passed first.
@@ -209,31 +266,53 @@ class TQuickSynQueue {
                                 [&] { return FSwaps.load() != ASwaps; });
   }
 
+  // True when items arrived while the consumer polled; it then skips the kernel wait.
+  bool SpinForItems() {
+    for (int i = 0; i < kConsumerSpins; ++i) {
+      if (GetCount() != 0) return true;
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    }
+    return GetCount() != 0;
+  }
+
+  // Blocks until a producer signals or AWaitMs pass; false on time-out.
+  bool WaitForItems(uint32_t AWaitMs) {
+    FConsumerWaiting.store(true, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    bool signaled = GetCount() != 0 || FEvent.WaitFor(AWaitMs) == wrSignaled;
+    FConsumerWaiting.store(false, std::memory_order_relaxed);
+    return signaled;
+  }
+
   void SwapQueues(uint32_t AWaitTime) {
     uint32_t start = AWaitTime == 0 || AWaitTime == INFINITE ? 0 : GetTickCount32();
     for (;;) {
       if (GetCount() == 0) {
         if (AWaitTime == 0) return;
-        uint32_t wait = AWaitTime;
-        if (AWaitTime != INFINITE) {
-          uint32_t elapsed = TicksSince(start);
-          if (elapsed >= AWaitTime) return;
-          wait = AWaitTime - elapsed;
+        if (!SpinForItems()) {
+          uint32_t wait = AWaitTime;
+          if (AWaitTime != INFINITE) {
+            uint32_t elapsed = TicksSince(start);
+            if (elapsed >= AWaitTime) return;
+            wait = AWaitTime - elapsed;
+          }
+          if (!WaitForItems(wait)) return;
         }
-        if (FEvent.WaitFor(wait) != wrSignaled) return;
       }
       {
         TGuard guard(*this);
-        if (PushQ->FCount == 0) {
+        if (PushQ.FCount == 0) {
           // A late signal for an item an earlier swap took: wait on for the rest of the time.
           FEvent.ResetEvent();
           if (AWaitTime == 0) return;
           continue;
         }
-        if (PopQ->FCapacity > kShrinkCapacity) PopQ->SetCapacity(kShrinkCapacity);
-        std::swap(PopQ, PushQ);
+        if (PopQ.FCapacity > kShrinkCapacity) PopQ.SetCapacity(kShrinkCapacity);
+        PopQ.Exchange(PushQ);
         FPushCount.store(0, std::memory_order_relaxed);
-        FEvent.ResetEvent();
+        if (FEvent.IsSet()) FEvent.ResetEvent();
         FSwaps.fetch_add(1);
       }
       // The places the batch held are free again: wake producers that wait for one.
@@ -245,22 +324,25 @@ class TQuickSynQueue {
     }
   }
 
-  // Each group sits on its own cache line: producers hammer the first, the consumer the last.
+  // Each group sits on its own cache line: producers touch only the first (and the places their
+  // items go to), the consumer mostly its own.
   // The lock guarding PushQ and the swap: the one given, or FMutex. Guarded by it: PushQ.
   alignas(64) TSpinLock FMutex;
-  TRef<IReadWriteSync> FLock;
-  std::unique_ptr<TSimpleList> PushQ;
   std::atomic<uint32_t> FPushCount{0};  // PushQ's count, readable without the lock
-  std::atomic<uint64_t> FSwaps{0};      // changed under the lock
-  // Items wait in PushQ.
-  alignas(64) TSimpleEvent FEvent;
+  TSimpleList PushQ;
+  std::atomic<uint64_t> FSwaps{0};  // changed under the lock
+  TRef<IReadWriteSync> FLock;
+  // Set by the item that makes PushQ non-empty while the consumer blocks (FConsumerWaiting);
+  // reset by the swap. Producers only read this line while the consumer is busy.
+  alignas(64) std::atomic<bool> FConsumerWaiting{false};
+  TSimpleEvent FEvent;
   // Producers waiting for a free place. PushQ holds at most FMaxSize items: the free places are
   // FMaxSize minus its count, read under the lock, and each swap gives them all back.
   alignas(64) std::atomic<int> FSpaceWaiters{0};
   std::mutex FSpaceMutex;
   std::condition_variable FSpaceFreed;
-  // Consumer thread only (swapped under the lock).
-  alignas(64) std::unique_ptr<TSimpleList> PopQ;
+  // Consumer thread only (its storage exchanged with PushQ's under the lock).
+  alignas(64) TSimpleList PopQ;
   uint32_t HeadPos = 0;
   // Constant after construction (the consumer is fixed by its first PopAndWait).
   alignas(64) const uint32_t FMaxSize;
