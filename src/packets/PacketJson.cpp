@@ -295,6 +295,36 @@ bool HasRepeatedNames(const TPacketValues& AValues) {
   return false;
 }
 
+// For a plain TPacket in the general writing path (untyped, or typed with two values or more):
+// TPacket::IsPropertyList (every value a typed packet) without repeated names, in one pass.
+bool IsPlainPropertyList(const TPacketValues& AValues) {
+  const size_t n = AValues.size();
+  if (n == 0) return false;
+  if (n > 64) {
+    for (const Variant& v : AValues) {
+      IPacket* p = VarPacketRef(v);
+      if (!p || !TypedPacket(p)) return false;
+    }
+    return !HasRepeatedNames(AValues);
+  }
+  std::string_view names[64];
+  for (size_t i = 0; i < n; ++i) {
+    IPacket* p = VarPacketRef(AValues[i]);
+    if (!p || !TypedPacket(p)) return false;
+    names[i] = NameOf(p);
+  }
+  for (size_t i = 1; i < n; ++i) {
+    const size_t len = names[i].size();
+    // First letters that differ beyond case rule most pairs out before the full comparison.
+    const unsigned char first = len ? static_cast<unsigned char>(names[i][0]) | 0x20 : 0;
+    for (size_t j = 0; j < i; ++j)
+      if (names[j].size() == len && (!len || (static_cast<unsigned char>(names[j][0]) | 0x20) == first) &&
+          SameName(names[i], names[j]))
+        return false;
+  }
+  return true;
+}
+
 // Escaped text is at most six times as long as its source; long texts go in pieces so the room
 // asked for stays small.
 constexpr size_t kEscapeChunk = 4096;
@@ -375,10 +405,10 @@ std::string TJSONConverter::ToJSON(const IPacketPtr& AData, bool Readable, bool 
 
 void TJSONConverter::WritePacket(IPacket* P, int L, bool AsElement) {
   TPacket* known = KnownPacket(P);
-  if (known)
-    known->TPacket::Reset();
-  else
+  if (!known)
     P->Reset();
+  else if (known->TPacket::Pos() != 0)  // a cursor already at 0 is left alone: no store, no dirty line
+    known->TPacket::Reset();
   const TPacketValues& values = known ? known->TPacket::__RawData() : P->__RawData();
   const size_t n = values.size();
   if (n > 1)
@@ -412,7 +442,7 @@ void TJSONConverter::WritePacket(IPacket* P, int L, bool AsElement) {
   }
   // A property list with a repeated name is written as a list of objects: an object with
   // repeated keys would read back as one property.
-  const bool pl = (known ? known->TPacket::IsPropertyList() : P->IsPropertyList()) && !HasRepeatedNames(values);
+  const bool pl = known ? IsPlainPropertyList(values) : P->IsPropertyList() && !HasRepeatedNames(values);
   char close = 0;
   // A typed element of a list needs its braces too, or the pair would stand bare in the list.
   const bool wrapTyped = typed && (L == 0 || AsElement);

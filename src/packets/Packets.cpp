@@ -234,7 +234,6 @@ const Variant& TReadablePacket::NextValue() {
 // ---- TPacket: reading ----
 
 bool TPacket::Eof() { return FPos >= static_cast<int32_t>(FData.size()); }
-int32_t TPacket::Pos() { return FPos; }
 int32_t TPacket::GetCount() { return static_cast<int32_t>(FData.size()); }
 bool TPacket::Empty() { return FData.empty(); }
 bool TPacket::IsTypeOf(std::string_view ATypeName) { return FTypeName == ATypeName; }

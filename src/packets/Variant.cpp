@@ -31,7 +31,6 @@ bool SameText(std::string_view A, std::string_view B) { return SameName(A, B); }
 // ---- storage ----
 
 Variant::Variant(const Variant& A) { CopyFrom(A); }
-Variant::Variant(Variant&& A) noexcept { MoveFrom(A); }
 
 Variant& Variant::operator=(const Variant& A) {
   if (this != &A) {
@@ -99,7 +98,7 @@ void Variant::MoveFrom(Variant& A) noexcept {
   A.FData.I64 = 0;
 }
 
-void Variant::Clear() noexcept {
+void Variant::ClearStored() noexcept {
   switch (FStore) {
     case stString:
       FData.Str.~basic_string();
@@ -113,9 +112,6 @@ void Variant::Clear() noexcept {
     default:
       break;
   }
-  FKind = varEmpty;
-  FStore = stTrivial;
-  FData.I64 = 0;
 }
 
 Variant Variant::Null() noexcept {
@@ -325,10 +321,10 @@ namespace {
 
 // Digits (without the point) and decimal exponent of a scientific text "d.ddde[+-]x".
 int SplitScientific(const char* AFrom, const char* ATo, char* ADigits, int& AExp) {
-  const char* ePos = static_cast<const char*>(std::memchr(AFrom, 'e', static_cast<size_t>(ATo - AFrom)));
+  const char* ePos = AFrom;
   int nd = 0;
-  for (const char* q = AFrom; q < ePos; ++q)
-    if (*q != '.') ADigits[nd++] = *q;
+  for (; *ePos != 'e'; ++ePos)
+    if (*ePos != '.') ADigits[nd++] = *ePos;
   AExp = 0;
   std::from_chars(ePos[1] == '+' ? ePos + 2 : ePos + 1, ATo, AExp);
   return nd;
@@ -352,12 +348,27 @@ char* FormatFloatGTo(char* AOut, double AValue) {
   char buf[40];
   char digits[24];
   int exp = 0;
-  // The shortest text that reads back as the same double: when it has at most fifteen digits it
-  // is also the value rounded to fifteen digits (fifteen-digit decimals are all distinct normal
-  // doubles; subnormals carry fewer digits).
   int nd = 99;
   std::to_chars_result r{};
-  if (a >= std::numeric_limits<double>::min()) {
+  // Most values came from short decimal texts. When N / 10^k (both exact doubles) rounds to the
+  // value for an integer N below 10^15, the decimal N * 10^-k is the one fifteen-digit decimal
+  // that reads back as the value, so it is also the value rounded to fifteen digits (k <= 17
+  // keeps this to values of 1e-17 and above, far from the subnormals).
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+                                      1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
+  for (int k = 0; k < 18; ++k) {
+    const double scaled = a * kPow10[k];
+    if (scaled >= 1e15) break;
+    if (scaled == std::floor(scaled) && scaled / kPow10[k] == a) {
+      nd = static_cast<int>(std::to_chars(digits, digits + sizeof digits, static_cast<uint64_t>(scaled)).ptr - digits);
+      exp = nd - 1 - k;
+      break;
+    }
+  }
+  // Else the shortest text that reads back as the same double: when it has at most fifteen
+  // digits it is also the value rounded to fifteen digits (fifteen-digit decimals are all
+  // distinct normal doubles; subnormals carry fewer digits).
+  if (nd > 15 && a >= std::numeric_limits<double>::min()) {
     r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
     nd = SplitScientific(buf, r.ptr, digits, exp);
   }

@@ -50,10 +50,29 @@ class Variant {
  public:
   Variant() noexcept { FData.I64 = 0; }
   Variant(const Variant& A);
-  Variant(Variant&& A) noexcept;
+  Variant(Variant&& A) noexcept {
+    // Scalars and object references move with their bits, inline; the rest out of line.
+    if (A.FStore == stTrivial) {
+      FKind = A.FKind;
+      FData.I64 = A.FData.I64;
+      A.FKind = varEmpty;
+      A.FData.I64 = 0;
+    } else if (A.FStore == stObject) {
+      FKind = A.FKind;
+      FStore = stObject;
+      FData.Obj = A.FData.Obj;
+      A.FKind = varEmpty;
+      A.FStore = stTrivial;
+      A.FData.I64 = 0;
+    } else {
+      MoveFrom(A);
+    }
+  }
   Variant& operator=(const Variant& A);
   Variant& operator=(Variant&& A) noexcept;
-  ~Variant() { Clear(); }
+  ~Variant() {
+    if (FStore != stTrivial) ClearStored();
+  }
 
   // Each C++ scalar type maps to exactly one kind.
   Variant(bool A) noexcept : FKind(varBoolean) { FData.I64 = 0; FData.Bool = A; }
@@ -104,7 +123,12 @@ class Variant {
   bool IsNumeric() const noexcept;  // integer, float, currency kinds (not date, not boolean)
   bool IsOrdinal() const noexcept;  // integer kinds
 
-  void Clear() noexcept;
+  void Clear() noexcept {
+    if (FStore != stTrivial) ClearStored();
+    FKind = varEmpty;
+    FStore = stTrivial;
+    FData.I64 = 0;
+  }
 
   // Raw payload access; valid only for the matching kind.
   const std::string& StrRef() const noexcept { return FData.Str; }
@@ -174,6 +198,8 @@ class Variant {
   // AsInt64 with its errors naming ATo as the target kind.
   int64_t ToInt64For(TVarType ATo) const;
   void MoveFrom(Variant& A) noexcept;
+  // Destroys a string, array or object payload (leaves the fields as they were).
+  void ClearStored() noexcept;
   [[noreturn]] void CastError(TVarType ATo) const;
   [[noreturn]] void OverflowError(TVarType ATo) const;
   friend struct TVariantAccess;

@@ -195,7 +195,7 @@ class TPacket : public TReadablePacket,
 
   // IPacket
   bool Eof() override;
-  int32_t Pos() override;
+  int32_t Pos() override { return FPos; }
   int32_t GetCount() override;
   bool Empty() override;
   bool IsTyped() override { return !FTypeName.empty(); }
