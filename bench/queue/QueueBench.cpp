@@ -63,19 +63,21 @@ void BM_Throughput(benchmark::State& state) {
     Q queue;
     // The consumer's counter keeps a cache line of its own: sharing one with what the producers
     // read would measure false sharing instead of the queue.
-    alignas(64) std::atomic<int64_t> sum{0};
-    alignas(64) const int each = kItems / producers;
+    struct alignas(64) {
+      std::atomic<int64_t> Value{0};
+    } sum;
+    const int each = kItems / producers;
     std::thread consumer([&queue] {
       for (int i = 0; i < kItems; ++i) queue.Pop()();
     });
     std::vector<std::thread> threads;
     for (int p = 0; p < producers; ++p)
       threads.emplace_back([&queue, &sum, each] {
-        for (int i = 0; i < each; ++i) queue.Push([&sum] { sum.fetch_add(1, std::memory_order_relaxed); });
+        for (int i = 0; i < each; ++i) queue.Push([&sum] { sum.Value.fetch_add(1, std::memory_order_relaxed); });
       });
     for (auto& t : threads) t.join();
     consumer.join();
-    benchmark::DoNotOptimize(sum.load());
+    benchmark::DoNotOptimize(sum.Value.load());
   }
   state.SetItemsProcessed(state.iterations() * kItems);
 }

@@ -105,13 +105,15 @@ void BM_Closures(benchmark::State& state) {
   const int producers = static_cast<int>(state.range(0));
   E executor;
   // Touched by the consumer only, on a cache line of its own (see the queue benchmark).
-  alignas(64) int64_t ran = 0;
-  alignas(64) const int each = kItems / producers;
+  struct alignas(64) {
+    int64_t Value = 0;
+  } ran;
+  const int each = kItems / producers;
   for (auto _ : state) {
     std::vector<std::thread> threads;
     for (int p = 0; p < producers; ++p)
       threads.emplace_back([&executor, &ran, each] {
-        for (int i = 0; i < each; ++i) executor.Synchronize([&ran] { ++ran; });
+        for (int i = 0; i < each; ++i) executor.Synchronize([&ran] { ++ran.Value; });
       });
     for (auto& t : threads) t.join();
     // Closures run in order: the marker runs after all of them. Waiting blocks instead of polling
@@ -123,7 +125,7 @@ void BM_Closures(benchmark::State& state) {
     });
     done.wait(false);
   }
-  benchmark::DoNotOptimize(ran);
+  benchmark::DoNotOptimize(ran.Value);
   state.SetItemsProcessed(state.iterations() * kItems);
 }
 

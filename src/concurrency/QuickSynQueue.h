@@ -29,6 +29,13 @@ namespace vexor {
 [[noreturn]] void RaiseQueueWaitExceeded(const std::string& AName, uint32_t AMaxSize, uint32_t ACount);
 [[noreturn]] void RaiseBubblingQueueFull(const std::string& AName, uint32_t ACount);
 
+// GetCurrentThreadId for the hot paths: the cached value is read without a call.
+inline uint32_t CachedThreadId() {
+  static thread_local uint32_t id = 0;
+  if (id == 0) id = GetCurrentThreadId();
+  return id;
+}
+
 // The queue's own lock: its critical sections are a few instructions long, so a waiter spins
 // briefly (then yields, then sleeps) instead of paying a kernel sleep and wake-up each time.
 class TSpinLock {
@@ -139,8 +146,7 @@ class TQuickSynQueue {
   // Any thread. Raises the deadlock error after 60 s without a free place, and, on the consumer
   // thread, "Bubbling queue full" instead of waiting for itself.
   bool PushAndSignal(T AValue) {
-    uint32_t consumer = FThreadId.load(std::memory_order_relaxed);
-    if (consumer != 0 && consumer == GetCurrentThreadId()) {
+    if (IsConsumerThread()) {
       TGuard guard(*this);
       if (PushQ.FCount == 0) {
         if (PopQ.FCount == PopQ.FCapacity && HeadPos > 0) DropTaken();
@@ -176,14 +182,15 @@ class TQuickSynQueue {
       FSpaceWaiters.fetch_sub(1);
       if (!freed) RaiseQueueWaitExceeded(FName, FMaxSize, GetCount());
     }
-    // Only the item that made the buffer non-empty signals, after the lock is released, so that
-    // the woken consumer does not block on it at once. The one reset happens at the swap, under
-    // the lock, and empties the buffer: every later item has a first item behind the reset whose
-    // signal is still to come, so no wake-up is lost; a signal that arrives after its item was
-    // already taken is absorbed by the consumer's wait.
+    // Only the item that made the buffer non-empty announces the batch, after the lock is
+    // released, so that the woken consumer does not block on it at once. The announcement is
+    // withdrawn only by a swap, under the lock, which empties the buffer: every later item has a
+    // first item behind that swap whose announcement is still to come, so no wake-up is lost; one
+    // that arrives after its item was already taken costs the consumer one empty look.
     if (first) {
-      // Pairs with the fence in WaitForItems: either the consumer sees this item before it
-      // blocks, or this sees it blocking.
+      FItemsReady.store(true, std::memory_order_relaxed);
+      // Pairs with the fence in WaitForItems: either the consumer sees the announcement before
+      // it blocks, or this sees it blocking.
       std::atomic_thread_fence(std::memory_order_seq_cst);
       if (FConsumerWaiting.load(std::memory_order_relaxed)) FEvent.SetEvent();
     }
@@ -193,7 +200,7 @@ class TQuickSynQueue {
   // Consumer thread only. AWaitTime in ms (INFINITE: no limit; 0: no wait).
   bool PopAndWait(T& AValue, uint32_t AWaitTime) {
     if (FThreadId.load(std::memory_order_relaxed) == 0)
-      FThreadId.store(GetCurrentThreadId(), std::memory_order_relaxed);
+      FThreadId.store(CachedThreadId(), std::memory_order_relaxed);
     if (PopQ.FCount == 0) SwapQueues(AWaitTime);
     if (HeadPos < PopQ.FCount) {
       // The slot is destroyed as it is taken: the batch is walked once, not again to clear it.
@@ -227,6 +234,10 @@ class TQuickSynQueue {
   const std::string& Name() const { return FName; }
   uint32_t MaxSize() const { return FMaxSize; }
   uint32_t ThreadId() const { return FThreadId.load(std::memory_order_relaxed); }
+  bool IsConsumerThread() const {
+    uint32_t consumer = FThreadId.load(std::memory_order_relaxed);
+    return consumer != 0 && consumer == CachedThreadId();
+  }
   // Consumer side, for tests and diagnostics.
   uint32_t HeadPosition() const { return HeadPos; }
   const TSimpleList& PopBuffer() const { return PopQ; }
@@ -269,19 +280,20 @@ class TQuickSynQueue {
   // True when items arrived while the consumer polled; it then skips the kernel wait.
   bool SpinForItems() {
     for (int i = 0; i < kConsumerSpins; ++i) {
-      if (GetCount() != 0) return true;
+      if (ItemsReady()) return true;
 #if defined(__x86_64__) || defined(__i386__)
       __builtin_ia32_pause();
 #endif
     }
-    return GetCount() != 0;
+    return ItemsReady();
   }
+  bool ItemsReady() const { return FItemsReady.load(std::memory_order_relaxed); }
 
   // Blocks until a producer signals or AWaitMs pass; false on time-out.
   bool WaitForItems(uint32_t AWaitMs) {
     FConsumerWaiting.store(true, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_seq_cst);
-    bool signaled = GetCount() != 0 || FEvent.WaitFor(AWaitMs) == wrSignaled;
+    bool signaled = ItemsReady() || FEvent.WaitFor(AWaitMs) == wrSignaled;
     FConsumerWaiting.store(false, std::memory_order_relaxed);
     return signaled;
   }
@@ -289,7 +301,7 @@ class TQuickSynQueue {
   void SwapQueues(uint32_t AWaitTime) {
     uint32_t start = AWaitTime == 0 || AWaitTime == INFINITE ? 0 : GetTickCount32();
     for (;;) {
-      if (GetCount() == 0) {
+      if (!ItemsReady()) {
         if (AWaitTime == 0) return;
         if (!SpinForItems()) {
           uint32_t wait = AWaitTime;
@@ -304,7 +316,8 @@ class TQuickSynQueue {
       {
         TGuard guard(*this);
         if (PushQ.FCount == 0) {
-          // A late signal for an item an earlier swap took: wait on for the rest of the time.
+          // A late announcement of an item an earlier swap took: wait on for the rest of the time.
+          FItemsReady.store(false, std::memory_order_relaxed);
           FEvent.ResetEvent();
           if (AWaitTime == 0) return;
           continue;
@@ -312,6 +325,7 @@ class TQuickSynQueue {
         if (PopQ.FCapacity > kShrinkCapacity) PopQ.SetCapacity(kShrinkCapacity);
         PopQ.Exchange(PushQ);
         FPushCount.store(0, std::memory_order_relaxed);
+        FItemsReady.store(false, std::memory_order_relaxed);
         if (FEvent.IsSet()) FEvent.ResetEvent();
         FSwaps.fetch_add(1);
       }
@@ -332,10 +346,13 @@ class TQuickSynQueue {
   TSimpleList PushQ;
   std::atomic<uint64_t> FSwaps{0};  // changed under the lock
   TRef<IReadWriteSync> FLock;
-  // Set by the item that makes PushQ non-empty while the consumer blocks (FConsumerWaiting);
-  // reset by the swap. Producers only read this line while the consumer is busy.
-  alignas(64) std::atomic<bool> FConsumerWaiting{false};
-  TSimpleEvent FEvent;
+  // Set by the item that makes PushQ non-empty, cleared by the swap: what the consumer polls, so
+  // that its polling does not pull the lock's line away from the producers on every item.
+  alignas(64) std::atomic<bool> FItemsReady{false};
+  // While the consumer blocks (FConsumerWaiting), the announcing item also sets FEvent; the swap
+  // resets it.
+  std::atomic<bool> FConsumerWaiting{false};
+  alignas(64) TSimpleEvent FEvent;
   // Producers waiting for a free place. PushQ holds at most FMaxSize items: the free places are
   // FMaxSize minus its count, read under the lock, and each swap gives them all back.
   alignas(64) std::atomic<int> FSpaceWaiters{0};

@@ -39,7 +39,7 @@ TBasicDataSynchronizer::~TBasicDataSynchronizer() {
 
 bool TBasicDataSynchronizer::IsSynchronizerThread() {
   uint32_t id = FThreadId.load(std::memory_order_acquire);
-  return id != 0 && id == GetCurrentThreadId();
+  return id != 0 && id == CachedThreadId();
 }
 
 bool TBasicDataSynchronizer::Synchronize(TSyncProc AProc, TRef<IInterface> ObjRef) {
