@@ -122,6 +122,62 @@ TEST(QuickSynQueueTest, BurstBufferIsShrunkWhenItComesBack) {
   EXPECT_EQ(q.PushBuffer().Capacity(), 25600u);
 }
 
+TEST(QuickSynQueueTest, ConsumerPushIntoAFullBatchKeepsOrderAndReleasesEverything) {
+  // A batch that fills the consumer's buffer, partly taken: the consumer's pushes make it grow.
+  constexpr int kBatch = TQuickSynQueue<int>::kInitialCapacity;
+  auto token = std::make_shared<int>(0);
+  {
+    TQuickSynQueue<std::shared_ptr<int>> q(nullptr, "q", kBatch);
+    std::shared_ptr<int> v;
+    q.PopAndWait(v, 0);
+    std::thread([&] {
+      for (int i = 0; i < kBatch; ++i) q.PushAndSignal(std::make_shared<int>(i));
+    }).join();
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_TRUE(q.PopAndWait(v, 0));
+      EXPECT_EQ(*v, i);
+    }
+    ASSERT_EQ(q.PopBuffer().Count(), uint32_t(kBatch));
+    for (int i = 0; i < 4; ++i) q.PushAndSignal(std::make_shared<int>(kBatch + i));
+    q.PushAndSignal(token);
+    std::vector<int> rest;
+    for (int i = 0; i < 100 && q.PopAndWait(v, 0); ++i) rest.push_back(*v);
+    ASSERT_EQ(rest.size(), 100u);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(rest[i], 3 + i);
+    v.reset();
+    EXPECT_EQ(token.use_count(), 2);  // still queued, behind the rest of the batch
+  }
+  EXPECT_EQ(token.use_count(), 1);
+}
+
+TEST(QuickSynQueueTest, NoWakeUpIsLostBetweenPingPongs) {
+  // Each item goes to an idle consumer: a lost signal would leave it waiting out the time-out.
+  constexpr int kRounds = 3000;
+  TQueue q(nullptr, "pingpong", 16);
+  std::atomic<int> taken{0};
+  std::atomic<bool> failed{false};
+  std::thread consumer([&] {
+    int v = 0;
+    for (int i = 0; i < kRounds; ++i) {
+      if (!q.PopAndWait(v, 10000) || v != i) {
+        failed = true;
+        taken.store(-1);
+        taken.notify_one();
+        return;
+      }
+      taken.store(i + 1);
+      taken.notify_one();
+    }
+  });
+  for (int i = 0; i < kRounds && !failed; ++i) {
+    q.PushAndSignal(i);
+    for (int t = taken.load(); t != i + 1 && t >= 0; t = taken.load()) taken.wait(t);
+  }
+  consumer.join();
+  EXPECT_FALSE(failed);
+  EXPECT_EQ(taken, kRounds);
+}
+
 TEST(QuickSynQueueTest, QueuedItemsAreReleasedUnrunAtDestruction) {
   auto token = std::make_shared<int>(0);
   {
