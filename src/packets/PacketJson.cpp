@@ -100,6 +100,31 @@ struct TEscapeTable {
 };
 const TEscapeTable kEscape;
 
+// Up to N names, asked whether a name is among them ignoring (ASCII) case. A 64-bit mask over
+// length and first letter rules out most names without comparing; nothing is set up per slot.
+template <size_t N>
+class TSmallNameSet {
+ public:
+  // True when the name is there already; otherwise adds it (at most N names).
+  bool Insert(std::string_view AName) {
+    const unsigned first = AName.empty() ? 0 : static_cast<unsigned char>(AName[0]) | 0x20;
+    const uint64_t bit = uint64_t(1) << ((AName.size() * 7 + first) & 63);
+    if (FMask & bit)
+      for (size_t j = 0; j < FCount; ++j)
+        if (FLen[j] == AName.size() && SameName(std::string_view(FPtr[j], FLen[j]), AName)) return true;
+    FMask |= bit;
+    FPtr[FCount] = AName.data();
+    FLen[FCount++] = AName.size();
+    return false;
+  }
+
+ private:
+  uint64_t FMask = 0;
+  size_t FCount = 0;
+  const char* FPtr[N];
+  size_t FLen[N];
+};
+
 // True when one of the eight bytes in W needs escaping (a control byte, '"' or '\\').
 inline bool WordNeedsEscape(uint64_t W) {
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
@@ -107,6 +132,26 @@ inline bool WordNeedsEscape(uint64_t W) {
   uint64_t q = W ^ (kOnes * '"'), b = W ^ (kOnes * '\\');
   uint64_t quote = (q - kOnes) & ~q, slash = (b - kOnes) & ~b;  // bytes equal to either
   return ((ctrl | quote | slash) & kHigh) != 0;
+}
+
+}  // namespace
+
+namespace {
+
+// Copies a run of plain bytes; short runs (most names and values) without a library call.
+inline char* CopyRun(char* AOut, const char* AFrom, size_t ACount) {
+  if (ACount >= 16) {
+    std::memcpy(AOut, AFrom, ACount);
+  } else if (ACount >= 8) {
+    std::memcpy(AOut, AFrom, 8);
+    std::memcpy(AOut + ACount - 8, AFrom + ACount - 8, 8);
+  } else if (ACount >= 4) {
+    std::memcpy(AOut, AFrom, 4);
+    std::memcpy(AOut + ACount - 4, AFrom + ACount - 4, 4);
+  } else {
+    for (size_t i = 0; i < ACount; ++i) AOut[i] = AFrom[i];
+  }
+  return AOut + ACount;
 }
 
 }  // namespace
@@ -128,8 +173,7 @@ char* EscapeJSONTo(char* AOut, std::string_view S) {
     while (p < end && !kEscape.Kind[static_cast<unsigned char>(*p)]) ++p;
     if (p == end) break;
     const char k = kEscape.Kind[static_cast<unsigned char>(*p)];
-    std::memcpy(o, run, static_cast<size_t>(p - run));
-    o += p - run;
+    o = CopyRun(o, run, static_cast<size_t>(p - run));
     *o++ = '\\';
     if (k == 'u') {
       unsigned char c = static_cast<unsigned char>(*p);
@@ -144,8 +188,7 @@ char* EscapeJSONTo(char* AOut, std::string_view S) {
     }
     run = ++p;
   }
-  std::memcpy(o, run, static_cast<size_t>(end - run));
-  return o + (end - run);
+  return CopyRun(o, run, static_cast<size_t>(end - run));
 }
 
 // ---- kind table and date-time text ----
@@ -276,12 +319,9 @@ bool HasRepeatedNames(const TPacketValues& AValues) {
   if (n < 2) return false;
   if (n <= 64) {
     // Pairwise: cheaper than hashing for the usual object sizes, most pairs differ in length.
-    std::string_view names[64];
-    for (size_t i = 0; i < n; ++i) {
-      names[i] = NameOf(VarPacketRef(AValues[i]));
-      for (size_t j = 0; j < i; ++j)
-        if (names[i].size() == names[j].size() && SameName(names[i], names[j])) return true;
-    }
+    TSmallNameSet<64> names;
+    for (size_t i = 0; i < n; ++i)
+      if (names.Insert(NameOf(VarPacketRef(AValues[i])))) return true;
     return false;
   }
   std::unordered_set<std::string> seen;
@@ -307,20 +347,10 @@ bool IsPlainPropertyList(const TPacketValues& AValues) {
     }
     return !HasRepeatedNames(AValues);
   }
-  std::string_view names[64];
+  TSmallNameSet<64> names;
   for (size_t i = 0; i < n; ++i) {
     IPacket* p = VarPacketRef(AValues[i]);
-    if (!p || !TypedPacket(p)) return false;
-    names[i] = NameOf(p);
-  }
-  for (size_t i = 1; i < n; ++i) {
-    const size_t len = names[i].size();
-    // First letters that differ beyond case rule most pairs out before the full comparison.
-    const unsigned char first = len ? static_cast<unsigned char>(names[i][0]) | 0x20 : 0;
-    for (size_t j = 0; j < i; ++j)
-      if (names[j].size() == len && (!len || (static_cast<unsigned char>(names[j][0]) | 0x20) == first) &&
-          SameName(names[i], names[j]))
-        return false;
+    if (!p || !TypedPacket(p) || names.Insert(NameOf(p))) return false;
   }
   return true;
 }
@@ -345,19 +375,19 @@ void TJSONConverter::Grow(size_t ANeed) {
   FOut.resize(std::max(FOut.size() * 2, FLen + ANeed + 256));
 }
 
-inline char* TJSONConverter::Room(size_t ACount) {
+__attribute__((always_inline)) inline char* TJSONConverter::Room(size_t ACount) {
   if (FOut.size() - FLen < ACount) Grow(ACount);
   return FOut.data() + FLen;
 }
 
-inline void TJSONConverter::Commit(char* AEnd) { FLen = static_cast<size_t>(AEnd - FOut.data()); }
+__attribute__((always_inline)) inline void TJSONConverter::Commit(char* AEnd) { FLen = static_cast<size_t>(AEnd - FOut.data()); }
 
-inline void TJSONConverter::Put(char AChar) {
+__attribute__((always_inline)) inline void TJSONConverter::Put(char AChar) {
   *Room(1) = AChar;
   ++FLen;
 }
 
-inline void TJSONConverter::Put(std::string_view AText) {
+__attribute__((always_inline)) inline void TJSONConverter::Put(std::string_view AText) {
   std::memcpy(Room(AText.size()), AText.data(), AText.size());
   FLen += AText.size();
 }
@@ -693,8 +723,7 @@ class TJSONReader {
     // Names seen so far, compared without regard to case: a short list scanned directly, a hash
     // set for long objects.
     std::unordered_set<std::string> seen;
-    std::string_view small[32];
-    size_t smallCount = 0;
+    TSmallNameSet<32> small;
     const bool useSet = n > 32;
     for (auto member : O) {
       std::string_view key = member.key;
@@ -711,8 +740,7 @@ class TJSONReader {
           if (c >= 'A' && c <= 'Z') c += 32;
         repeated = !seen.insert(std::move(lower)).second;
       } else {
-        for (size_t i = 0; i < smallCount && !repeated; ++i) repeated = SameName(small[i], key);
-        if (!repeated) small[smallCount++] = key;
+        repeated = small.Insert(key);
       }
       if (repeated) {
         for (size_t i = first; i < ADest.size(); ++i) {

@@ -211,6 +211,55 @@ IPacketPtr ClonePacket(const IPacketPtr& P) {
   return result;
 }
 
+// ---- packet blocks ----
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kCacheBlocks = false;  // the sanitizers should see every packet come and go
+#else
+constexpr bool kCacheBlocks = true;
+#endif
+
+// Freed blocks of sizeof(TPacket) bytes kept by one thread. A block freed on another thread than
+// the one that made it simply joins that thread's cache.
+struct TPacketBlockCache {
+  static constexpr unsigned kMax = 128;
+  void* Blocks[kMax];
+  unsigned Count = 0;
+  ~TPacketBlockCache();
+};
+
+// Set once the thread's cache is gone (packets may still be released by later thread-exit work).
+thread_local bool tBlockCacheGone = false;
+thread_local TPacketBlockCache tBlockCache;
+
+TPacketBlockCache::~TPacketBlockCache() {
+  while (Count) ::operator delete(Blocks[--Count]);
+  tBlockCacheGone = true;
+}
+
+}  // namespace
+
+void* TPacket::operator new(size_t ASize) {
+  if (kCacheBlocks && ASize == sizeof(TPacket) && !tBlockCacheGone) {
+    TPacketBlockCache& c = tBlockCache;
+    if (c.Count) return c.Blocks[--c.Count];
+  }
+  return ::operator new(ASize);
+}
+
+void TPacket::operator delete(void* APtr, size_t ASize) noexcept {
+  if (kCacheBlocks && ASize == sizeof(TPacket) && !tBlockCacheGone) {
+    TPacketBlockCache& c = tBlockCache;
+    if (c.Count < TPacketBlockCache::kMax) {
+      c.Blocks[c.Count++] = APtr;
+      return;
+    }
+  }
+  ::operator delete(APtr);
+}
+
 // ---- TReadablePacket ----
 
 TReadablePacket::TReadablePacket(std::string AName) : FTypeName(std::move(AName)) {}

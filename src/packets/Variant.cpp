@@ -359,8 +359,9 @@ char* FormatFloatGTo(char* AOut, double AValue) {
   for (int k = 0; k < 18; ++k) {
     const double scaled = a * kPow10[k];
     if (scaled >= 1e15) break;
-    if (scaled == std::floor(scaled) && scaled / kPow10[k] == a) {
-      nd = static_cast<int>(std::to_chars(digits, digits + sizeof digits, static_cast<uint64_t>(scaled)).ptr - digits);
+    const auto whole = static_cast<uint64_t>(scaled);
+    if (static_cast<double>(whole) == scaled && scaled / kPow10[k] == a) {
+      nd = static_cast<int>(std::to_chars(digits, digits + sizeof digits, whole).ptr - digits);
       exp = nd - 1 - k;
       break;
     }
