@@ -138,6 +138,23 @@ inline bool WordNeedsEscape(uint64_t W) {
 
 namespace {
 
+// The last 1 to 7 bytes of a text as one word, the missing bytes filled with a plain letter, so
+// WordNeedsEscape can judge them at once without reading past the text.
+inline uint64_t LoadTail(const char* P, size_t N) {
+  constexpr uint64_t kFill = 0x6161616161616161ull;
+  uint64_t w;
+  if (N >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, P, 4);
+    std::memcpy(&b, P + N - 4, 4);
+    w = a | static_cast<uint64_t>(b) << ((N - 4) * 8);
+  } else {
+    const auto byte = [P](size_t i) { return static_cast<uint64_t>(static_cast<unsigned char>(P[i])); };
+    w = byte(0) | byte(N / 2) << (N / 2 * 8) | byte(N - 1) << ((N - 1) * 8);
+  }
+  return w | kFill << (N * 8);
+}
+
 // Copies a run of plain bytes; short runs (most names and values) without a library call.
 inline char* CopyRun(char* AOut, const char* AFrom, size_t ACount) {
   if (ACount >= 16) {
@@ -170,7 +187,10 @@ char* EscapeJSONTo(char* AOut, std::string_view S) {
       if (WordNeedsEscape(w)) break;
       p += 8;
     }
-    while (p < end && !kEscape.Kind[static_cast<unsigned char>(*p)]) ++p;
+    if (p < end && end - p < 8 && !WordNeedsEscape(LoadTail(p, static_cast<size_t>(end - p))))
+      p = end;
+    else
+      while (p < end && !kEscape.Kind[static_cast<unsigned char>(*p)]) ++p;
     if (p == end) break;
     const char k = kEscape.Kind[static_cast<unsigned char>(*p)];
     o = CopyRun(o, run, static_cast<size_t>(p - run));

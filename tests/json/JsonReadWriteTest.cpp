@@ -263,14 +263,17 @@ TEST(JsonReadWriteTest, EscapesEveryByteAtEveryOffset) {
     }
     return r;
   };
+  // Every length up to 19 puts the byte in the word-wise part and in each length of tail.
   for (int special = 0; special < 0x100; ++special) {
-    for (size_t at = 0; at < 19; ++at) {
-      std::string s(19, 'a');
-      s[at] = static_cast<char>(special);
-      if (at > 0) s[at - 1] = static_cast<char>(0xC3);  // high bytes beside it must not hide it
-      std::string out;
-      AppendJSONEscaped(out, s);
-      ASSERT_EQ(out, expected(s)) << "byte " << special << " at " << at;
+    for (size_t len = 1; len <= 19; ++len) {
+      for (size_t at = 0; at < len; ++at) {
+        std::string s(len, 'a');
+        s[at] = static_cast<char>(special);
+        if (at > 0) s[at - 1] = static_cast<char>(0xC3);  // high bytes beside it must not hide it
+        std::string out;
+        AppendJSONEscaped(out, s);
+        ASSERT_EQ(out, expected(s)) << "byte " << special << " at " << at << " of " << len;
+      }
     }
   }
 }
