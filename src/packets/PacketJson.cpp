@@ -568,6 +568,43 @@ void TJSONConverter::WriteValue(const Variant& V, int L) {
     Put(std::string_view("null", 4));
     return;
   }
+  if (!FWithTypes) {
+    // The usual kinds straight away; WriteScalar below writes the same texts for them.
+    switch (V.Kind()) {
+      case varUString:
+      case varString:
+      case varOleStr:
+        if (!V.IsString()) break;
+        Put('"');
+        PutEscaped(V.StrRef());
+        Put('"');
+        return;
+      case varInt64:
+      case varInteger:
+      case varSmallint:
+      case varShortInt:
+      case varByte:
+      case varWord:
+      case varLongWord:
+      {
+        char* o = Room(24);
+        Commit(std::to_chars(o, o + 24, V.RawInt64()).ptr);
+        return;
+      }
+      case varDouble:
+        if (!std::isfinite(V.RawDouble())) break;
+        Commit(FormatFloatGTo(Room(kFloatGMaxLength), V.RawDouble()));
+        return;
+      case varBoolean:
+        Put(V.RawBoolean() ? std::string_view("true", 4) : std::string_view("false", 5));
+        return;
+      case varNull:
+        Put(std::string_view("null", 4));
+        return;
+      default:
+        break;
+    }
+  }
   const TVarKindInfo* row = getVarInfo(V.Kind());
   if (!row) {
     char buf[8];
