@@ -392,6 +392,7 @@ void AppendJSONEscaped(std::string& ADest, std::string_view S) {
 }
 
 void TJSONConverter::Grow(size_t ANeed) {
+  // Doubles the usable part; within the reserved capacity that only clears the new bytes.
   FOut.resize(std::max(FOut.size() * 2, FLen + ANeed + 256));
 }
 
@@ -440,7 +441,10 @@ std::string TJSONConverter::Convert(const IPacketPtr& AData) {
   // The last text's length on this thread guesses the next one's, so the text grows rarely.
   thread_local size_t tLastSize = 256;
   FOut.clear();
-  FOut.resize(tLastSize + tLastSize / 8);
+  FOut.reserve(tLastSize + tLastSize / 8);
+  // The text is handed out in steps (see Grow), so a small text after a large one does not clear
+  // the whole guess.
+  FOut.resize(std::min<size_t>(FOut.capacity(), 4096));
   FLen = 0;
   if (AData) WritePacket(AData.get(), 0, false);
   FOut.resize(FLen);

@@ -216,6 +216,13 @@ IPacketPtr ClonePacket(const IPacketPtr& P) {
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TW_PACKET_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TW_PACKET_SANITIZED 1
+#endif
+#endif
+#ifdef TW_PACKET_SANITIZED
 constexpr bool kCacheBlocks = false;  // the sanitizers should see every packet come and go
 #else
 constexpr bool kCacheBlocks = true;
