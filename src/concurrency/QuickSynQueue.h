@@ -4,9 +4,10 @@
 // by its first PopAndWait) swaps the buffers in one short lock per batch and then takes items
 // from its own buffer without locking. The push buffer holds at most AMaxSize items: a producer
 // waits up to 60 s for a free place (freed by the next swap) and then fails with the deadlock
-// error. The consumer
-// may push too: while the push buffer is empty its item joins the batch it is working on.
-// Items still queued at destruction are destroyed without being run.
+// error. The consumer may push too: while the push buffer is empty its item joins the batch it is
+// working on. Items still queued at destruction are destroyed without being run.
+// An idle consumer polls briefly before it blocks, and only the item that starts a batch wakes a
+// blocked consumer, so a busy queue costs producers one short lock per item and no system call.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -67,9 +68,17 @@ class TQuickSynQueue {
   static constexpr uint32_t kInitialCapacity = 512;
   static constexpr uint32_t kShrinkCapacity = 25600;
   static constexpr uint32_t kProducerWaitMs = 60000;
-  // Polls of the producers' count before an idle consumer blocks: a wake-up through the kernel
-  // costs far more than the items that arrive meanwhile.
+  // Polls of the batch flag before an idle consumer blocks: a wake-up through the kernel costs
+  // far more than the items that arrive meanwhile. The limit adapts between the two bounds: it
+  // doubles while polling finds items and halves each time the consumer had to block, so that a
+  // consumer whose producers must first be woken themselves does not hold the processor they need.
   static constexpr int kConsumerSpins = 256;
+  static constexpr int kMinConsumerSpins = 8;
+  // Batch gathering: a batch that arrived within kStreamSpins polls, after one below kSmallBatch
+  // items, waits kGatherSpins pauses before it is swapped in.
+  static constexpr int kStreamSpins = 16;
+  static constexpr uint32_t kSmallBatch = 32;
+  static constexpr int kGatherSpins = 16;
 
   // A growable array; doubles when full, up to 2^30 items. Only the first Count() places hold
   // items: growing allocates raw storage and moves those alone, so a burst that grows the
@@ -277,15 +286,26 @@ class TQuickSynQueue {
                                 [&] { return FSwaps.load() != ASwaps; });
   }
 
-  // True when items arrived while the consumer polled; it then skips the kernel wait.
-  bool SpinForItems() {
-    for (int i = 0; i < kConsumerSpins; ++i) {
-      if (ItemsReady()) return true;
+  static void Pause(int ACount) {
+    for (int i = 0; i < ACount; ++i) {
 #if defined(__x86_64__) || defined(__i386__)
       __builtin_ia32_pause();
 #endif
     }
-    return ItemsReady();
+  }
+
+  // Polls for an announced batch: the polls it took, or -1 when none came.
+  int SpinForItems() {
+    for (int i = 0; i < FSpinLimit; ++i) {
+      if (ItemsReady()) {
+        if (FSpinLimit < kConsumerSpins) FSpinLimit *= 2;
+        return i;
+      }
+      Pause(1);
+    }
+    if (ItemsReady()) return FSpinLimit;
+    if (FSpinLimit > kMinConsumerSpins) FSpinLimit /= 2;
+    return -1;
   }
   bool ItemsReady() const { return FItemsReady.load(std::memory_order_relaxed); }
 
@@ -301,9 +321,12 @@ class TQuickSynQueue {
   void SwapQueues(uint32_t AWaitTime) {
     uint32_t start = AWaitTime == 0 || AWaitTime == INFINITE ? 0 : GetTickCount32();
     for (;;) {
+      bool streaming = true;  // items come faster than the consumer takes them
       if (!ItemsReady()) {
         if (AWaitTime == 0) return;
-        if (!SpinForItems()) {
+        int spins = SpinForItems();
+        streaming = spins >= 0 && spins < kStreamSpins;
+        if (spins < 0) {
           uint32_t wait = AWaitTime;
           if (AWaitTime != INFINITE) {
             uint32_t elapsed = TicksSince(start);
@@ -313,6 +336,9 @@ class TQuickSynQueue {
           if (!WaitForItems(wait)) return;
         }
       }
+      // While items stream in, a swap per item or two would fight the producers for the lock on
+      // every item: let a batch gather first. A lone item (after a pause) is taken at once.
+      if (streaming && FLastBatch < kSmallBatch) Pause(kGatherSpins);
       {
         TGuard guard(*this);
         if (PushQ.FCount == 0) {
@@ -324,6 +350,7 @@ class TQuickSynQueue {
         }
         if (PopQ.FCapacity > kShrinkCapacity) PopQ.SetCapacity(kShrinkCapacity);
         PopQ.Exchange(PushQ);
+        FLastBatch = PopQ.FCount;
         FPushCount.store(0, std::memory_order_relaxed);
         FItemsReady.store(false, std::memory_order_relaxed);
         if (FEvent.IsSet()) FEvent.ResetEvent();
@@ -361,6 +388,8 @@ class TQuickSynQueue {
   // Consumer thread only (its storage exchanged with PushQ's under the lock).
   alignas(64) TSimpleList PopQ;
   uint32_t HeadPos = 0;
+  uint32_t FLastBatch = 0;  // items the last swap took
+  int FSpinLimit = kConsumerSpins;
   // Constant after construction (the consumer is fixed by its first PopAndWait).
   alignas(64) const uint32_t FMaxSize;
   const std::string FName;
