@@ -5,6 +5,7 @@
 
 #include "Exceptions.h"
 #include "TextUtf.h"
+#include "PacketBlocks.h"
 #include "PacketsInternal.h"
 #include "uPackets.h"
 
@@ -213,58 +214,17 @@ IPacketPtr ClonePacket(const IPacketPtr& P) {
 
 // ---- packet blocks ----
 
-namespace {
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define TW_PACKET_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define TW_PACKET_SANITIZED 1
-#endif
-#endif
-#ifdef TW_PACKET_SANITIZED
-constexpr bool kCacheBlocks = false;  // the sanitizers should see every packet come and go
-#else
-constexpr bool kCacheBlocks = true;
-#endif
-
-// Freed blocks of sizeof(TPacket) bytes kept by one thread. A block freed on another thread than
-// the one that made it simply joins that thread's cache.
-struct TPacketBlockCache {
-  static constexpr unsigned kMax = 128;
-  void* Blocks[kMax];
-  unsigned Count = 0;
-  ~TPacketBlockCache();
-};
-
-// Set once the thread's cache is gone (packets may still be released by later thread-exit work).
-thread_local bool tBlockCacheGone = false;
-thread_local TPacketBlockCache tBlockCache;
-
-TPacketBlockCache::~TPacketBlockCache() {
-  while (Count) ::operator delete(Blocks[--Count]);
-  tBlockCacheGone = true;
-}
-
-}  // namespace
+static_assert(alignof(TPacket) <= 8, "packet blocks are 8-byte aligned");
 
 void* TPacket::operator new(size_t ASize) {
-  if (kCacheBlocks && ASize == sizeof(TPacket) && !tBlockCacheGone) {
-    TPacketBlockCache& c = tBlockCache;
-    if (c.Count) return c.Blocks[--c.Count];
-  }
-  return ::operator new(ASize);
+  return ASize <= kPacketBlockSize ? AllocatePacketBlock() : ::operator new(ASize);
 }
 
 void TPacket::operator delete(void* APtr, size_t ASize) noexcept {
-  if (kCacheBlocks && ASize == sizeof(TPacket) && !tBlockCacheGone) {
-    TPacketBlockCache& c = tBlockCache;
-    if (c.Count < TPacketBlockCache::kMax) {
-      c.Blocks[c.Count++] = APtr;
-      return;
-    }
-  }
-  ::operator delete(APtr);
+  if (ASize <= kPacketBlockSize)
+    FreePacketBlock(APtr);
+  else
+    ::operator delete(APtr);
 }
 
 // ---- TReadablePacket ----
@@ -318,7 +278,7 @@ std::string TPacket::GetAsStr() { return NextValue().AsString(); }
 
 std::string TPacket::GetAsStr_() {
   const Variant& v = NextValue();
-  if (v.IsString()) return v.StrRef();
+  if (v.IsString()) return std::string(v.StrRef());
   if (v.IsNumeric()) return v.AsString();
   return {};
 }

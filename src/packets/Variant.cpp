@@ -11,6 +11,8 @@
 
 namespace vexor {
 
+static_assert(sizeof(Variant) == 24, "a variant is a kind word and two machine words");
+
 struct Variant::TArrayData {
   TVariantArray Items;  // every array but the byte array
   std::string Bytes;    // the byte array (0x2011)
@@ -49,6 +51,21 @@ Variant& Variant::operator=(Variant&& A) noexcept {
   return *this;
 }
 
+void Variant::SetText(std::string_view A) {
+  if (A.size() <= kSmallText) {
+    FTextLen = static_cast<uint8_t>(A.size());
+    FData.Raw = {};
+    if (!A.empty()) std::memcpy(FData.Small, A.data(), A.size());
+    return;
+  }
+  auto* block = static_cast<TTextBlock*>(::operator new(offsetof(TTextBlock, Data) + A.size()));
+  new (&block->Refs) std::atomic<uint32_t>(1);
+  block->Len = A.size();
+  std::memcpy(block->Data, A.data(), A.size());
+  FTextLen = kLongText;
+  FData.Text = block;
+}
+
 Variant::Variant(const TRefPtr<IPacket>& APacket) : FKind(varPacket), FStore(stObject) {
   IPacket* p = APacket.get();
   FData.Obj.Pkt = p;
@@ -61,7 +78,9 @@ void Variant::CopyFrom(const Variant& A) {
   FStore = A.FStore;
   switch (FStore) {
     case stString:
-      new (&FData.Str) std::string(A.FData.Str);
+      FTextLen = A.FTextLen;
+      FData.Raw = A.FData.Raw;
+      if (FTextLen == kLongText) FData.Text->Refs.fetch_add(1, std::memory_order_relaxed);
       break;
     case stArray:
       new (&FData.Arr) std::shared_ptr<const TArrayData>(A.FData.Arr);
@@ -80,8 +99,8 @@ void Variant::MoveFrom(Variant& A) noexcept {
   FStore = A.FStore;
   switch (FStore) {
     case stString:
-      new (&FData.Str) std::string(std::move(A.FData.Str));
-      A.FData.Str.~basic_string();
+      FTextLen = A.FTextLen;
+      FData.Raw = A.FData.Raw;
       break;
     case stArray:
       new (&FData.Arr) std::shared_ptr<const TArrayData>(std::move(A.FData.Arr));
@@ -101,7 +120,8 @@ void Variant::MoveFrom(Variant& A) noexcept {
 void Variant::ClearStored() noexcept {
   switch (FStore) {
     case stString:
-      FData.Str.~basic_string();
+      if (FTextLen == kLongText && FData.Text->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        ::operator delete(FData.Text);
       break;
     case stArray:
       FData.Arr.~shared_ptr();
@@ -581,7 +601,7 @@ double Variant::AsDouble() const {
 
 TDateTime Variant::AsDateTime() const {
   if (IsString()) {
-    std::string_view t = Trim(FData.Str);
+    std::string_view t = Trim(StrRef());
     TDateTime d;
     if (TryParseDateTimeText(t, d) || TryParseDouble(t, d)) return d;
     CastError(varDate);
@@ -663,7 +683,7 @@ std::string Variant::AsString() const {
     default:
       break;
   }
-  if (IsString()) return FData.Str;
+  if (IsString()) return std::string(StrRef());
   if (IPacket* p = VarPacketRef(*this)) return p->AsString();
   if (VarIsPacket(*this)) return NewPacket()->AsString();  // a null packet reference
   CastError(varUString);
@@ -737,7 +757,7 @@ bool Variant::SameValue(const Variant& A) const {
   if (FKind != A.FKind) return false;
   switch (FStore) {
     case stString:
-      return FData.Str == A.FData.Str;
+      return StrRef() == A.StrRef();
     case stArray: {
       if (FData.Arr == A.FData.Arr) return true;
       if (FData.Arr->Bytes != A.FData.Arr->Bytes || FData.Arr->Items.size() != A.FData.Arr->Items.size())

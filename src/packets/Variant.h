@@ -1,9 +1,11 @@
 #pragma once
 // Variant: one value of any packet kind (a kind code and its payload), with the ordinary
-// conversions between kinds. A value type: copying a string copies it, copying an array shares
-// its immutable element store, copying an object kind (13, 0x120, custom) shares the object by
-// one more reference. Instances are not synchronized; distinct instances may be used on
-// different threads.
+// conversions between kinds, in 24 bytes. A value type: texts and arrays are immutable once made,
+// so copies share them (a text of up to 16 bytes lives inside the value itself); copying an
+// object kind (13, 0x120, custom) shares the object by one more reference. Instances are not
+// synchronized; distinct instances may be used on different threads, also when they share a
+// text, an array or an object.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -51,16 +53,12 @@ class Variant {
   Variant() noexcept { FData.I64 = 0; }
   Variant(const Variant& A);
   Variant(Variant&& A) noexcept {
-    // Scalars and object references move with their bits, inline; the rest out of line.
-    if (A.FStore == stTrivial) {
+    // Scalars, texts and object references move with their bits, inline; arrays out of line.
+    if (A.FStore != stArray) {
       FKind = A.FKind;
-      FData.I64 = A.FData.I64;
-      A.FKind = varEmpty;
-      A.FData.I64 = 0;
-    } else if (A.FStore == stObject) {
-      FKind = A.FKind;
-      FStore = stObject;
-      FData.Obj = A.FData.Obj;
+      FStore = A.FStore;
+      FTextLen = A.FTextLen;
+      FData.Raw = A.FData.Raw;
       A.FKind = varEmpty;
       A.FStore = stTrivial;
       A.FData.I64 = 0;
@@ -89,11 +87,8 @@ class Variant {
   Variant(float A) noexcept : FKind(varSingle) { FData.I64 = 0; FData.Sgl = A; }
   Variant(double A) noexcept : FKind(varDouble) { FData.Dbl = A; }
   Variant(const char* A) : Variant(std::string_view(A)) {}
-  Variant(std::string_view A) : FKind(varUString), FStore(stString) { new (&FData.Str) std::string(A); }
-  Variant(const std::string& A) : FKind(varUString), FStore(stString) { new (&FData.Str) std::string(A); }
-  Variant(std::string&& A) noexcept : FKind(varUString), FStore(stString) {
-    new (&FData.Str) std::string(std::move(A));
-  }
+  Variant(std::string_view A) : FKind(varUString), FStore(stString) { SetText(A); }
+  Variant(const std::string& A) : Variant(std::string_view(A)) {}
   // A packet reference gives a varPacket value (a null reference included).
   Variant(const TRefPtr<IPacket>& APacket);
 
@@ -131,7 +126,10 @@ class Variant {
   }
 
   // Raw payload access; valid only for the matching kind.
-  const std::string& StrRef() const noexcept { return FData.Str; }
+  std::string_view StrRef() const noexcept {
+    return FTextLen == kLongText ? std::string_view(FData.Text->Data, FData.Text->Len)
+                                 : std::string_view(FData.Small, FTextLen);
+  }
   IInterface* ObjectRef() const noexcept { return FStore == stObject ? FData.Obj.Intf : nullptr; }
   // The packet behind an object value, found once when the value was made (null when the
   // object is no packet or the reference is null).
@@ -176,9 +174,22 @@ class Variant {
  private:
   enum : uint8_t { stTrivial, stString, stObject, stArray };
   struct TArrayData;
+  // A text longer than the value's own room: shared by copies, freed with the last.
+  struct TTextBlock {
+    std::atomic<uint32_t> Refs;
+    size_t Len;
+    char Data[1];
+  };
+  static constexpr size_t kSmallText = 16;
+  static constexpr uint8_t kLongText = 0xFF;
+  struct TRaw {
+    uint64_t A, B;
+  };
   TVarType FKind = varEmpty;
   uint8_t FStore = stTrivial;
+  uint8_t FTextLen = 0;  // a text's length when it lives in FData.Small, else kLongText
   union Data {
+    TRaw Raw;
     int64_t I64;
     uint64_t U64;
     double Dbl;
@@ -188,13 +199,15 @@ class Variant {
       IInterface* Intf;
       IPacket* Pkt;  // the same object seen as a packet, or null
     } Obj;
-    std::string Str;
+    char Small[kSmallText];
+    TTextBlock* Text;
     std::shared_ptr<const TArrayData> Arr;
     Data() noexcept {}
     ~Data() {}
   } FData;
 
   void CopyFrom(const Variant& A);
+  void SetText(std::string_view A);
   // AsInt64 with its errors naming ATo as the target kind.
   int64_t ToInt64For(TVarType ATo) const;
   void MoveFrom(Variant& A) noexcept;

@@ -192,11 +192,10 @@ class TPacket : public TReadablePacket,
  public:
   using TReadablePacket::TReadablePacket;
 
-  // Packets come and go in numbers (one per property): each thread keeps a few freed blocks of
-  // the plain packet size for its next packets instead of going through the general allocator.
+  // Packets come and go in numbers (one per property): they live in pooled blocks (see
+  // PacketBlocks.h); a larger derived class goes to the general allocator.
   static void* operator new(size_t ASize);
   static void operator delete(void* APtr, size_t ASize) noexcept;
-
 
   // IPacket
   bool Eof() override;
