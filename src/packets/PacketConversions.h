@@ -59,7 +59,7 @@ class TJSONConverter : public TCustomConverter {
   void Put(std::string_view AText);
   void PutEscaped(std::string_view AText);
   void Ind(int ALevel);
-  void PairPrefix(const std::string& AName, int ALevel);
+  void PairPrefix(std::string_view AName, int ALevel);
   void WritePacket(IPacket* P, int L, bool AsElement);
   void WriteValue(const Variant& V, int L);
   void WriteScalar(const TVarKindInfo& ARow, const Variant& V);

@@ -324,7 +324,7 @@ inline TPacket* KnownPacket(IPacket* P) {
   return t == &typeid(TPacket) || t == &typeid(TPropertyPacket) ? static_cast<TPacket*>(P) : nullptr;
 }
 
-inline const std::string& NameOf(IPacket* P) {
+inline std::string_view NameOf(IPacket* P) {
   if (TPacket* k = KnownPacket(P)) return k->TPacket::GetTypeName();
   return P->GetTypeName();
 }
@@ -347,7 +347,7 @@ bool HasRepeatedNames(const TPacketValues& AValues) {
   std::unordered_set<std::string> seen;
   seen.reserve(n);
   for (const Variant& v : AValues) {
-    std::string lower = NameOf(VarPacketRef(v));
+    std::string lower(NameOf(VarPacketRef(v)));
     for (char& c : lower)
       if (c >= 'A' && c <= 'Z') c += 32;
     if (!seen.insert(std::move(lower)).second) return true;
@@ -430,7 +430,7 @@ void TJSONConverter::Ind(int ALevel) {
   Commit(o + ALevel);
 }
 
-void TJSONConverter::PairPrefix(const std::string& AName, int ALevel) {
+void TJSONConverter::PairPrefix(std::string_view AName, int ALevel) {
   Ind(ALevel);
   Put('"');
   PutEscaped(AName);
@@ -814,7 +814,7 @@ class TJSONReader {
         }
         continue;
       }
-      auto* prop = new TPropertyPacket(std::string(key));
+      auto* prop = new TPropertyPacket(key);
       // The value takes over the creator's reference; kind 13 as stored properties are.
       ADest.push_back(Variant::PacketObject(AKind, static_cast<IPacket*>(prop), true));
       MapInto(member.value, prop->__RawData());

@@ -110,7 +110,7 @@ void TPacket::PutProperty(std::string_view Name, const Variant& Value, bool Igno
         break;
       }
     if (!child) {
-      auto* created = new TPropertyPacket(std::string(part));
+      auto* created = new TPropertyPacket(part);
       conv = IPacketPtr(static_cast<IPacket*>(created));
       cur->FData.push_back(AdoptAsInterfaceValue(created));
       child = created;
@@ -148,7 +148,7 @@ void TPacket::StoreProperty(std::string_view Name, const Variant& Value, bool Ke
       prop->PutValues(keep);
       return;
     }
-    if (!Value.IsEmpty()) FData.push_back(AdoptAsInterfaceValue(new TPropertyPacket(std::string(Name), Value)));
+    if (!Value.IsEmpty()) FData.push_back(AdoptAsInterfaceValue(new TPropertyPacket(Name, Value)));
     return;
   }
   DelPropValue(Name);
@@ -161,9 +161,9 @@ void TPacket::MakeUntyped() {
   if (FData.size() == 1) {
     Variant v = FData[0];
     FData[0] = AdoptAsInterfaceValue(new TPropertyPacket(FTypeName, v));
-    FTypeName.clear();
+    FTypeName = TSharedText();
   } else if (FData.empty()) {
-    FTypeName.clear();
+    FTypeName = TSharedText();
   }
 }
 
@@ -185,8 +185,8 @@ Variant TPacket::GetPropValue(std::string_view AName) { return GetProperty(AName
 
 std::string TPacket::GetPropName(int32_t Index) {
   IPacket* p = VarPacketRef(FData[static_cast<size_t>(Index)]);
-  std::string name = p ? p->GetTypeName() : std::string();
-  if (name.empty() && IsTyped() && FData.size() == 1) return FTypeName;
+  std::string name = p ? std::string(p->GetTypeName()) : std::string();
+  if (name.empty() && IsTyped() && FData.size() == 1) return FTypeName.Str();
   return name;
 }
 
@@ -302,7 +302,7 @@ IVObjCreatorPtr TPacket::SetProperty(std::string_view Key, const Variant& Value)
 IVObjCreatorPtr TPacket::VrWith(std::string_view Key) {
   TPacket* child = dynamic_cast<TPacket*>(FindPropertyObj(Key));
   if (!child) {
-    child = new TPropertyPacket(std::string(Key));
+    child = new TPropertyPacket(Key);
     FData.push_back(AdoptAsInterfaceValue(child));
   }
   child->FParent = this;
@@ -351,12 +351,12 @@ IPacketPtr TPacket::Value() {
 
 IPacketPtr NewRecordPacket(std::string TypeName, const std::vector<std::string>& PropertyNames,
                            const TVariantArray& Values) {
-  auto* p = new TPacket(std::move(TypeName));
+  auto* p = new TPacket(TypeName);
   IPacketPtr result = IPacketPtr::Adopt(p);
   p->VrAdd(PropertyNames, Values);
   return result;
 }
 
-IVObjCreatorPtr NewVObj(std::string TypeName) { return IVObjCreatorPtr::Adopt(new TPacket(std::move(TypeName))); }
+IVObjCreatorPtr NewVObj(std::string TypeName) { return IVObjCreatorPtr::Adopt(new TPacket(TypeName)); }
 
 }  // namespace vexor

@@ -18,7 +18,7 @@ const char kErrData[] = "Invalid packet data.";
 const char kErrParam[] = "Invalid Parameter.";
 const char kErrMissingChild[] = "Packet Error: Missing child packet.";
 
-TPacket* NewTPacket(std::string AName = {}) { return new TPacket(std::move(AName)); }
+TPacket* NewTPacket(std::string_view AName = {}) { return new TPacket(AName); }
 
 IPacketPtr Own(TPacket* P) { return IPacketPtr::Adopt(P); }
 
@@ -158,7 +158,7 @@ TVariantArray VarToValuesArray(const Variant& V) {
   return {V};
 }
 
-IPacketPtr NewPacket(std::string TypeName) { return Own(NewTPacket(std::move(TypeName))); }
+IPacketPtr NewPacket(std::string TypeName) { return Own(NewTPacket(TypeName)); }
 
 IPacketPtr NewPacketOf(std::string TypeName, const Variant& Value) {
   IPacketPtr p = NewPacket(std::move(TypeName));
@@ -179,7 +179,7 @@ IPacketPtr NewPacketOfValues(std::string TypeName, std::initializer_list<Variant
 }
 
 IPacketPtr NewPacketFromArray(std::string TypeName, TVariantArray Values) {
-  return Own(new TPacket(std::move(TypeName), std::move(Values)));
+  return Own(new TPacket(TypeName, std::move(Values)));
 }
 
 namespace {
@@ -229,13 +229,13 @@ void TPacket::operator delete(void* APtr, size_t ASize) noexcept {
 
 // ---- TReadablePacket ----
 
-TReadablePacket::TReadablePacket(std::string AName) : FTypeName(std::move(AName)) {}
+TReadablePacket::TReadablePacket(std::string_view AName) : FTypeName(AName) {}
 
-TReadablePacket::TReadablePacket(std::string AName, TVariantArray&& AValues)
-    : FData(std::move(AValues)), FTypeName(std::move(AName)) {}
+TReadablePacket::TReadablePacket(std::string_view AName, TVariantArray&& AValues)
+    : FData(std::move(AValues)), FTypeName(AName) {}
 
 TReadablePacket::TReadablePacket(IPacket* APacket, int32_t FromPos) {
-  FTypeName = APacket->GetTypeName();
+  FTypeName = TSharedText(APacket->GetTypeName());
   const TPacketValues& src = APacket->__RawData();
   if (FromPos < 0) FromPos = APacket->Pos();
   size_t from = std::min(static_cast<size_t>(std::max(FromPos, 0)), src.size());
@@ -547,7 +547,7 @@ IPacketPtr TPacket::Map(const TPacketMapFunc& MapMethod) {
 
 // ---- TPropertyPacket ----
 
-TPropertyPacket::TPropertyPacket(std::string AName, const Variant& PropValue) : TPacket(std::move(AName)) {
+TPropertyPacket::TPropertyPacket(std::string_view AName, const Variant& PropValue) : TPacket(AName) {
   FIsProperty = true;
   if (PropValue.IsArray() && IsNumericArrayElem(PropValue.ElementKind()) && PropValue.ArrayCount() >= 2)
     FData.push_back(PropValue);

@@ -51,21 +51,6 @@ Variant& Variant::operator=(Variant&& A) noexcept {
   return *this;
 }
 
-void Variant::SetText(std::string_view A) {
-  if (A.size() <= kSmallText) {
-    FTextLen = static_cast<uint8_t>(A.size());
-    FData.Raw = {};
-    if (!A.empty()) std::memcpy(FData.Small, A.data(), A.size());
-    return;
-  }
-  auto* block = static_cast<TTextBlock*>(::operator new(offsetof(TTextBlock, Data) + A.size()));
-  new (&block->Refs) std::atomic<uint32_t>(1);
-  block->Len = A.size();
-  std::memcpy(block->Data, A.data(), A.size());
-  FTextLen = kLongText;
-  FData.Text = block;
-}
-
 Variant::Variant(const TRefPtr<IPacket>& APacket) : FKind(varPacket), FStore(stObject) {
   IPacket* p = APacket.get();
   FData.Obj.Pkt = p;
@@ -78,9 +63,7 @@ void Variant::CopyFrom(const Variant& A) {
   FStore = A.FStore;
   switch (FStore) {
     case stString:
-      FTextLen = A.FTextLen;
-      FData.Raw = A.FData.Raw;
-      if (FTextLen == kLongText) FData.Text->Refs.fetch_add(1, std::memory_order_relaxed);
+      new (&FData.Text) TSharedText(A.FData.Text);
       break;
     case stArray:
       new (&FData.Arr) std::shared_ptr<const TArrayData>(A.FData.Arr);
@@ -99,8 +82,7 @@ void Variant::MoveFrom(Variant& A) noexcept {
   FStore = A.FStore;
   switch (FStore) {
     case stString:
-      FTextLen = A.FTextLen;
-      FData.Raw = A.FData.Raw;
+      std::memcpy(static_cast<void*>(&FData), &A.FData, sizeof FData);  // a text moves with its bytes
       break;
     case stArray:
       new (&FData.Arr) std::shared_ptr<const TArrayData>(std::move(A.FData.Arr));
@@ -120,8 +102,7 @@ void Variant::MoveFrom(Variant& A) noexcept {
 void Variant::ClearStored() noexcept {
   switch (FStore) {
     case stString:
-      if (FTextLen == kLongText && FData.Text->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
-        ::operator delete(FData.Text);
+      FData.Text.~TSharedText();
       break;
     case stArray:
       FData.Arr.~shared_ptr();

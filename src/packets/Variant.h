@@ -1,12 +1,12 @@
 #pragma once
 // Variant: one value of any packet kind (a kind code and its payload), with the ordinary
 // conversions between kinds, in 24 bytes. A value type: texts and arrays are immutable once made,
-// so copies share them (a text of up to 16 bytes lives inside the value itself); copying an
+// so copies share them (a text of up to 15 bytes lives inside the value itself); copying an
 // object kind (13, 0x120, custom) shares the object by one more reference. Instances are not
 // synchronized; distinct instances may be used on different threads, also when they share a
 // text, an array or an object.
-#include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -14,6 +14,7 @@
 
 #include "DateTime.h"
 #include "RefPtr.h"
+#include "SharedText.h"
 
 namespace vexor {
 
@@ -57,8 +58,7 @@ class Variant {
     if (A.FStore != stArray) {
       FKind = A.FKind;
       FStore = A.FStore;
-      FTextLen = A.FTextLen;
-      FData.Raw = A.FData.Raw;
+      std::memcpy(static_cast<void*>(&FData), &A.FData, sizeof FData);
       A.FKind = varEmpty;
       A.FStore = stTrivial;
       A.FData.I64 = 0;
@@ -87,7 +87,7 @@ class Variant {
   Variant(float A) noexcept : FKind(varSingle) { FData.I64 = 0; FData.Sgl = A; }
   Variant(double A) noexcept : FKind(varDouble) { FData.Dbl = A; }
   Variant(const char* A) : Variant(std::string_view(A)) {}
-  Variant(std::string_view A) : FKind(varUString), FStore(stString) { SetText(A); }
+  Variant(std::string_view A) : FKind(varUString), FStore(stString) { new (&FData.Text) TSharedText(A); }
   Variant(const std::string& A) : Variant(std::string_view(A)) {}
   // A packet reference gives a varPacket value (a null reference included).
   Variant(const TRefPtr<IPacket>& APacket);
@@ -126,10 +126,7 @@ class Variant {
   }
 
   // Raw payload access; valid only for the matching kind.
-  std::string_view StrRef() const noexcept {
-    return FTextLen == kLongText ? std::string_view(FData.Text->Data, FData.Text->Len)
-                                 : std::string_view(FData.Small, FTextLen);
-  }
+  std::string_view StrRef() const noexcept { return FData.Text.View(); }
   IInterface* ObjectRef() const noexcept { return FStore == stObject ? FData.Obj.Intf : nullptr; }
   // The packet behind an object value, found once when the value was made (null when the
   // object is no packet or the reference is null).
@@ -174,22 +171,9 @@ class Variant {
  private:
   enum : uint8_t { stTrivial, stString, stObject, stArray };
   struct TArrayData;
-  // A text longer than the value's own room: shared by copies, freed with the last.
-  struct TTextBlock {
-    std::atomic<uint32_t> Refs;
-    size_t Len;
-    char Data[1];
-  };
-  static constexpr size_t kSmallText = 16;
-  static constexpr uint8_t kLongText = 0xFF;
-  struct TRaw {
-    uint64_t A, B;
-  };
   TVarType FKind = varEmpty;
   uint8_t FStore = stTrivial;
-  uint8_t FTextLen = 0;  // a text's length when it lives in FData.Small, else kLongText
   union Data {
-    TRaw Raw;
     int64_t I64;
     uint64_t U64;
     double Dbl;
@@ -199,15 +183,13 @@ class Variant {
       IInterface* Intf;
       IPacket* Pkt;  // the same object seen as a packet, or null
     } Obj;
-    char Small[kSmallText];
-    TTextBlock* Text;
+    TSharedText Text;
     std::shared_ptr<const TArrayData> Arr;
     Data() noexcept {}
     ~Data() {}
   } FData;
 
   void CopyFrom(const Variant& A);
-  void SetText(std::string_view A);
   // AsInt64 with its errors naming ATo as the target kind.
   int64_t ToInt64For(TVarType ATo) const;
   void MoveFrom(Variant& A) noexcept;

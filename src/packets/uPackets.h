@@ -127,7 +127,7 @@ class IPacket : public virtual IInterface {
   virtual Variant GetProperty(std::string_view AName, const Variant& Default) = 0;
   virtual Variant QueryProperty(std::string_view ADottedName, const Variant& Default = Variant()) = 0;
   virtual void RemoveProperty(std::string_view ADottedName) = 0;
-  virtual const std::string& GetTypeName() = 0;
+  virtual std::string_view GetTypeName() = 0;
   virtual bool IsPropertyList() = 0;
   virtual bool IsProperty() = 0;
   virtual IPacketPropertyAccessPtr GetProperties() = 0;
@@ -170,17 +170,18 @@ class IVObjCreator : public virtual IInterface {
 // Values, cursor, type name and every reading operation; implements no interface itself.
 class TReadablePacket : public TRefCntObject {
  public:
-  explicit TReadablePacket(std::string AName = {});
+  explicit TReadablePacket(std::string_view AName = {});
   // Takes over AValues as this packet's values.
-  TReadablePacket(std::string AName, TVariantArray&& AValues);
+  TReadablePacket(std::string_view AName, TVariantArray&& AValues);
   // AName's values from FromPos to the end (shallow); FromPos = -1 means APacket's cursor.
   TReadablePacket(IPacket* APacket, int32_t FromPos);
 
  protected:
-  // Guarded by the one-thread-at-a-time rule of packets.
-  TPacketValues FData;
+  // Guarded by the one-thread-at-a-time rule of packets. The cursor comes first so that it fills
+  // the room the reference count leaves.
   int32_t FPos = 0;
-  std::string FTypeName;
+  TPacketValues FData;
+  TSharedText FTypeName;
 
   const Variant& NextValue();  // the value at the cursor; advances; "Error Reading Packet"
 };
@@ -265,7 +266,7 @@ class TPacket : public TReadablePacket,
   Variant GetProperty(std::string_view AName, const Variant& Default) override;
   Variant QueryProperty(std::string_view ADottedName, const Variant& Default = Variant()) override;
   void RemoveProperty(std::string_view ADottedName) override;
-  const std::string& GetTypeName() override { return FTypeName; }
+  std::string_view GetTypeName() override { return FTypeName.View(); }
   bool IsPropertyList() override;
   bool IsProperty() override;
   IPacketPropertyAccessPtr GetProperties() override;
@@ -315,8 +316,8 @@ class TPacket : public TReadablePacket,
 // Marks a packet created as a property.
 class TPropertyPacket : public TPacket {
  public:
-  explicit TPropertyPacket(std::string AName) : TPacket(std::move(AName)) { FIsProperty = true; }
-  TPropertyPacket(std::string AName, const Variant& PropValue);
+  explicit TPropertyPacket(std::string_view AName) : TPacket(AName) { FIsProperty = true; }
+  TPropertyPacket(std::string_view AName, const Variant& PropValue);
 };
 
 // Names compare without regard to (ASCII) case; two empty names are equal.
