@@ -1,3 +1,6 @@
+#include <mutex>
+#include <unordered_map>
+
 #include "Exceptions.h"
 #include "PacketsInternal.h"
 #include "uPackets.h"
@@ -294,6 +297,42 @@ IPacketPtr TPacket::Merge(const IPacketPtr& Value, bool ADeep) {
 
 // ---- builder ----
 
+namespace {
+
+std::mutex gBuildLinksLock;
+// Child -> the packet its building expression returns to. Guarded by gBuildLinksLock.
+std::unordered_map<const TPacket*, TPacket*> gBuildLinks;
+
+}  // namespace
+
+void TPacket::SetBuildParent(TPacket* AParent) {
+  std::lock_guard lock(gBuildLinksLock);
+  gBuildLinks[this] = AParent;
+  FHasBuildParent = true;
+}
+
+TPacket* TPacket::BuildParent() {
+  if (!FHasBuildParent) return nullptr;
+  std::lock_guard lock(gBuildLinksLock);
+  auto it = gBuildLinks.find(this);
+  return it == gBuildLinks.end() ? nullptr : it->second;
+}
+
+TPacket* TPacket::TakeBuildParent() {
+  if (!FHasBuildParent) return nullptr;
+  FHasBuildParent = false;
+  std::lock_guard lock(gBuildLinksLock);
+  auto it = gBuildLinks.find(this);
+  if (it == gBuildLinks.end()) return nullptr;
+  TPacket* parent = it->second;
+  gBuildLinks.erase(it);
+  return parent;
+}
+
+TPacket::~TPacket() {
+  if (FHasBuildParent) TakeBuildParent();
+}
+
 IVObjCreatorPtr TPacket::SetProperty(std::string_view Key, const Variant& Value) {
   PutProperty(Key, Value, false);
   return IVObjCreatorPtr(this);
@@ -305,7 +344,7 @@ IVObjCreatorPtr TPacket::VrWith(std::string_view Key) {
     child = new TPropertyPacket(Key);
     FData.push_back(AdoptAsInterfaceValue(child));
   }
-  child->FParent = this;
+  child->SetBuildParent(this);
   return IVObjCreatorPtr(child);
 }
 
@@ -316,7 +355,7 @@ IVObjCreatorPtr TPacket::VrIf(bool Condition) {
     return IVObjCreatorPtr(this);
   }
   auto* scratch = new TPacket();
-  scratch->FParent = this;
+  scratch->SetBuildParent(this);
   return IVObjCreatorPtr::Adopt(scratch);
 }
 
@@ -326,7 +365,7 @@ IVObjCreatorPtr TPacket::VrEnd() {
     return IVObjCreatorPtr(this);
   }
   // The link is dropped once followed: it must not outlive the building expression.
-  if (TPacket* parent = std::exchange(FParent, nullptr)) return IVObjCreatorPtr(parent);
+  if (TPacket* parent = TakeBuildParent()) return IVObjCreatorPtr(parent);
   return IVObjCreatorPtr(this);
 }
 
@@ -345,7 +384,7 @@ IVObjCreatorPtr TPacket::VrRec(std::string_view Key, const std::vector<std::stri
 
 IPacketPtr TPacket::Value() {
   TPacket* p = this;
-  while (p->FParent) p = p->FParent;
+  while (TPacket* parent = p->BuildParent()) p = parent;
   return IPacketPtr(static_cast<IPacket*>(p));
 }
 

@@ -5,6 +5,7 @@
 // as for the packet that owns it.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <new>
 #include <type_traits>
@@ -32,7 +33,7 @@ class TPacketValues {
   // Takes over the elements of a plain list.
   explicit TPacketValues(TVariantArray&& A) {
     reserve(A.size());
-    for (Variant& v : A) new (FItems + FSize++) Variant(std::move(v));
+    for (Variant& v : A) new (Items() + FSize++) Variant(std::move(v));
   }
   TPacketValues& operator=(const TPacketValues& A) {
     if (this != &A) {
@@ -53,18 +54,18 @@ class TPacketValues {
   size_t size() const noexcept { return FSize; }
   bool empty() const noexcept { return FSize == 0; }
   size_t capacity() const noexcept { return FCap; }
-  Variant* data() noexcept { return FItems; }
-  const Variant* data() const noexcept { return FItems; }
-  iterator begin() noexcept { return FItems; }
-  iterator end() noexcept { return FItems + FSize; }
-  const_iterator begin() const noexcept { return FItems; }
-  const_iterator end() const noexcept { return FItems + FSize; }
-  Variant& operator[](size_t I) noexcept { return FItems[I]; }
-  const Variant& operator[](size_t I) const noexcept { return FItems[I]; }
-  Variant& front() noexcept { return FItems[0]; }
-  Variant& back() noexcept { return FItems[FSize - 1]; }
-  const Variant& front() const noexcept { return FItems[0]; }
-  const Variant& back() const noexcept { return FItems[FSize - 1]; }
+  Variant* data() noexcept { return Items(); }
+  const Variant* data() const noexcept { return Items(); }
+  iterator begin() noexcept { return Items(); }
+  iterator end() noexcept { return Items() + FSize; }
+  const_iterator begin() const noexcept { return Items(); }
+  const_iterator end() const noexcept { return Items() + FSize; }
+  Variant& operator[](size_t I) noexcept { return Items()[I]; }
+  const Variant& operator[](size_t I) const noexcept { return Items()[I]; }
+  Variant& front() noexcept { return Items()[0]; }
+  Variant& back() noexcept { return Items()[FSize - 1]; }
+  const Variant& front() const noexcept { return Items()[0]; }
+  const Variant& back() const noexcept { return Items()[FSize - 1]; }
 
   void reserve(size_t N) {
     if (N > FCap) Grow(N);
@@ -73,9 +74,10 @@ class TPacketValues {
   void clear() noexcept {
     // Releasing child packets walks memory the list does not own; asking for all of it first
     // overlaps the cache misses instead of taking them one after another.
+    Variant* items = Items();
     if (FSize > 1)
-      for (uint32_t i = 0; i < FSize; ++i) PrefetchObject(FItems[i].ObjectRef());
-    for (uint32_t i = FSize; i > 0; --i) FItems[i - 1].~Variant();
+      for (uint32_t i = 0; i < FSize; ++i) PrefetchObject(items[i].ObjectRef());
+    for (uint32_t i = FSize; i > 0; --i) items[i - 1].~Variant();
     FSize = 0;
   }
 
@@ -94,9 +96,9 @@ class TPacketValues {
     if (FSize == FCap) {
       Variant keep(V);  // V may be one of this list's own values
       Grow(NextCapacity());
-      new (FItems + FSize) Variant(std::move(keep));
+      new (Items() + FSize) Variant(std::move(keep));
     } else {
-      new (FItems + FSize) Variant(V);
+      new (Items() + FSize) Variant(V);
     }
     ++FSize;
   }
@@ -107,18 +109,18 @@ class TPacketValues {
     if (FSize == FCap) {
       Variant keep(std::forward<A>(AArgs)...);
       Grow(NextCapacity());
-      new (FItems + FSize) Variant(std::move(keep));
+      new (Items() + FSize) Variant(std::move(keep));
     } else {
-      new (FItems + FSize) Variant(std::forward<A>(AArgs)...);
+      new (Items() + FSize) Variant(std::forward<A>(AArgs)...);
     }
-    return FItems[FSize++];
+    return Items()[FSize++];
   }
 
-  void pop_back() noexcept { FItems[--FSize].~Variant(); }
+  void pop_back() noexcept { Items()[--FSize].~Variant(); }
 
   iterator erase(const_iterator APos) noexcept { return erase(APos, APos + 1); }
   iterator erase(const_iterator AFirst, const_iterator ALast) noexcept {
-    Variant* first = FItems + (AFirst - FItems);
+    Variant* first = Items() + (AFirst - Items());
     const size_t n = static_cast<size_t>(ALast - AFirst);
     if (n == 0) return first;
     Variant* out = first;
@@ -130,15 +132,15 @@ class TPacketValues {
   // Inserts copies (or moved values, through move iterators) of [AFirst, ALast) before APos.
   template <class It>
   iterator insert(const_iterator APos, It AFirst, It ALast) {
-    const size_t at = static_cast<size_t>(APos - FItems);
+    const size_t at = static_cast<size_t>(APos - Items());
     TPacketValues tail;
     tail.reserve(FSize - at);
-    for (size_t i = at; i < FSize; ++i) new (tail.FItems + tail.FSize++) Variant(std::move(FItems[i]));
+    for (size_t i = at; i < FSize; ++i) new (tail.Items() + tail.FSize++) Variant(std::move(Items()[i]));
     while (FSize > at) pop_back();
     for (; AFirst != ALast; ++AFirst) emplace_back(*AFirst);
     reserve(FSize + tail.FSize);
-    for (Variant& v : tail) new (FItems + FSize++) Variant(std::move(v));
-    return FItems + at;
+    for (Variant& v : tail) new (Items() + FSize++) Variant(std::move(v));
+    return Items() + at;
   }
   iterator insert(const_iterator APos, const Variant& V) {
     Variant keep(V);  // V may be one of this list's own values
@@ -156,13 +158,24 @@ class TPacketValues {
   TVariantArray ToArray() const { return TVariantArray(begin(), end()); }
 
  private:
-  Variant* FItems = InlineItems();
+  // One value lives in FStore itself (FCap == 1); more live on the heap, FStore then holding
+  // the pointer to them.
   uint32_t FSize = 0;
   uint32_t FCap = 1;
-  alignas(Variant) unsigned char FInline[sizeof(Variant)];
+  alignas(Variant) unsigned char FStore[sizeof(Variant)];
 
-  Variant* InlineItems() noexcept { return reinterpret_cast<Variant*>(FInline); }
-  bool IsInline() const noexcept { return FItems == reinterpret_cast<const Variant*>(FInline); }
+  bool IsInline() const noexcept { return FCap == 1; }
+  Variant* InlineItems() noexcept { return reinterpret_cast<Variant*>(FStore); }
+  Variant* HeapItems() const noexcept {
+    Variant* items;
+    std::memcpy(&items, FStore, sizeof items);
+    return items;
+  }
+  void SetHeapItems(Variant* AItems) noexcept { std::memcpy(FStore, &AItems, sizeof AItems); }
+  Variant* Items() noexcept { return IsInline() ? InlineItems() : HeapItems(); }
+  const Variant* Items() const noexcept {
+    return IsInline() ? reinterpret_cast<const Variant*>(FStore) : HeapItems();
+  }
   size_t NextCapacity() const noexcept { return FCap < 4 ? 4 : static_cast<size_t>(FCap) * 2; }
 
   template <class It>
@@ -175,37 +188,36 @@ class TPacketValues {
 
   void Grow(size_t N) {
     auto* items = static_cast<Variant*>(::operator new(N * sizeof(Variant)));
+    Variant* old = Items();
     for (uint32_t i = 0; i < FSize; ++i) {
-      new (items + i) Variant(std::move(FItems[i]));
-      FItems[i].~Variant();
+      new (items + i) Variant(std::move(old[i]));
+      old[i].~Variant();
     }
-    if (!IsInline()) ::operator delete(FItems);
-    FItems = items;
+    if (!IsInline()) ::operator delete(old);
+    SetHeapItems(items);
     FCap = static_cast<uint32_t>(N);
   }
 
   void Release() noexcept {
     clear();
-    if (!IsInline()) ::operator delete(FItems);
-    FItems = InlineItems();
+    if (!IsInline()) ::operator delete(HeapItems());
     FCap = 1;
   }
 
   // Takes A's values, leaving A empty; A's own store is taken over when it is on the heap.
   void TakeFrom(TPacketValues& A) noexcept {
+    FCap = 1;
+    FSize = 0;
     if (A.IsInline()) {
-      FItems = InlineItems();
-      FCap = 1;
-      FSize = 0;
       if (A.FSize) {
-        new (FItems) Variant(std::move(A.FItems[0]));
-        A.FItems[0].~Variant();
+        new (InlineItems()) Variant(std::move(A.InlineItems()[0]));
+        A.InlineItems()[0].~Variant();
         FSize = 1;
         A.FSize = 0;
       }
       return;
     }
-    FItems = std::exchange(A.FItems, A.InlineItems());
+    SetHeapItems(A.HeapItems());
     FSize = std::exchange(A.FSize, 0);
     FCap = std::exchange(A.FCap, 1);
   }

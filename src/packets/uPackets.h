@@ -303,14 +303,23 @@ class TPacket : public TReadablePacket,
   // The first direct child packet whose type name matches AName (ignoring case), or null.
   IPacket* FindPropertyObj(std::string_view AName);
 
+  ~TPacket() override;
+
  protected:
-  // Builder links, valid only while a building expression runs.
-  TPacket* FParent = nullptr;  // non-owning
+  // Builder state, valid only while a building expression runs. The link to the packet VrEnd
+  // returns to (non-owning) is kept aside, as few packets ever have one; this flag says whether
+  // this packet has.
   bool FCondition = false;
+  bool FHasBuildParent = false;
   // Constant after construction: set by TPropertyPacket, so asking needs no type query.
   bool FIsProperty = false;
 
   friend class TPacketRecordAdder;
+
+ private:
+  void SetBuildParent(TPacket* AParent);
+  TPacket* BuildParent();
+  TPacket* TakeBuildParent();
 };
 
 // Marks a packet created as a property.
