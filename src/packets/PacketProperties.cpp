@@ -329,9 +329,6 @@ TPacket* TPacket::TakeBuildParent() {
   return parent;
 }
 
-TPacket::~TPacket() {
-  if (FHasBuildParent) TakeBuildParent();
-}
 
 IVObjCreatorPtr TPacket::SetProperty(std::string_view Key, const Variant& Value) {
   PutProperty(Key, Value, false);

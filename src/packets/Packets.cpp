@@ -229,8 +229,6 @@ void TPacket::operator delete(void* APtr, size_t ASize) noexcept {
 
 // ---- TReadablePacket ----
 
-TReadablePacket::TReadablePacket(std::string_view AName) : FTypeName(AName) {}
-
 TReadablePacket::TReadablePacket(std::string_view AName, TVariantArray&& AValues)
     : FData(std::move(AValues)), FTypeName(AName) {}
 

@@ -156,16 +156,6 @@ Variant Variant::Object(TVarType AKind, const TRefPtr<IInterface>& AObj) {
   return v;
 }
 
-Variant Variant::PacketObject(TVarType AKind, IPacket* APacket, bool AAdopt) {
-  Variant v;
-  v.FKind = AKind;
-  v.FStore = stObject;
-  v.FData.Obj.Pkt = APacket;
-  v.FData.Obj.Intf = APacket;
-  if (APacket && !AAdopt) APacket->_AddRef();
-  return v;
-}
-
 Variant Variant::Array(TVarType AElemKind, TVariantArray AItems) {
   AElemKind &= varTypeMask;
   auto data = std::make_shared<TArrayData>();

@@ -102,7 +102,8 @@ class Variant {
   // An object reference of kind 13 (varUnknown) or any object kind (varPacket, custom kinds).
   static Variant Object(TVarType AKind, const TRefPtr<IInterface>& AObj);
   // The same for a packet; AAdopt takes over a reference the caller owns instead of adding one.
-  static Variant PacketObject(TVarType AKind, IPacket* APacket, bool AAdopt = false);
+  // (Defined with the packet interface, in uPackets.h.)
+  static inline Variant PacketObject(TVarType AKind, IPacket* APacket, bool AAdopt = false);
   // A one-dimensional array; the elements are converted to AElemKind unless it is varVariant.
   static Variant Array(TVarType AElemKind, TVariantArray AItems);
   static Variant ByteArray(std::string_view ABytes);

@@ -170,7 +170,7 @@ class IVObjCreator : public virtual IInterface {
 // Values, cursor, type name and every reading operation; implements no interface itself.
 class TReadablePacket : public TRefCntObject {
  public:
-  explicit TReadablePacket(std::string_view AName = {});
+  explicit TReadablePacket(std::string_view AName = {}) : FTypeName(AName) {}
   // Takes over AValues as this packet's values.
   TReadablePacket(std::string_view AName, TVariantArray&& AValues);
   // AName's values from FromPos to the end (shallow); FromPos = -1 means APacket's cursor.
@@ -303,7 +303,9 @@ class TPacket : public TReadablePacket,
   // The first direct child packet whose type name matches AName (ignoring case), or null.
   IPacket* FindPropertyObj(std::string_view AName);
 
-  ~TPacket() override;
+  ~TPacket() override {
+    if (FHasBuildParent) TakeBuildParent();
+  }
 
  protected:
   // Builder state, valid only while a building expression runs. The link to the packet VrEnd
@@ -328,6 +330,16 @@ class TPropertyPacket : public TPacket {
   explicit TPropertyPacket(std::string_view AName) : TPacket(AName) { FIsProperty = true; }
   TPropertyPacket(std::string_view AName, const Variant& PropValue);
 };
+
+inline Variant Variant::PacketObject(TVarType AKind, IPacket* APacket, bool AAdopt) {
+  Variant v;
+  v.FKind = AKind;
+  v.FStore = stObject;
+  v.FData.Obj.Pkt = APacket;
+  v.FData.Obj.Intf = APacket;
+  if (APacket && !AAdopt) APacket->_AddRef();
+  return v;
+}
 
 // Names compare without regard to (ASCII) case; two empty names are equal.
 bool SameName(std::string_view A, std::string_view B) noexcept;
