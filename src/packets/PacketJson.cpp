@@ -816,7 +816,7 @@ class TJSONReader {
       }
       auto* prop = new TPropertyPacket(key);
       // The value takes over the creator's reference; kind 13 as stored properties are.
-      ADest.push_back(Variant::PacketObject(AKind, static_cast<IPacket*>(prop), true));
+      ADest.emplace_back(Variant::TAdoptedPacket{AKind, prop});
       MapInto(member.value, prop->__RawData());
     }
   }

@@ -104,6 +104,12 @@ class Variant {
   // The same for a packet; AAdopt takes over a reference the caller owns instead of adding one.
   // (Defined with the packet interface, in uPackets.h.)
   static inline Variant PacketObject(TVarType AKind, IPacket* APacket, bool AAdopt = false);
+  // The same, taking over the caller's reference, made where it is to live (lists emplace it).
+  struct TAdoptedPacket {
+    TVarType Kind;
+    IPacket* Packet;
+  };
+  inline explicit Variant(TAdoptedPacket A) noexcept;
   // A one-dimensional array; the elements are converted to AElemKind unless it is varVariant.
   static Variant Array(TVarType AElemKind, TVariantArray AItems);
   static Variant ByteArray(std::string_view ABytes);

@@ -331,14 +331,14 @@ class TPropertyPacket : public TPacket {
   TPropertyPacket(std::string_view AName, const Variant& PropValue);
 };
 
+inline Variant::Variant(TAdoptedPacket A) noexcept : FKind(A.Kind), FStore(stObject) {
+  FData.Obj.Pkt = A.Packet;
+  FData.Obj.Intf = A.Packet;
+}
+
 inline Variant Variant::PacketObject(TVarType AKind, IPacket* APacket, bool AAdopt) {
-  Variant v;
-  v.FKind = AKind;
-  v.FStore = stObject;
-  v.FData.Obj.Pkt = APacket;
-  v.FData.Obj.Intf = APacket;
   if (APacket && !AAdopt) APacket->_AddRef();
-  return v;
+  return Variant(TAdoptedPacket{AKind, APacket});
 }
 
 // Names compare without regard to (ASCII) case; two empty names are equal.
