@@ -687,7 +687,7 @@ class TJSONReader {
         TPacketValues& data = p->__RawData();
         simdjson::dom::array a = ARoot.get_array().value_unsafe();
         data.reserve(a.size());
-        for (simdjson::dom::element e : a) data.push_back(Map(e));
+        for (simdjson::dom::element e : a) Append(e, data);
         return p;
       }
       default:
@@ -696,35 +696,47 @@ class TJSONReader {
   }
 
  private:
-  Variant Map(const simdjson::dom::element& E) {
+  // Appends E's value to AList (a TPacketValues or a TVariantArray), made in its place.
+  template <class TList>
+  void Append(const simdjson::dom::element& E, TList& AList) {
     using simdjson::dom::element_type;
     switch (E.type()) {
       case element_type::OBJECT:
-        return Variant(BuildObject(E.get_object().value_unsafe()));
+        AList.emplace_back(Variant::TAdoptedPacket{varPacket, BuildObject(E.get_object().value_unsafe()).Detach()});
+        return;
       case element_type::ARRAY: {
         simdjson::dom::array a = E.get_array().value_unsafe();
         TVariantArray items;
         items.reserve(a.size());
-        for (simdjson::dom::element e : a) items.push_back(Map(e));
-        return Variant::Array(varVariant, std::move(items));
+        for (simdjson::dom::element e : a) Append(e, items);
+        AList.emplace_back(Variant::Array(varVariant, std::move(items)));
+        return;
       }
       case element_type::INT64:
-        return Variant(static_cast<long long>(E.get_int64().value_unsafe()));
+        AList.emplace_back(static_cast<long long>(E.get_int64().value_unsafe()));
+        return;
       case element_type::UINT64:  // beyond the signed range
-        return Variant(static_cast<double>(E.get_uint64().value_unsafe()));
+        AList.emplace_back(static_cast<double>(E.get_uint64().value_unsafe()));
+        return;
       case element_type::DOUBLE:
-        return Variant(E.get_double().value_unsafe());
+        AList.emplace_back(E.get_double().value_unsafe());
+        return;
       case element_type::STRING: {
         std::string_view s = E.get_string().value_unsafe();
         TDateTime d;
-        if (TCustomConverter::TryRecogniseDateTime(s, d)) return Variant::Date(d);
-        return Variant(s);
+        if (TCustomConverter::TryRecogniseDateTime(s, d))
+          AList.emplace_back(Variant::Date(d));
+        else
+          AList.emplace_back(s);
+        return;
       }
       case element_type::BOOL:
-        return Variant(E.get_bool().value_unsafe());
+        AList.emplace_back(E.get_bool().value_unsafe());
+        return;
       case element_type::NULL_VALUE:
       default:
-        return Variant::Null();
+        AList.emplace_back(Variant::Null());
+        return;
     }
   }
 
@@ -735,13 +747,13 @@ class TJSONReader {
       case element_type::ARRAY: {
         simdjson::dom::array a = E.get_array().value_unsafe();
         ADest.reserve(ADest.size() + a.size());
-        for (simdjson::dom::element e : a) ADest.push_back(Map(e));
+        for (simdjson::dom::element e : a) Append(e, ADest);
         return;
       }
       case element_type::OBJECT: {
         simdjson::dom::object o = E.get_object().value_unsafe();
         if (o.size() == 1) {
-          ADest.push_back(Variant(BuildObject(o)));
+          ADest.emplace_back(Variant::TAdoptedPacket{varPacket, BuildObject(o).Detach()});
         } else {
           // An untyped object: its properties become the property's own values.
           FillMembers(o, ADest, varPacket);
@@ -749,7 +761,7 @@ class TJSONReader {
         return;
       }
       default:
-        ADest.push_back(Map(E));
+        Append(E, ADest);
     }
   }
 

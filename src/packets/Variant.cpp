@@ -115,18 +115,6 @@ void Variant::ClearStored() noexcept {
   }
 }
 
-Variant Variant::Null() noexcept {
-  Variant v;
-  v.FKind = varNull;
-  return v;
-}
-
-Variant Variant::Date(TDateTime A) noexcept {
-  Variant v(A);
-  v.FKind = varDate;
-  return v;
-}
-
 Variant Variant::CurrencyScaled(int64_t AScaled) noexcept {
   Variant v(static_cast<long long>(AScaled));
   v.FKind = varCurrency;

@@ -92,8 +92,16 @@ class Variant {
   // A packet reference gives a varPacket value (a null reference included).
   Variant(const TRefPtr<IPacket>& APacket);
 
-  static Variant Null() noexcept;
-  static Variant Date(TDateTime A) noexcept;
+  static Variant Null() noexcept {
+    Variant v;
+    v.FKind = varNull;
+    return v;
+  }
+  static Variant Date(TDateTime A) noexcept {
+    Variant v(A);
+    v.FKind = varDate;
+    return v;
+  }
   // Currency from its fixed-point form (value * 10000).
   static Variant CurrencyScaled(int64_t AScaled) noexcept;
   static Variant FromCurrency(double A);
