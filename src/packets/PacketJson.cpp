@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <typeinfo>
 #include <unordered_set>
 
@@ -877,6 +878,22 @@ simdjson::dom::parser& ThreadParser() {
   return parser;
 }
 
+// The parser reads a little past the text's end; given an unpadded text it would copy it into a
+// new buffer on every call. Each thread keeps one padded buffer instead, grown as texts grow
+// (the parser keeps capacity for the largest text anyway).
+simdjson::simdjson_result<simdjson::dom::element> ParsePadded(std::string_view AText) {
+  thread_local std::unique_ptr<char[]> tBuffer;
+  thread_local size_t tCapacity = 0;
+  const size_t need = AText.size() + simdjson::SIMDJSON_PADDING;
+  if (need > tCapacity) {
+    tBuffer.reset(new char[need]);
+    tCapacity = need;
+  }
+  std::memcpy(tBuffer.get(), AText.data(), AText.size());
+  std::memset(tBuffer.get() + AText.size(), 0, simdjson::SIMDJSON_PADDING);
+  return ThreadParser().parse(tBuffer.get(), AText.size(), false);
+}
+
 std::string PacketToJSONHook(IPacket* P) { return TPacketConversions::PacketAsJSON(IPacketPtr(P)); }
 
 }  // namespace
@@ -899,10 +916,9 @@ std::string TPacketConversions::PacketAsJSON(const IPacketPtr& Data, bool Readab
 IPacketPtr TPacketConversions::PacketFromJSON(std::string_view JSONString) {
   if (JSONString.empty()) return NewPacket();
   simdjson::dom::element root;
-  auto err = ThreadParser().parse(JSONString.data(), JSONString.size()).get(root);
+  auto err = ParsePadded(JSONString).get(root);
   std::string widened;
-  if (err == simdjson::NUMBER_ERROR && WidenBigIntegers(JSONString, widened))
-    err = ThreadParser().parse(widened.data(), widened.size()).get(root);
+  if (err == simdjson::NUMBER_ERROR && WidenBigIntegers(JSONString, widened)) err = ParsePadded(widened).get(root);
   if (err) throw Exception(kErrInvalidJSON);
   TJSONReader reader;
   return reader.Read(root);

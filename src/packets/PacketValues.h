@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "PacketBlocks.h"
 #include "Variant.h"
 
 namespace vexor {
@@ -77,12 +78,10 @@ class TPacketValues {
     // overlaps the cache misses instead of taking them one after another.
     Variant* items = Items();
     const uint32_t n = FSize;
-    if (n > 1) {
-      PrefetchObject(items[0].ObjectRef());
-      PrefetchObject(items[1].ObjectRef());
-    }
+    if (n > 1)
+      for (uint32_t i = 0; i < n && i < 6; ++i) PrefetchObject(items[i].ObjectRef());
     for (uint32_t i = 0; i < n; ++i) {
-      if (i + 2 < n) PrefetchObject(items[i + 2].ObjectRef());
+      if (i + 6 < n) PrefetchObject(items[i + 6].ObjectRef());
       items[i].~Variant();
     }
     FSize = 0;
@@ -191,21 +190,33 @@ class TPacketValues {
     for (; AFirst != ALast; ++AFirst) emplace_back(*AFirst);
   }
 
+  // A few values fit a packet block and come from the packet pool, next to the packets.
+  static bool Pooled(size_t ACap) noexcept { return ACap * sizeof(Variant) <= kPacketBlockSize; }
+  static Variant* AllocateItems(size_t ACap) {
+    return static_cast<Variant*>(Pooled(ACap) ? AllocatePacketBlock() : ::operator new(ACap * sizeof(Variant)));
+  }
+  static void FreeItems(Variant* AItems, size_t ACap) noexcept {
+    if (Pooled(ACap))
+      FreePacketBlock(AItems);
+    else
+      ::operator delete(AItems);
+  }
+
   void Grow(size_t N) {
-    auto* items = static_cast<Variant*>(::operator new(N * sizeof(Variant)));
+    Variant* items = AllocateItems(N);
     Variant* old = Items();
     for (uint32_t i = 0; i < FSize; ++i) {
       new (items + i) Variant(std::move(old[i]));
       old[i].~Variant();
     }
-    if (!IsInline()) ::operator delete(old);
+    if (!IsInline()) FreeItems(old, FCap);
     SetHeapItems(items);
     FCap = static_cast<uint32_t>(N);
   }
 
   void Release() noexcept {
     clear();
-    if (!IsInline()) ::operator delete(HeapItems());
+    if (!IsInline()) FreeItems(HeapItems(), FCap);
     FCap = 1;
   }
 
