@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <new>
+#include <utility>
 
 namespace vexor {
 
@@ -51,34 +52,44 @@ struct alignas(64) TChunk {
 };
 static_assert(sizeof(TChunk) <= 64);
 
-// Each thread's current chunk and a few empty ones kept for the next trees.
-struct TThreadBlocks {
-  static constexpr unsigned kMaxSpare = 8;
-  TChunk* Current = nullptr;
-  TChunk* Spare[kMaxSpare];
-  unsigned SpareCount = 0;
-  ~TThreadBlocks();
-};
-
+// Each thread's current chunk and a few empty ones kept for the next trees. Plain thread-local
+// values, reached without the guard a thread-local object with a destructor needs on every use;
+// tCleanup, made with the thread's first chunk, lets them go when the thread ends.
+// The library is built position-independent but linked into programs only, so the variables may
+// use the program's static thread-local block (one instruction away) instead of a lookup call.
+#define TW_PROGRAM_TLS __attribute__((tls_model("initial-exec")))
+constexpr unsigned kMaxSpare = 8;
+TW_PROGRAM_TLS thread_local TChunk* tCurrent = nullptr;
+TW_PROGRAM_TLS thread_local TChunk* tSpare[kMaxSpare];
+TW_PROGRAM_TLS thread_local unsigned tSpareCount = 0;
 // Set once the thread's state is gone (packets may still come and go in later thread-exit work).
-thread_local bool tBlocksGone = false;
-thread_local TThreadBlocks tBlocks;
+TW_PROGRAM_TLS thread_local bool tBlocksGone = false;
+
+struct TThreadCleanup {
+  ~TThreadCleanup();
+};
+thread_local TThreadCleanup tCleanup;
+
+// Chunks holding blocks or being some thread's current one (spares not counted).
+std::atomic<int64_t> gChunksInUse{0};
 
 TChunk* NewChunk() {
   void* mem = nullptr;
-  if (!tBlocksGone && tBlocks.SpareCount)
-    mem = tBlocks.Spare[--tBlocks.SpareCount];
+  if (!tBlocksGone && tSpareCount)
+    mem = tSpare[--tSpareCount];
   else
     mem = ::operator new(kChunkBytes, std::align_val_t{64});
+  gChunksInUse.fetch_add(1, std::memory_order_relaxed);
   auto* c = new (mem) TChunk;
   c->Refs.store(TChunk::kSlots + 1, std::memory_order_relaxed);
   return c;
 }
 
 void DisposeChunk(TChunk* AChunk) noexcept {
+  gChunksInUse.fetch_sub(1, std::memory_order_relaxed);
   AChunk->~TChunk();
-  if (!tBlocksGone && tBlocks.SpareCount < TThreadBlocks::kMaxSpare) {
-    tBlocks.Spare[tBlocks.SpareCount++] = AChunk;
+  if (!tBlocksGone && tSpareCount < kMaxSpare) {
+    tSpare[tSpareCount++] = AChunk;
     return;
   }
   ::operator delete(AChunk, std::align_val_t{64});
@@ -96,11 +107,10 @@ void* TakeSlot(TChunk* AChunk) noexcept {
   return s->Object;
 }
 
-TThreadBlocks::~TThreadBlocks() {
-  if (Current) RetireChunk(Current);
-  Current = nullptr;
+TThreadCleanup::~TThreadCleanup() {
+  if (TChunk* c = std::exchange(tCurrent, nullptr)) RetireChunk(c);
   tBlocksGone = true;
-  while (SpareCount) ::operator delete(Spare[--SpareCount], std::align_val_t{64});
+  while (tSpareCount) ::operator delete(tSpare[--tSpareCount], std::align_val_t{64});
 }
 
 TSlot* SlotOf(void* ABlock) noexcept {
@@ -108,6 +118,8 @@ TSlot* SlotOf(void* ABlock) noexcept {
 }
 
 }  // namespace
+
+int64_t PacketChunksInUse() noexcept { return gChunksInUse.load(std::memory_order_relaxed); }
 
 void* AllocatePacketBlock() {
   if constexpr (!kPooled) return ::operator new(kPacketBlockSize);
@@ -118,26 +130,27 @@ void* AllocatePacketBlock() {
     RetireChunk(c);
     return block;
   }
-  TThreadBlocks& t = tBlocks;
-  if (TChunk* c = t.Current) {
+  if (TChunk* c = tCurrent) {
     if (TSlot* s = c->Free) {
       c->Free = s->Next;
       --c->FreeCount;
       return s->Object;
     }
     if (c->Used < TChunk::kSlots) return TakeSlot(c);
-    t.Current = nullptr;
+    tCurrent = nullptr;
     RetireChunk(c);
+  } else {
+    (void)&tCleanup;  // the thread's first chunk: makes sure it is let go at thread exit
   }
-  t.Current = NewChunk();
-  return TakeSlot(t.Current);
+  tCurrent = NewChunk();
+  return TakeSlot(tCurrent);
 }
 
 void FreePacketBlock(void* ABlock) noexcept {
   if constexpr (!kPooled) return ::operator delete(ABlock);
   TSlot* s = SlotOf(ABlock);
   TChunk* c = s->Chunk;
-  if (!tBlocksGone && c == tBlocks.Current) {
+  if (c == tCurrent) {
     s->Next = c->Free;
     c->Free = s;
     ++c->FreeCount;

@@ -14,6 +14,7 @@
 // - Under the address sanitizer blocks come from the general allocator, so it sees every packet
 //   come and go.
 #include <cstddef>
+#include <cstdint>
 
 namespace vexor {
 
@@ -22,5 +23,9 @@ inline constexpr size_t kPacketBlockSize = 152;
 
 void* AllocatePacketBlock();
 void FreePacketBlock(void* ABlock) noexcept;
+
+// Chunks that hold blocks or serve a thread as its current chunk (for leak checks; 0 when the
+// blocks come from the general allocator).
+int64_t PacketChunksInUse() noexcept;
 
 }  // namespace vexor

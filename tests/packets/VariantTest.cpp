@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <cmath>
 #include <limits>
 
@@ -123,3 +125,37 @@ TEST(VariantTest, ArraysConvertTheirElementsAndKeepBytes) {
 }
 
 }  // namespace
+
+// Texts live inside the value up to 15 bytes and in a shared block beyond: every way of copying,
+// moving and dropping them keeps each holder's text whole, also across threads.
+TEST(VariantTest, TextsOfEveryLengthSurviveCopiesMovesAndOtherThreads) {
+  for (size_t len : {0u, 1u, 14u, 15u, 16u, 17u, 4096u}) {
+    SCOPED_TRACE(len);
+    std::string text;
+    for (size_t i = 0; i < len; ++i) text += static_cast<char>('a' + i % 26);
+    Variant a(text);
+    Variant copy(a);
+    Variant assigned;
+    assigned = copy;
+    assigned = assigned;  // self-assignment keeps the text
+    Variant moved(std::move(copy));
+    EXPECT_EQ(a.StrRef(), text);
+    EXPECT_EQ(assigned.StrRef(), text);
+    EXPECT_EQ(moved.StrRef(), text);
+    EXPECT_TRUE(moved.SameValue(a));
+    EXPECT_EQ(a.AsString(), text);
+    // The other holders drop their share while a thread reads its copy.
+    std::string seen;
+    std::thread reader([held = Variant(a), &seen] { seen = std::string(held.StrRef()); });
+    a.Clear();
+    assigned = Variant(1);
+    reader.join();
+    EXPECT_EQ(seen, text);
+    EXPECT_EQ(moved.StrRef(), text);
+    // Packet type names use the same storage.
+    IPacketPtr p = NewPacket(text);
+    IPacketPtr clone = ClonePacket(p);
+    p = nullptr;
+    EXPECT_EQ(clone->GetTypeName(), text);
+  }
+}

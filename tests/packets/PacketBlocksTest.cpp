@@ -1,0 +1,78 @@
+// Packet block pool: blocks cross threads, threads end while their blocks live on, and chunks go
+// back once their last block does. Run under the thread sanitizer too (the pool stays on there).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "PacketBlocks.h"
+#include "PacketConversions.h"
+
+using namespace vexor;
+
+namespace {
+
+// Blocks filled with a pattern, so a block handed out twice shows up as a changed pattern.
+std::vector<void*> TakeBlocks(size_t ACount, unsigned char APattern) {
+  std::vector<void*> blocks;
+  for (size_t i = 0; i < ACount; ++i) {
+    void* b = AllocatePacketBlock();
+    std::memset(b, APattern, kPacketBlockSize);
+    blocks.push_back(b);
+  }
+  return blocks;
+}
+
+void ExpectPattern(const std::vector<void*>& ABlocks, unsigned char APattern) {
+  for (void* b : ABlocks) {
+    const auto* bytes = static_cast<const unsigned char*>(b);
+    for (size_t i = 0; i < kPacketBlockSize; ++i) ASSERT_EQ(bytes[i], APattern);
+  }
+}
+
+// Several chunks' worth.
+constexpr size_t kMany = 3000;
+
+TEST(PacketBlocksTest, BlocksFreedOnAnotherThreadAfterTheirThreadEnded) {
+  const int64_t before = PacketChunksInUse();
+  std::vector<void*> blocks;
+  std::thread maker([&] { blocks = TakeBlocks(kMany, 0xA5); });
+  maker.join();
+  // The maker's thread is gone; its blocks stay valid and distinct.
+  std::vector<void*> mine = TakeBlocks(kMany, 0x5A);
+  ExpectPattern(blocks, 0xA5);
+  for (void* b : blocks) FreePacketBlock(b);
+  ExpectPattern(mine, 0x5A);
+  for (void* b : mine) FreePacketBlock(b);
+  // Only this thread's current chunk may remain.
+  EXPECT_LE(PacketChunksInUse() - before, 1);
+}
+
+TEST(PacketBlocksTest, ThreadsFreeEachOthersBlocksConcurrently) {
+  const int64_t before = PacketChunksInUse();
+  std::vector<void*> a = TakeBlocks(kMany, 1);
+  std::vector<void*> b;
+  std::thread other([&] {
+    b = TakeBlocks(kMany, 2);
+    for (void* p : a) FreePacketBlock(p);
+  });
+  other.join();
+  for (void* p : b) FreePacketBlock(p);
+  EXPECT_LE(PacketChunksInUse() - before, 1);
+}
+
+TEST(PacketBlocksTest, PacketTreesLiveOnAfterTheThreadThatReadThem) {
+  const int64_t before = PacketChunksInUse();
+  std::string text = "{\"items\":[";
+  for (int i = 0; i < 2000; ++i) text += (i ? "," : "") + std::string("{\"n\":") + std::to_string(i) + "}";
+  text += "]}";
+  IPacketPtr tree;
+  std::thread reader([&] { tree = TPacketConversions::PacketFromJSON(text); });
+  reader.join();
+  EXPECT_EQ(TPacketConversions::PacketAsJSON(tree), text);
+  tree = nullptr;
+  EXPECT_LE(PacketChunksInUse() - before, 1);
+}
+
+}  // namespace
