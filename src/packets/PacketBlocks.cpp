@@ -1,4 +1,5 @@
 #include "PacketBlocks.h"
+#include "PacketsInternal.h"
 
 #include <atomic>
 #include <cstdint>
@@ -55,9 +56,6 @@ static_assert(sizeof(TChunk) <= 64);
 // Each thread's current chunk and a few empty ones kept for the next trees. Plain thread-local
 // values, reached without the guard a thread-local object with a destructor needs on every use;
 // tCleanup, made with the thread's first chunk, lets them go when the thread ends.
-// The library is built position-independent but linked into programs only, so the variables may
-// use the program's static thread-local block (one instruction away) instead of a lookup call.
-#define TW_PROGRAM_TLS __attribute__((tls_model("initial-exec")))
 constexpr unsigned kMaxSpare = 8;
 TW_PROGRAM_TLS thread_local TChunk* tCurrent = nullptr;
 TW_PROGRAM_TLS thread_local TChunk* tSpare[kMaxSpare];

@@ -11,6 +11,7 @@
 #include "DateText.h"
 #include "Exceptions.h"
 #include "PacketConversions.h"
+#include "PacketsInternal.h"
 
 namespace vexor {
 
@@ -440,7 +441,7 @@ void TJSONConverter::PairPrefix(std::string_view AName, int ALevel) {
 
 std::string TJSONConverter::Convert(const IPacketPtr& AData) {
   // The last text's length on this thread guesses the next one's, so the text grows rarely.
-  thread_local size_t tLastSize = 256;
+  TW_PROGRAM_TLS thread_local size_t tLastSize = 256;
   FOut.clear();
   FOut.reserve(tLastSize + tLastSize / 8);
   // The text is handed out in steps (see Grow), so a small text after a large one does not clear
@@ -873,25 +874,25 @@ bool WidenBigIntegers(std::string_view AText, std::string& AOut) {
   return changed;
 }
 
-simdjson::dom::parser& ThreadParser() {
-  thread_local simdjson::dom::parser parser;
-  return parser;
-}
+// Each thread's parser and a padded copy of the text it reads. The parser reads a little past
+// the text's end; given an unpadded text it would copy it into a new buffer on every call. The
+// buffer grows as texts grow (the parser keeps capacity for the largest text anyway).
+struct TThreadReader {
+  simdjson::dom::parser Parser;
+  std::unique_ptr<char[]> Buffer;
+  size_t Capacity = 0;
+};
 
-// The parser reads a little past the text's end; given an unpadded text it would copy it into a
-// new buffer on every call. Each thread keeps one padded buffer instead, grown as texts grow
-// (the parser keeps capacity for the largest text anyway).
 simdjson::simdjson_result<simdjson::dom::element> ParsePadded(std::string_view AText) {
-  thread_local std::unique_ptr<char[]> tBuffer;
-  thread_local size_t tCapacity = 0;
+  TW_PROGRAM_TLS thread_local TThreadReader t;
   const size_t need = AText.size() + simdjson::SIMDJSON_PADDING;
-  if (need > tCapacity) {
-    tBuffer.reset(new char[need]);
-    tCapacity = need;
+  if (need > t.Capacity) {
+    t.Buffer.reset(new char[need]);
+    t.Capacity = need;
   }
-  std::memcpy(tBuffer.get(), AText.data(), AText.size());
-  std::memset(tBuffer.get() + AText.size(), 0, simdjson::SIMDJSON_PADDING);
-  return ThreadParser().parse(tBuffer.get(), AText.size(), false);
+  std::memcpy(t.Buffer.get(), AText.data(), AText.size());
+  std::memset(t.Buffer.get() + AText.size(), 0, simdjson::SIMDJSON_PADDING);
+  return t.Parser.parse(t.Buffer.get(), AText.size(), false);
 }
 
 std::string PacketToJSONHook(IPacket* P) { return TPacketConversions::PacketAsJSON(IPacketPtr(P)); }
