@@ -13,6 +13,8 @@
 #include <string_view>
 #include <utility>
 
+#include "PacketBlocks.h"
+
 namespace vexor {
 
 class TSharedText {
@@ -93,7 +95,7 @@ class TSharedText {
       FBytes[kInline] = static_cast<unsigned char>(A.size());
       return;
     }
-    auto* block = static_cast<TBlock*>(::operator new(offsetof(TBlock, Data) + A.size()));
+    auto* block = static_cast<TBlock*>(AllocateBlock(offsetof(TBlock, Data) + A.size()));
     new (&block->Refs) std::atomic<uint32_t>(1);
     block->Len = A.size();
     std::memcpy(block->Data, A.data(), A.size());
@@ -102,9 +104,20 @@ class TSharedText {
     FBytes[kInline] = kLong;
   }
 
+  // Texts of a few dozen bytes (names, short values) share the packet pool's blocks.
+  static void* AllocateBlock(size_t ABytes) {
+    return ABytes <= kPacketBlockSize ? AllocatePacketBlock() : ::operator new(ABytes);
+  }
+  static void FreeBlock(void* ABlock, size_t ABytes) noexcept {
+    if (ABytes <= kPacketBlockSize)
+      FreePacketBlock(ABlock);
+    else
+      ::operator delete(ABlock);
+  }
+
   void Release() noexcept {
     TBlock* b = Block();
-    if (b->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) ::operator delete(b);
+    if (b->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) FreeBlock(b, offsetof(TBlock, Data) + b->Len);
   }
 };
 
