@@ -1,10 +1,11 @@
 #include "PacketBlocks.h"
-#include "PacketsInternal.h"
 
 #include <atomic>
 #include <cstdint>
 #include <new>
 #include <utility>
+
+#include "PacketsInternal.h"
 
 namespace vexor {
 
@@ -23,18 +24,19 @@ constexpr bool kPooled = false;
 constexpr bool kPooled = true;
 #endif
 
+constexpr size_t kChunkBytes = 64 * 1024;
+constexpr size_t kHeaderBytes = 64;
+constexpr size_t kClasses = 2;
+constexpr size_t kClassObjectBytes[kClasses] = {kPacketBlockSize, kLargePacketBlockSize};
+
 struct TChunk;
 
-// A block and the chunk it belongs to; the chunk pointer sits just before the object.
-struct TSlot {
+// A slot is the owning chunk's address followed by the block handed out; a free slot keeps the
+// next free slot of its chunk in the block.
+struct TSlotHead {
   TChunk* Chunk;
-  union {
-    TSlot* Next;  // while free on its owner's list
-    alignas(8) unsigned char Object[kPacketBlockSize];
-  };
 };
-
-constexpr uint32_t kChunkBytes = 64 * 1024;
+constexpr size_t SlotBytes(size_t AClass) { return sizeof(TSlotHead) + kClassObjectBytes[AClass]; }
 
 struct alignas(64) TChunk {
   // Every block not yet handed back, counted from the start: the chunk begins with all its slots
@@ -42,26 +44,34 @@ struct alignas(64) TChunk {
   // owner lets the chunk go it subtracts the slots it never handed out, those on its free list
   // and its own one. Whoever brings the count to zero disposes of the chunk.
   std::atomic<uint32_t> Refs;
+  // Constant after construction.
+  uint32_t Class;
+  uint32_t Slots;
   // Owner thread only.
-  TSlot* Free = nullptr;
   uint32_t FreeCount = 0;
   uint32_t Used = 0;  // slots handed out from the fresh end
+  void* Free = nullptr;
 
-  static constexpr uint32_t kSlots = (kChunkBytes - 64) / sizeof(TSlot);
-
-  TSlot* Slots() noexcept { return reinterpret_cast<TSlot*>(reinterpret_cast<char*>(this) + 64); }
+  char* SlotAt(uint32_t AIndex) noexcept {
+    return reinterpret_cast<char*>(this) + kHeaderBytes + AIndex * SlotBytes(Class);
+  }
 };
-static_assert(sizeof(TChunk) <= 64);
+static_assert(sizeof(TChunk) <= kHeaderBytes);
 
-// Each thread's current chunk and a few empty ones kept for the next trees. Plain thread-local
-// values, reached without the guard a thread-local object with a destructor needs on every use;
-// tCleanup, made with the thread's first chunk, lets them go when the thread ends.
+void*& NextFree(void* ABlock) noexcept { return *static_cast<void**>(ABlock); }
+
+// Each thread's current chunk of each size and a few empty chunks kept for the next trees.
+// Plain thread-local values, reached without the guard a thread-local object with a destructor
+// needs on every use; tCleanup, made with the thread's first chunk, lets them go at its end.
 constexpr unsigned kMaxSpare = 8;
-TW_PROGRAM_TLS thread_local TChunk* tCurrent = nullptr;
-TW_PROGRAM_TLS thread_local TChunk* tSpare[kMaxSpare];
-TW_PROGRAM_TLS thread_local unsigned tSpareCount = 0;
+struct TThreadChunks {
+  TChunk* Current[kClasses];
+  void* Spare[kMaxSpare];
+  unsigned SpareCount;
+};
+TW_PROGRAM_TLS thread_local TThreadChunks tChunks;  // zero-initialized
 // Set once the thread's state is gone (packets may still come and go in later thread-exit work).
-TW_PROGRAM_TLS thread_local bool tBlocksGone = false;
+TW_PROGRAM_TLS thread_local bool tChunksGone = false;
 
 struct TThreadCleanup {
   ~TThreadCleanup();
@@ -71,90 +81,101 @@ thread_local TThreadCleanup tCleanup;
 // Chunks holding blocks or being some thread's current one (spares not counted).
 std::atomic<int64_t> gChunksInUse{0};
 
-TChunk* NewChunk() {
+TChunk* NewChunk(uint32_t AClass) {
   void* mem = nullptr;
-  if (!tBlocksGone && tSpareCount)
-    mem = tSpare[--tSpareCount];
+  if (!tChunksGone && tChunks.SpareCount)
+    mem = tChunks.Spare[--tChunks.SpareCount];
   else
     mem = ::operator new(kChunkBytes, std::align_val_t{64});
   gChunksInUse.fetch_add(1, std::memory_order_relaxed);
   auto* c = new (mem) TChunk;
-  c->Refs.store(TChunk::kSlots + 1, std::memory_order_relaxed);
+  c->Class = AClass;
+  c->Slots = static_cast<uint32_t>((kChunkBytes - kHeaderBytes) / SlotBytes(AClass));
+  c->Refs.store(c->Slots + 1, std::memory_order_relaxed);
   return c;
 }
 
 void DisposeChunk(TChunk* AChunk) noexcept {
   gChunksInUse.fetch_sub(1, std::memory_order_relaxed);
   AChunk->~TChunk();
-  if (!tBlocksGone && tSpareCount < kMaxSpare) {
-    tSpare[tSpareCount++] = AChunk;
+  if (!tChunksGone && tChunks.SpareCount < kMaxSpare) {
+    tChunks.Spare[tChunks.SpareCount++] = AChunk;
     return;
   }
-  ::operator delete(AChunk, std::align_val_t{64});
+  ::operator delete(static_cast<void*>(AChunk), std::align_val_t{64});
 }
 
 // The owner lets AChunk go: its blocks still out keep it alive.
 void RetireChunk(TChunk* AChunk) noexcept {
-  const uint32_t uncharge = (TChunk::kSlots - AChunk->Used) + AChunk->FreeCount + 1;
+  const uint32_t uncharge = (AChunk->Slots - AChunk->Used) + AChunk->FreeCount + 1;
   if (AChunk->Refs.fetch_sub(uncharge, std::memory_order_acq_rel) == uncharge) DisposeChunk(AChunk);
 }
 
 void* TakeSlot(TChunk* AChunk) noexcept {
-  TSlot* s = AChunk->Slots() + AChunk->Used++;
-  s->Chunk = AChunk;
-  return s->Object;
+  char* slot = AChunk->SlotAt(AChunk->Used++);
+  reinterpret_cast<TSlotHead*>(slot)->Chunk = AChunk;
+  return slot + sizeof(TSlotHead);
 }
 
 TThreadCleanup::~TThreadCleanup() {
-  if (TChunk* c = std::exchange(tCurrent, nullptr)) RetireChunk(c);
-  tBlocksGone = true;
-  while (tSpareCount) ::operator delete(tSpare[--tSpareCount], std::align_val_t{64});
+  for (TChunk*& c : tChunks.Current)
+    if (TChunk* current = std::exchange(c, nullptr)) RetireChunk(current);
+  tChunksGone = true;
+  while (tChunks.SpareCount) ::operator delete(tChunks.Spare[--tChunks.SpareCount], std::align_val_t{64});
 }
 
-TSlot* SlotOf(void* ABlock) noexcept {
-  return reinterpret_cast<TSlot*>(static_cast<char*>(ABlock) - offsetof(TSlot, Object));
+void* AllocateFrom(uint32_t AClass) {
+  if (tChunksGone) {
+    // No thread state any more: a chunk for this one block, let go at once.
+    TChunk* c = NewChunk(AClass);
+    void* block = TakeSlot(c);
+    RetireChunk(c);
+    return block;
+  }
+  if (TChunk* c = tChunks.Current[AClass]) {
+    if (void* block = c->Free) {
+      c->Free = NextFree(block);
+      --c->FreeCount;
+      return block;
+    }
+    if (c->Used < c->Slots) return TakeSlot(c);
+    tChunks.Current[AClass] = nullptr;
+    RetireChunk(c);
+  } else {
+    (void)&tCleanup;  // the thread's first chunk: makes sure they are let go at thread exit
+  }
+  TChunk* c = tChunks.Current[AClass] = NewChunk(AClass);
+  return TakeSlot(c);
+}
+
+void FreeToChunk(void* ABlock) noexcept {
+  TChunk* c = reinterpret_cast<TSlotHead*>(static_cast<char*>(ABlock) - sizeof(TSlotHead))->Chunk;
+  if (c == tChunks.Current[c->Class]) {
+    NextFree(ABlock) = c->Free;
+    c->Free = ABlock;
+    ++c->FreeCount;
+    return;
+  }
+  if (c->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) DisposeChunk(c);
 }
 
 }  // namespace
 
 int64_t PacketChunksInUse() noexcept { return gChunksInUse.load(std::memory_order_relaxed); }
 
-void* AllocatePacketBlock() {
-  if constexpr (!kPooled) return ::operator new(kPacketBlockSize);
-  if (tBlocksGone) {
-    // No thread state any more: a chunk for this one block, let go at once.
-    TChunk* c = NewChunk();
-    void* block = TakeSlot(c);
-    RetireChunk(c);
-    return block;
+void* AllocatePacketBlock(size_t ABytes) {
+  if (kPooled) {
+    if (ABytes <= kPacketBlockSize) return AllocateFrom(0);
+    if (ABytes <= kLargePacketBlockSize) return AllocateFrom(1);
   }
-  if (TChunk* c = tCurrent) {
-    if (TSlot* s = c->Free) {
-      c->Free = s->Next;
-      --c->FreeCount;
-      return s->Object;
-    }
-    if (c->Used < TChunk::kSlots) return TakeSlot(c);
-    tCurrent = nullptr;
-    RetireChunk(c);
-  } else {
-    (void)&tCleanup;  // the thread's first chunk: makes sure it is let go at thread exit
-  }
-  tCurrent = NewChunk();
-  return TakeSlot(tCurrent);
+  return ::operator new(ABytes);
 }
 
-void FreePacketBlock(void* ABlock) noexcept {
-  if constexpr (!kPooled) return ::operator delete(ABlock);
-  TSlot* s = SlotOf(ABlock);
-  TChunk* c = s->Chunk;
-  if (c == tCurrent) {
-    s->Next = c->Free;
-    c->Free = s;
-    ++c->FreeCount;
-    return;
-  }
-  if (c->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) DisposeChunk(c);
+void FreePacketBlock(void* ABlock, size_t ABytes) noexcept {
+  if (kPooled && ABytes <= kLargePacketBlockSize)
+    FreeToChunk(ABlock);
+  else
+    ::operator delete(ABlock);
 }
 
 }  // namespace vexor

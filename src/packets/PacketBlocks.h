@@ -1,7 +1,7 @@
 #pragma once
-// Storage for packet objects. Packets come and go in numbers (one per property, a hundred
-// thousand for a 2 MB text), so they are carved from 64 KiB chunks instead of one general
-// allocation each.
+// Storage for packets and the small things they hold. Packets come and go in numbers (one per
+// property, a hundred thousand for a 2 MB text), so they, their value lists and their texts are
+// carved from 64 KiB chunks of equal blocks (two sizes) instead of one general allocation each.
 //
 // Guarantees:
 // - AllocatePacketBlock and FreePacketBlock may be called on any thread; a block may be freed on
@@ -18,11 +18,14 @@
 
 namespace vexor {
 
-// The largest object a block holds; larger requests go to the general allocator.
-inline constexpr size_t kPacketBlockSize = 152;
+// The two block sizes: a packet, or a list of up to four values, fits the small one; a list of
+// up to ten values the large one. Larger requests go to the general allocator.
+inline constexpr size_t kPacketBlockSize = 96;
+inline constexpr size_t kLargePacketBlockSize = 240;
 
-void* AllocatePacketBlock();
-void FreePacketBlock(void* ABlock) noexcept;
+// ABytes must be the same for a block's allocation and its release.
+void* AllocatePacketBlock(size_t ABytes);
+void FreePacketBlock(void* ABlock, size_t ABytes) noexcept;
 
 // Chunks that hold blocks or serve a thread as its current chunk (for leak checks; 0 when the
 // blocks come from the general allocator).

@@ -190,17 +190,11 @@ class TPacketValues {
     for (; AFirst != ALast; ++AFirst) emplace_back(*AFirst);
   }
 
-  // A few values fit a packet block and come from the packet pool, next to the packets.
-  static bool Pooled(size_t ACap) noexcept { return ACap * sizeof(Variant) <= kPacketBlockSize; }
+  // Short lists come from the packet pool, next to the packets.
   static Variant* AllocateItems(size_t ACap) {
-    return static_cast<Variant*>(Pooled(ACap) ? AllocatePacketBlock() : ::operator new(ACap * sizeof(Variant)));
+    return static_cast<Variant*>(AllocatePacketBlock(ACap * sizeof(Variant)));
   }
-  static void FreeItems(Variant* AItems, size_t ACap) noexcept {
-    if (Pooled(ACap))
-      FreePacketBlock(AItems);
-    else
-      ::operator delete(AItems);
-  }
+  static void FreeItems(Variant* AItems, size_t ACap) noexcept { FreePacketBlock(AItems, ACap * sizeof(Variant)); }
 
   void Grow(size_t N) {
     Variant* items = AllocateItems(N);

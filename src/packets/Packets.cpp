@@ -216,16 +216,9 @@ IPacketPtr ClonePacket(const IPacketPtr& P) {
 
 static_assert(alignof(TPacket) <= 8, "packet blocks are 8-byte aligned");
 
-void* TPacket::operator new(size_t ASize) {
-  return ASize <= kPacketBlockSize ? AllocatePacketBlock() : ::operator new(ASize);
-}
+void* TPacket::operator new(size_t ASize) { return AllocatePacketBlock(ASize); }
 
-void TPacket::operator delete(void* APtr, size_t ASize) noexcept {
-  if (ASize <= kPacketBlockSize)
-    FreePacketBlock(APtr);
-  else
-    ::operator delete(APtr);
-}
+void TPacket::operator delete(void* APtr, size_t ASize) noexcept { FreePacketBlock(APtr, ASize); }
 
 // ---- TReadablePacket ----
 

@@ -1,6 +1,7 @@
 #pragma once
 // TSharedText: an immutable text in 16 bytes. Up to 15 bytes live inside the object; a longer
-// text lives in a heap block that copies share and the last one frees. Packets hold their type
+// text lives in a block (the packet pool's, up to a few hundred bytes) that copies share and the
+// last one frees. Packets hold their type
 // names and variants their texts this way, so a property name or a short value needs no
 // allocation and copying a long text costs one count.
 // Guarantees: the object can be moved by copying its bytes (variants do). Distinct objects may be
@@ -95,7 +96,7 @@ class TSharedText {
       FBytes[kInline] = static_cast<unsigned char>(A.size());
       return;
     }
-    auto* block = static_cast<TBlock*>(AllocateBlock(offsetof(TBlock, Data) + A.size()));
+    auto* block = static_cast<TBlock*>(AllocatePacketBlock(offsetof(TBlock, Data) + A.size()));
     new (&block->Refs) std::atomic<uint32_t>(1);
     block->Len = A.size();
     std::memcpy(block->Data, A.data(), A.size());
@@ -104,20 +105,9 @@ class TSharedText {
     FBytes[kInline] = kLong;
   }
 
-  // Texts of a few dozen bytes (names, short values) share the packet pool's blocks.
-  static void* AllocateBlock(size_t ABytes) {
-    return ABytes <= kPacketBlockSize ? AllocatePacketBlock() : ::operator new(ABytes);
-  }
-  static void FreeBlock(void* ABlock, size_t ABytes) noexcept {
-    if (ABytes <= kPacketBlockSize)
-      FreePacketBlock(ABlock);
-    else
-      ::operator delete(ABlock);
-  }
-
   void Release() noexcept {
     TBlock* b = Block();
-    if (b->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) FreeBlock(b, offsetof(TBlock, Data) + b->Len);
+    if (b->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) FreePacketBlock(b, offsetof(TBlock, Data) + b->Len);
   }
 };
 
