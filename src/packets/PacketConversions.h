@@ -58,6 +58,8 @@ class TJSONConverter : public TCustomConverter {
   void Put(char AChar);
   void Put(std::string_view AText);
   void PutEscaped(std::string_view AText);
+  // The text escaped between quotes, then AAfter (a short plain text), with one room check.
+  void PutQuoted(std::string_view AText, std::string_view AAfter = {});
   void Ind(int ALevel);
   void PairPrefix(std::string_view AName, int ALevel);
   void WritePacket(IPacket* P, int L, bool AsElement);

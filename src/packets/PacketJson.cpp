@@ -423,6 +423,22 @@ void TJSONConverter::PutEscaped(std::string_view AText) {
   Commit(EscapeJSONTo(Room(AText.size() * 6), AText));
 }
 
+void TJSONConverter::PutQuoted(std::string_view AText, std::string_view AAfter) {
+  if (AText.size() > kEscapeChunk) {
+    Put('"');
+    PutEscaped(AText);
+    Put('"');
+    Put(AAfter);
+    return;
+  }
+  char* o = Room(AText.size() * 6 + 2 + AAfter.size());
+  *o++ = '"';
+  o = EscapeJSONTo(o, AText);
+  *o++ = '"';
+  std::memcpy(o, AAfter.data(), AAfter.size());
+  Commit(o + AAfter.size());
+}
+
 void TJSONConverter::Ind(int ALevel) {
   if (!FReadable || ALevel <= 0) return;
   char* o = Room(static_cast<size_t>(ALevel) + 2);
@@ -434,9 +450,7 @@ void TJSONConverter::Ind(int ALevel) {
 
 void TJSONConverter::PairPrefix(std::string_view AName, int ALevel) {
   Ind(ALevel);
-  Put('"');
-  PutEscaped(AName);
-  Put(std::string_view("\":", 2));
+  PutQuoted(AName, std::string_view(":", 1));
 }
 
 std::string TJSONConverter::Convert(const IPacketPtr& AData) {
@@ -581,9 +595,7 @@ void TJSONConverter::WriteValue(const Variant& V, int L) {
       case varString:
       case varOleStr:
         if (!V.IsString()) break;
-        Put('"');
-        PutEscaped(V.StrRef());
-        Put('"');
+        PutQuoted(V.StrRef());
         return;
       case varInt64:
       case varInteger:
