@@ -435,7 +435,7 @@ void TJSONConverter::PutQuoted(std::string_view AText, std::string_view AAfter) 
   *o++ = '"';
   o = EscapeJSONTo(o, AText);
   *o++ = '"';
-  std::memcpy(o, AAfter.data(), AAfter.size());
+  if (!AAfter.empty()) std::memcpy(o, AAfter.data(), AAfter.size());
   Commit(o + AAfter.size());
 }
 
