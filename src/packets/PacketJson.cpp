@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <typeinfo>
 #include <unordered_set>
 
@@ -125,6 +126,29 @@ class TSmallNameSet {
   size_t FCount = 0;
   const char* FPtr[N];
   size_t FLen[N];
+};
+
+// Names asked whether they came before, ignoring (ASCII) case: a short list scanned directly for
+// up to 64 names (the usual object), a hash set of lower-case copies for more. The names must
+// outlive the set.
+class TNameSet {
+ public:
+  explicit TNameSet(size_t AMost) {
+    if (AMost > kShort) FLong.emplace().reserve(AMost);
+  }
+  // True when the name is there already; otherwise adds it.
+  bool Insert(std::string_view AName) {
+    if (!FLong) return FShort.Insert(AName);
+    std::string lower(AName);
+    for (char& c : lower)
+      if (c >= 'A' && c <= 'Z') c += 32;
+    return !FLong->insert(std::move(lower)).second;
+  }
+
+ private:
+  static constexpr size_t kShort = 64;
+  TSmallNameSet<kShort> FShort;
+  std::optional<std::unordered_set<std::string>> FLong;
 };
 
 // True when one of the eight bytes in W needs escaping (a control byte, '"' or '\\').
@@ -339,21 +363,9 @@ inline bool TypedPacket(IPacket* P) {
 bool HasRepeatedNames(const TPacketValues& AValues) {
   const size_t n = AValues.size();
   if (n < 2) return false;
-  if (n <= 64) {
-    // Pairwise: cheaper than hashing for the usual object sizes, most pairs differ in length.
-    TSmallNameSet<64> names;
-    for (size_t i = 0; i < n; ++i)
-      if (names.Insert(NameOf(VarPacketRef(AValues[i])))) return true;
-    return false;
-  }
-  std::unordered_set<std::string> seen;
-  seen.reserve(n);
-  for (const Variant& v : AValues) {
-    std::string lower(NameOf(VarPacketRef(v)));
-    for (char& c : lower)
-      if (c >= 'A' && c <= 'Z') c += 32;
-    if (!seen.insert(std::move(lower)).second) return true;
-  }
+  TNameSet names(n);
+  for (size_t i = 0; i < n; ++i)
+    if (names.Insert(NameOf(VarPacketRef(AValues[i])))) return true;
   return false;
 }
 
@@ -807,11 +819,7 @@ class TJSONReader {
     size_t n = O.size();
     size_t first = ADest.size();
     ADest.reserve(first + n);
-    // Names seen so far, compared without regard to case: a short list scanned directly, a hash
-    // set for long objects.
-    std::unordered_set<std::string> seen;
-    TSmallNameSet<32> small;
-    const bool useSet = n > 32;
+    TNameSet seen(n);
     for (auto member : O) {
       std::string_view key = member.key;
       if (key.empty()) {
@@ -820,16 +828,7 @@ class TJSONReader {
         MapInto(member.value, ADest);
         continue;
       }
-      bool repeated = false;
-      if (useSet) {
-        std::string lower(key);
-        for (char& c : lower)
-          if (c >= 'A' && c <= 'Z') c += 32;
-        repeated = !seen.insert(std::move(lower)).second;
-      } else {
-        repeated = small.Insert(key);
-      }
-      if (repeated) {
+      if (seen.Insert(key)) {
         for (size_t i = first; i < ADest.size(); ++i) {
           IPacket* q = VarPacketRef(ADest[i]);
           if (q && SameName(q->GetTypeName(), key)) {
