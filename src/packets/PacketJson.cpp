@@ -181,22 +181,6 @@ inline uint64_t LoadTail(const char* P, size_t N) {
   return w | kFill << (N * 8);
 }
 
-// Copies a run of plain bytes; short runs (most names and values) without a library call.
-inline char* CopyRun(char* AOut, const char* AFrom, size_t ACount) {
-  if (ACount >= 16) {
-    std::memcpy(AOut, AFrom, ACount);
-  } else if (ACount >= 8) {
-    std::memcpy(AOut, AFrom, 8);
-    std::memcpy(AOut + ACount - 8, AFrom + ACount - 8, 8);
-  } else if (ACount >= 4) {
-    std::memcpy(AOut, AFrom, 4);
-    std::memcpy(AOut + ACount - 4, AFrom + ACount - 4, 4);
-  } else {
-    for (size_t i = 0; i < ACount; ++i) AOut[i] = AFrom[i];
-  }
-  return AOut + ACount;
-}
-
 }  // namespace
 
 char* EscapeJSONTo(char* AOut, std::string_view S) {

@@ -1,5 +1,7 @@
 #pragma once
 // Helpers shared by the packet units; not part of the packet interface.
+#include <cstring>
+
 #include "uPackets.h"
 
 // The libraries are built position-independent but linked into programs only, so hot
@@ -13,5 +15,21 @@ namespace vexor {
 Variant AdoptAsInterfaceValue(TPacket* ANew);
 // A stored value as packets hand it out (a kind-13 packet presented as varPacket).
 Variant HandOutValue(const Variant& V);
+
+// Copies a run of plain bytes; short runs (most names and values) without a library call.
+inline char* CopyRun(char* AOut, const char* AFrom, size_t ACount) {
+  if (ACount >= 16) {
+    std::memcpy(AOut, AFrom, ACount);
+  } else if (ACount >= 8) {
+    std::memcpy(AOut, AFrom, 8);
+    std::memcpy(AOut + ACount - 8, AFrom + ACount - 8, 8);
+  } else if (ACount >= 4) {
+    std::memcpy(AOut, AFrom, 4);
+    std::memcpy(AOut + ACount - 4, AFrom + ACount - 4, 4);
+  } else {
+    for (size_t i = 0; i < ACount; ++i) AOut[i] = AFrom[i];
+  }
+  return AOut + ACount;
+}
 
 }  // namespace vexor

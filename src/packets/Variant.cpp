@@ -7,6 +7,7 @@
 
 #include "DateText.h"
 #include "Exceptions.h"
+#include "PacketsInternal.h"
 #include "uPackets.h"
 
 namespace vexor {
@@ -363,10 +364,7 @@ char* FormatFloatGTo(char* AOut, double AValue) {
   while (nd > 1 && digits[nd - 1] == '0') --nd;
   char* o = AOut;
   if (neg) *o++ = '-';
-  auto put = [&o](const char* AFrom, int ACount) {
-    std::memcpy(o, AFrom, static_cast<size_t>(ACount));
-    o += ACount;
-  };
+  auto put = [&o](const char* AFrom, int ACount) { o = CopyRun(o, AFrom, static_cast<size_t>(ACount)); };
   auto zeros = [&o](int ACount) {
     std::memset(o, '0', static_cast<size_t>(ACount));
     o += ACount;
