@@ -27,6 +27,21 @@ inline constexpr size_t kLargePacketBlockSize = 240;
 void* AllocatePacketBlock(size_t ABytes);
 void FreePacketBlock(void* ABlock, size_t ABytes) noexcept;
 
+// An allocator over the blocks, for standard containers and shared pointers of packet data.
+template <class T>
+struct TPacketBlockAllocator {
+  using value_type = T;
+  TPacketBlockAllocator() noexcept = default;
+  template <class U>
+  TPacketBlockAllocator(const TPacketBlockAllocator<U>&) noexcept {}
+  T* allocate(size_t ACount) { return static_cast<T*>(AllocatePacketBlock(ACount * sizeof(T))); }
+  void deallocate(T* APtr, size_t ACount) noexcept { FreePacketBlock(APtr, ACount * sizeof(T)); }
+  template <class U>
+  bool operator==(const TPacketBlockAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
 // Chunks that hold blocks or serve a thread as its current chunk (for leak checks; 0 when the
 // blocks come from the general allocator).
 int64_t PacketChunksInUse() noexcept;

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "DateText.h"
+#include "PacketBlocks.h"
 #include "Exceptions.h"
 #include "PacketsInternal.h"
 #include "uPackets.h"
@@ -18,6 +19,11 @@ struct Variant::TArrayData {
   TVariantArray Items;  // every array but the byte array
   std::string Bytes;    // the byte array (0x2011)
 };
+
+// An array's shared part (with its count) fits a packet block.
+std::shared_ptr<Variant::TArrayData> Variant::NewArrayData() {
+  return std::allocate_shared<TArrayData>(TPacketBlockAllocator<TArrayData>());
+}
 
 namespace {
 
@@ -147,7 +153,7 @@ Variant Variant::Object(TVarType AKind, const TRefPtr<IInterface>& AObj) {
 
 Variant Variant::Array(TVarType AElemKind, TVariantArray AItems) {
   AElemKind &= varTypeMask;
-  auto data = std::make_shared<TArrayData>();
+  auto data = NewArrayData();
   if (AElemKind == varByte) {
     data->Bytes.reserve(AItems.size());
     for (const Variant& e : AItems)
@@ -166,7 +172,7 @@ Variant Variant::Array(TVarType AElemKind, TVariantArray AItems) {
 }
 
 Variant Variant::ByteArray(std::string_view ABytes) {
-  auto data = std::make_shared<TArrayData>();
+  auto data = NewArrayData();
   data->Bytes.assign(ABytes);
   Variant v;
   v.FKind = varArray | varByte;

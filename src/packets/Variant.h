@@ -186,6 +186,7 @@ class Variant {
  private:
   enum : uint8_t { stTrivial, stString, stObject, stArray };
   struct TArrayData;
+  static std::shared_ptr<TArrayData> NewArrayData();
   TVarType FKind = varEmpty;
   uint8_t FStore = stTrivial;
   union Data {
