@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "DateTime.h"
+#include "PacketBlocks.h"
 #include "RefPtr.h"
 #include "SharedText.h"
 
@@ -46,7 +47,8 @@ constexpr TVarType varTypeMask = 0x0FFF;
 
 class Variant;
 class IPacket;
-using TVariantArray = std::vector<Variant>;
+// Lists of values; short ones live in the packet pool's blocks.
+using TVariantArray = std::vector<Variant, TPacketBlockAllocator<Variant>>;
 using TBytes = std::vector<uint8_t>;
 
 class Variant {
