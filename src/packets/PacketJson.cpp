@@ -334,15 +334,14 @@ inline TPacket* KnownPacket(IPacket* P) {
   return t == &typeid(TPacket) || t == &typeid(TPropertyPacket) ? static_cast<TPacket*>(P) : nullptr;
 }
 
-inline std::string_view NameOf(IPacket* P) {
-  if (TPacket* k = KnownPacket(P)) return k->TPacket::GetTypeName();
-  return P->GetTypeName();
+// Name and typedness of P, AKnown being KnownPacket(P) when the caller has it already.
+inline std::string_view NameOf(IPacket* P, TPacket* AKnown) {
+  return AKnown ? AKnown->TPacket::GetTypeName() : P->GetTypeName();
 }
+inline std::string_view NameOf(IPacket* P) { return NameOf(P, KnownPacket(P)); }
 
-inline bool TypedPacket(IPacket* P) {
-  if (TPacket* k = KnownPacket(P)) return k->TPacket::IsTyped();
-  return P->IsTyped();
-}
+inline bool TypedPacket(IPacket* P, TPacket* AKnown) { return AKnown ? AKnown->TPacket::IsTyped() : P->IsTyped(); }
+inline bool TypedPacket(IPacket* P) { return TypedPacket(P, KnownPacket(P)); }
 
 bool HasRepeatedNames(const TPacketValues& AValues) {
   const size_t n = AValues.size();
@@ -368,7 +367,9 @@ bool IsPlainPropertyList(const TPacketValues& AValues) {
   TSmallNameSet<64> names;
   for (size_t i = 0; i < n; ++i) {
     IPacket* p = VarPacketRef(AValues[i]);
-    if (!p || !TypedPacket(p) || names.Insert(NameOf(p))) return false;
+    if (!p) return false;
+    TPacket* k = KnownPacket(p);
+    if (!TypedPacket(p, k) || names.Insert(NameOf(p, k))) return false;
   }
   return true;
 }
@@ -483,7 +484,7 @@ void TJSONConverter::WritePacket(IPacket* P, int L, bool AsElement) {
   if (typed && n <= 1) {
     const bool wrap = AsElement || L == 0;
     if (wrap) Put('{');
-    PairPrefix(NameOf(P), L + 2);
+    PairPrefix(NameOf(P, known), L + 2);
     if (n == 0) {
       Put(std::string_view("[]", 2));
     } else if (VarIsPacket(values[0])) {
@@ -514,7 +515,7 @@ void TJSONConverter::WritePacket(IPacket* P, int L, bool AsElement) {
   const bool wrapTyped = typed && (L == 0 || AsElement);
   if (typed) {
     if (wrapTyped) Put('{');
-    PairPrefix(NameOf(P), L + 2);
+    PairPrefix(NameOf(P, known), L + 2);
     Put(pl ? '{' : '[');
     close = pl ? '}' : ']';
   } else if (pl) {
