@@ -357,14 +357,7 @@ bool HasRepeatedNames(const TPacketValues& AValues) {
 bool IsPlainPropertyList(const TPacketValues& AValues) {
   const size_t n = AValues.size();
   if (n == 0) return false;
-  if (n > 64) {
-    for (const Variant& v : AValues) {
-      IPacket* p = VarPacketRef(v);
-      if (!p || !TypedPacket(p)) return false;
-    }
-    return !HasRepeatedNames(AValues);
-  }
-  TSmallNameSet<64> names;
+  TNameSet names(n);
   for (size_t i = 0; i < n; ++i) {
     IPacket* p = VarPacketRef(AValues[i]);
     if (!p) return false;

@@ -42,11 +42,6 @@ class TSharedText {
     Swap(moved);
     return *this;
   }
-  TSharedText& operator=(std::string_view A) {
-    TSharedText made(A);
-    Swap(made);
-    return *this;
-  }
   ~TSharedText() {
     if (IsLong()) Release();
   }
@@ -61,7 +56,6 @@ class TSharedText {
   operator std::string_view() const noexcept { return View(); }
   std::string Str() const { return std::string(View()); }
   bool empty() const noexcept { return FBytes[kInline] == 0; }
-  size_t size() const noexcept { return View().size(); }
 
   void Swap(TSharedText& A) noexcept {
     unsigned char t[sizeof FBytes];
