@@ -357,7 +357,16 @@ bool HasRepeatedNames(const TPacketValues& AValues) {
 bool IsPlainPropertyList(const TPacketValues& AValues) {
   const size_t n = AValues.size();
   if (n == 0) return false;
-  TNameSet names(n);
+  if (n > 64) {
+    for (const Variant& v : AValues) {
+      IPacket* p = VarPacketRef(v);
+      if (!p || !TypedPacket(p)) return false;
+    }
+    return !HasRepeatedNames(AValues);
+  }
+  // The usual object: one pass over a short scanned list, kept apart from the long-list case so
+  // that this hot loop stays small.
+  TSmallNameSet<64> names;
   for (size_t i = 0; i < n; ++i) {
     IPacket* p = VarPacketRef(AValues[i]);
     if (!p) return false;
