@@ -29,7 +29,7 @@
 
 #include "MainThread.h"
 #include "Services.h"
-#include "uNodeJsRequester.h"
+#include "NodeJsRequester.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include "MainThread.h"
 #include "PacketConversions.h"
 #include "ServiceStartup.h"
-#include "uChildProcessRequester.h"
-#include "uDataSynchronizer.h"
-#include "uLineProtocol.h"
+#include "ChildProcessRequester.h"
+#include "DataSynchronizer.h"
+#include "LineProtocol.h"
 
 namespace {
 

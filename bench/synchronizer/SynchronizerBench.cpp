@@ -15,7 +15,7 @@
 
 #include "QuickSynQueue.h"
 #include "ServiceStartup.h"
-#include "uDataSynchronizer.h"
+#include "DataSynchronizer.h"
 
 namespace {
 

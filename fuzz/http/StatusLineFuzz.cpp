@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "TextUtf.h"
-#include "uHttpStatusLine.h"
+#include "HttpStatusLine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   std::string_view Line(reinterpret_cast<const char*>(AData), ASize);

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "Exceptions.h"
-#include "uChildProcessRequester.h"
-#include "uLineProtocol.h"
+#include "ChildProcessRequester.h"
+#include "LineProtocol.h"
 
 using namespace vexor;
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "TextUtf.h"
-#include "uUtf8StreamDecoder.h"
+#include "Utf8StreamDecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   if (ASize == 0) return 0;

@@ -11,8 +11,8 @@
 
 #include "AppPaths.h"
 #include "MainThread.h"
-#include "uMessageLog.h"
-#include "uNodeJsRequester.h"
+#include "MessageLog.h"
+#include "NodeJsRequester.h"
 
 namespace vexor {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "PacketConversions.h"
 #include "ServiceStartup.h"
-#include "uDataSynchronizer.h"
+#include "DataSynchronizer.h"
 
 namespace vexor {
 

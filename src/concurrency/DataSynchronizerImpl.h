@@ -1,6 +1,6 @@
 #pragma once
 // The executors behind the synchronizer handles, for the synchronizer and pool sources and their
-// tests. Callers use the handles of uDataSynchronizer.h.
+// tests. Callers use the handles of DataSynchronizer.h.
 // TBasicDataSynchronizer: Synchronize, QueueCount, IsFinalized, GetName and Finalize may be called
 // from any thread; ProcessItems only on the processing thread (the worker, or the thread that
 // delivers the timer ticks), which the first pass fixes.
@@ -12,7 +12,7 @@
 
 #include "QuickSynQueue.h"
 #include "SimpleEvent.h"
-#include "uDataSynchronizer.h"
+#include "DataSynchronizer.h"
 
 namespace vexor {
 

@@ -2,9 +2,9 @@
 
 #include "ExThread.h"
 #include "MainThread.h"
-#include "uAppStats.h"
-#include "uMessageLog.h"
-#include "uTxTimer.h"
+#include "AppStats.h"
+#include "MessageLog.h"
+#include "TxTimer.h"
 
 namespace vexor {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "uPackets.h"
+#include "Packets.h"
 
 namespace vexor {
 

@@ -3,7 +3,7 @@
 
 #include "Exceptions.h"
 #include "PacketsInternal.h"
-#include "uPackets.h"
+#include "Packets.h"
 
 namespace vexor {
 

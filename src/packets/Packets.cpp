@@ -7,7 +7,7 @@
 #include "TextUtf.h"
 #include "PacketBlocks.h"
 #include "PacketsInternal.h"
-#include "uPackets.h"
+#include "Packets.h"
 
 namespace vexor {
 

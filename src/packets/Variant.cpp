@@ -9,7 +9,7 @@
 #include "PacketBlocks.h"
 #include "Exceptions.h"
 #include "PacketsInternal.h"
-#include "uPackets.h"
+#include "Packets.h"
 
 namespace vexor {
 

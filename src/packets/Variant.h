@@ -112,7 +112,7 @@ class Variant {
   // An object reference of kind 13 (varUnknown) or any object kind (varPacket, custom kinds).
   static Variant Object(TVarType AKind, const TRefPtr<IInterface>& AObj);
   // The same for a packet; AAdopt takes over a reference the caller owns instead of adding one.
-  // (Defined with the packet interface, in uPackets.h.)
+  // (Defined with the packet interface, in Packets.h.)
   static inline Variant PacketObject(TVarType AKind, IPacket* APacket, bool AAdopt = false);
   // The same, taking over the caller's reference, made where it is to live (lists emplace it).
   struct TAdoptedPacket {

@@ -10,8 +10,8 @@
 
 #include "PacketConversions.h"
 #include "RequesterTestSupport.h"
-#include "uAppStats.h"
-#include "uChildProcessRequester.h"
+#include "AppStats.h"
+#include "ChildProcessRequester.h"
 
 namespace vexor {
 namespace {

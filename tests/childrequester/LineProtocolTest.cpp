@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "uLineProtocol.h"
+#include "LineProtocol.h"
 
 namespace vexor {
 namespace {

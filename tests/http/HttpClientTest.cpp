@@ -8,7 +8,7 @@
 
 #include "Exceptions.h"
 #include "NodeServer.h"
-#include "uHttpClient.h"
+#include "HttpClient.h"
 
 namespace vexor {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "uHttpStatusLine.h"
+#include "HttpStatusLine.h"
 
 namespace vexor {
 namespace {

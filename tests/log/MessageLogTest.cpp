@@ -12,7 +12,7 @@
 #include "DebugOutput.h"
 #include "Registry.h"
 #include "TempDir.h"
-#include "uMessageLog.h"
+#include "MessageLog.h"
 
 namespace vexor {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "NodeServer.h"
 #include "PacketConversions.h"
-#include "uJSONClient.h"
+#include "JSONClient.h"
 
 namespace vexor {
 namespace {

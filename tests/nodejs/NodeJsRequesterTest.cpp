@@ -15,8 +15,8 @@
 #include "Services.h"
 #include "TempDir.h"
 #include "Ticks.h"
-#include "uMessageLog.h"
-#include "uNodeJsRequester.h"
+#include "MessageLog.h"
+#include "NodeJsRequester.h"
 
 namespace vexor {
 namespace {

@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "Exceptions.h"
-#include "uPackets.h"
+#include "Packets.h"
 
 using namespace vexor;
 

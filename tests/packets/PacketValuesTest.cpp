@@ -4,7 +4,7 @@
 #include <string>
 
 #include "PacketValues.h"
-#include "uPackets.h"
+#include "Packets.h"
 
 using namespace vexor;
 

@@ -2,7 +2,7 @@
 
 #include "Exceptions.h"
 #include "PacketConversions.h"
-#include "uPackets.h"
+#include "Packets.h"
 
 using namespace vexor;
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "SyncTestSupport.h"
-#include "uDataSynchronizer.h"
+#include "DataSynchronizer.h"
 
 namespace vexor {
 namespace {

@@ -8,8 +8,8 @@
 #include "ExThread.h"
 #include "SimpleEvent.h"
 #include "SyncTestSupport.h"
-#include "uDataSynchronizer.h"
-#include "uTxTimer.h"
+#include "DataSynchronizer.h"
+#include "TxTimer.h"
 
 namespace vexor {
 namespace {

@@ -22,7 +22,7 @@
 #include "CommandLine.h"
 #include "ServiceWait.h"
 #include "TempDir.h"
-#include "uChildProcessController.h"
+#include "ChildProcessController.h"
 
 namespace vexor {
 namespace {

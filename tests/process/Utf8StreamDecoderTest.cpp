@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "TextUtf.h"
-#include "uUtf8StreamDecoder.h"
+#include "Utf8StreamDecoder.h"
 
 namespace vexor {
 namespace {

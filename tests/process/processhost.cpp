@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "uChildProcessController.h"
+#include "ChildProcessController.h"
 
 using vexor::TChildProcessController;
 

@@ -8,9 +8,9 @@
 
 #include "Exceptions.h"
 #include "RequesterTestSupport.h"
-#include "uAppStats.h"
-#include "uCustomAsyncRequester.h"
-#include "uDataSynchronizer.h"
+#include "AppStats.h"
+#include "CustomAsyncRequester.h"
+#include "DataSynchronizer.h"
 
 namespace vexor {
 namespace {

@@ -3,7 +3,7 @@
 
 #include "PacketConversions.h"
 #include "ServiceStartup.h"
-#include "uDataSynchronizer.h"
+#include "DataSynchronizer.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

@@ -16,8 +16,8 @@
 #include "ExceptionCapture.h"
 #include "ServiceWait.h"
 #include "Ticks.h"
-#include "uCustomAsyncRequester.h"
-#include "uMessageLog.h"
+#include "CustomAsyncRequester.h"
+#include "MessageLog.h"
 
 namespace vexor::test {
 

@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "uAppStats.h"
+#include "AppStats.h"
 
 namespace vexor {
 namespace {

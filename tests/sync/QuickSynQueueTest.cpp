@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "uSyncObjs.h"
+#include "SyncObjs.h"
 
 namespace vexor {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "MainThread.h"
 #include "ServiceWait.h"
-#include "uSyncObjs.h"
+#include "SyncObjs.h"
 
 namespace vexor {
 namespace {

@@ -10,8 +10,8 @@
 #include "DataSynchronizerImpl.h"
 #include "Exceptions.h"
 #include "SyncTestSupport.h"
-#include "uAppStats.h"
-#include "uDataSynchronizer.h"
+#include "AppStats.h"
+#include "DataSynchronizer.h"
 
 namespace vexor {
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "ServiceStartup.h"
-#include "uDataSynchronizer.h"
-#include "uMessageLog.h"
+#include "DataSynchronizer.h"
+#include "MessageLog.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

@@ -16,7 +16,7 @@
 #include "MainThread.h"
 #include "ServiceWait.h"
 #include "Ticks.h"
-#include "uMessageLog.h"
+#include "MessageLog.h"
 
 namespace vexor::test {
 

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "SyncTestSupport.h"
-#include "uDataSynchronizer.h"
-#include "uTxTimer.h"
+#include "DataSynchronizer.h"
+#include "TxTimer.h"
 
 namespace vexor {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "ExThread.h"
 #include "ServiceWait.h"
-#include "uTxTimer.h"
+#include "TxTimer.h"
 
 namespace vexor {
 namespace {

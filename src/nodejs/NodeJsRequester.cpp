@@ -1,14 +1,14 @@
-#include "uNodeJsRequester.h"
+#include "NodeJsRequester.h"
 
 #include <cmath>
 
 #include "Exceptions.h"
 #include "MainThread.h"
 #include "StrFormat.h"
-#include "uDataSynchronizer.h"
-#include "uHttpClient.h"
-#include "uMessageLog.h"
-#include "uPackets.h"
+#include "DataSynchronizer.h"
+#include "HttpClient.h"
+#include "MessageLog.h"
+#include "Packets.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "uUtf8StreamDecoder.h"
+#include "Utf8StreamDecoder.h"
 
 #include "TextUtf.h"
 

@@ -1,4 +1,4 @@
-#include "uTxTimer.h"
+#include "TxTimer.h"
 
 #include <cxxabi.h>
 
@@ -17,7 +17,7 @@
 #include "MainThread.h"
 #include "SimpleEvent.h"
 #include "Ticks.h"
-#include "uAppStats.h"
+#include "AppStats.h"
 
 namespace vexor {
 namespace {

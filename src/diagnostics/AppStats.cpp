@@ -1,4 +1,4 @@
-#include "uAppStats.h"
+#include "AppStats.h"
 
 #include <atomic>
 #include <charconv>

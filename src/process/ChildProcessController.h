@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "Exceptions.h"
-#include "uUtf8StreamDecoder.h"
+#include "Utf8StreamDecoder.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "uHttpClient.h"
+#include "HttpClient.h"
 
 #include <curl/curl.h>
 
@@ -9,7 +9,7 @@
 #include "Exceptions.h"
 #include "StrFormat.h"
 #include "Ticks.h"
-#include "uHttpStatusLine.h"
+#include "HttpStatusLine.h"
 
 namespace vexor {
 

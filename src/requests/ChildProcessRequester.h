@@ -1,7 +1,7 @@
 #pragma once
 // TChildProcessRequester: an asynchronous requester whose transport is a supervised child
 // process. It starts the child through a TChildProcessController, writes requests to the
-// child's standard input as lines (uLineProtocol.h), reads replies, notifications, keep-alives
+// child's standard input as lines (LineProtocol.h), reads replies, notifications, keep-alives
 // and plain output from its standard output and plain lines from its standard error, restarts
 // the child once AutoRestartMinTime seconds have passed since its start when it has exited, and
 // reports output and the end of the child to an events sink.
@@ -21,9 +21,9 @@
 #include <string_view>
 
 #include "DateTime.h"
-#include "uChildProcessController.h"
-#include "uCustomAsyncRequester.h"
-#include "uLineProtocol.h"
+#include "ChildProcessController.h"
+#include "CustomAsyncRequester.h"
+#include "LineProtocol.h"
 
 namespace vexor {
 

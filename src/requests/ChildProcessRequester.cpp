@@ -1,4 +1,4 @@
-#include "uChildProcessRequester.h"
+#include "ChildProcessRequester.h"
 
 #include <fcntl.h>
 #include <sys/syscall.h>
@@ -15,7 +15,7 @@
 #include "Exceptions.h"
 #include "MainThread.h"
 #include "Ticks.h"
-#include "uMessageLog.h"
+#include "MessageLog.h"
 #include "PacketConversions.h"
 
 namespace vexor {

@@ -1,4 +1,4 @@
-#include "uDataSynchronizer.h"
+#include "DataSynchronizer.h"
 
 #include <cstdio>
 #include <thread>
@@ -9,9 +9,9 @@
 #include "MainThread.h"
 #include "StrFormat.h"
 #include "Ticks.h"
-#include "uAppStats.h"
-#include "uMessageLog.h"
-#include "uTxTimer.h"
+#include "AppStats.h"
+#include "MessageLog.h"
+#include "TxTimer.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "uChildProcessController.h"
+#include "ChildProcessController.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "uMessageLog.h"
+#include "MessageLog.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

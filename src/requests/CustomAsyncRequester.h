@@ -26,9 +26,9 @@
 
 #include "IndexList.h"
 #include "RefCounted.h"
-#include "uAppStats.h"
-#include "uDataSynchronizer.h"
-#include "uPackets.h"
+#include "AppStats.h"
+#include "DataSynchronizer.h"
+#include "Packets.h"
 
 namespace vexor {
 

@@ -1,7 +1,7 @@
-#include "uJSONClient.h"
+#include "JSONClient.h"
 
 #include "Exceptions.h"
-#include "uHttpClient.h"
+#include "HttpClient.h"
 #include "PacketConversions.h"
 
 namespace vexor {

@@ -1,4 +1,4 @@
-#include "uHttpStatusLine.h"
+#include "HttpStatusLine.h"
 
 #include "TextUtf.h"
 

@@ -1,4 +1,4 @@
-#include "uLineProtocol.h"
+#include "LineProtocol.h"
 
 #include <cstdio>
 

@@ -10,10 +10,10 @@
 #include "IntfIndex.h"
 #include "MainThread.h"
 #include "Ticks.h"
-#include "uDataSynchronizer.h"
+#include "DataSynchronizer.h"
 #include "StrFormat.h"
-#include "uMessageLog.h"
-#include "uTxTimer.h"
+#include "MessageLog.h"
+#include "TxTimer.h"
 
 namespace vexor {
 

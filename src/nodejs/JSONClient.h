@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "uPackets.h"
+#include "Packets.h"
 
 namespace vexor {
 

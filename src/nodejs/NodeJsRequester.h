@@ -17,9 +17,9 @@
 #include <mutex>
 #include <string>
 
-#include "uChildProcessRequester.h"
-#include "uJSONClient.h"
-#include "uTxTimer.h"
+#include "ChildProcessRequester.h"
+#include "JSONClient.h"
+#include "TxTimer.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "uCustomAsyncRequester.h"
+#include "CustomAsyncRequester.h"
 
 #include <cxxabi.h>
 
@@ -10,9 +10,9 @@
 
 #include "Exceptions.h"
 #include "Ticks.h"
-#include "uAppStats.h"
-#include "uMessageLog.h"
-#include "uTxTimer.h"
+#include "AppStats.h"
+#include "MessageLog.h"
+#include "TxTimer.h"
 
 namespace vexor {
 
