@@ -84,12 +84,12 @@ TTarnwickParseResult ParseTarnwickOptions(const std::vector<std::string>& AArgs)
       return fail("unknown option '" + a + "'");
     }
   }
-  if (o.Script.empty() && !o.Help && !o.Version) return fail("no script given");
   result.Options = o;
   return result;
 }
 
 std::string ValidateScript(const std::string& AScript) {
+  if (AScript.empty()) return "no script given";
   struct stat st {};
   if (::stat(AScript.c_str(), &st) != 0) return "cannot open script '" + AScript + "': " + SysErrorMessage(errno);
   if (S_ISDIR(st.st_mode)) return "'" + AScript + "' is a folder, not a script";
@@ -98,17 +98,30 @@ std::string ValidateScript(const std::string& AScript) {
 }
 
 std::string TarnwickUsage() {
-  return "Usage: tarnwick [--headless] [--no-break] [--port N] [--watchdog MS] [--node PROGRAM] [-t] SCRIPT\n"
+  return "Usage: tarnwick [--headless] [--no-break] [--port N] [--watchdog MS] [--node PROGRAM] [-t] [SCRIPT]\n"
          "Debug a Node.js script: starts PROGRAM (default node) on SCRIPT with the V8 inspector on\n"
-         "127.0.0.1:N (default 5678) and prints the DevTools address each time it becomes known.\n"
+         "127.0.0.1:N (default 5678) and shows Chrome DevTools for it.\n"
+         "\n"
+         "Window (the default where a display exists): the debugger window \"Vexor Tarnwick\" opens with\n"
+         "SCRIPT in its path box and starts debugging it at once when the file exists; Debug/Restart,\n"
+         "Stop and \"Break on load\" control the run, DevTools shows it. Closing the window, SIGINT or\n"
+         "SIGTERM end the script and tarnwick.\n"
+         "Headless (--headless, or no display): SCRIPT is required; prints \"DevTools: <address>\" each\n"
+         "time the address becomes known and passes the script's output through, until SIGINT/SIGTERM.\n"
          "\n"
          "  --headless      run without a window (also chosen when no display is available)\n"
-         "  --no-break      do not stop on the script's first line (--inspect instead of --inspect-brk)\n"
+         "  --no-break      do not stop on the script's first line (--inspect instead of --inspect-brk);\n"
+         "                  in the window, \"Break on load\" starts unticked\n"
          "  --port N        inspector port, 0 for none (default 5678)\n"
          "  --watchdog MS   end the script when it prints nothing on standard output for MS ms\n"
          "  --node PROGRAM  the Node.js program to start (default: node, found on PATH)\n"
          "  -t              write the message log to $XDG_STATE_HOME/Vexor/Logs/tarnwick.msg\n"
          "  --help          show this help;  --version  show the version\n";
+}
+
+bool DisplayAvailable(const char* ADisplay, const char* AWaylandDisplay, const char* AQtPlatform) {
+  auto set = [](const char* AValue) { return AValue && *AValue; };
+  return set(ADisplay) || set(AWaylandDisplay) || set(AQtPlatform);
 }
 
 std::string TarnwickVersion() { return "tarnwick 1.0.0"; }

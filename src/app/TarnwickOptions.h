@@ -25,13 +25,18 @@ struct TTarnwickParseResult {
   std::string Error;                        // a one-line reason when Options is empty
 };
 
-// Parses argv[1..]. The script file is not checked here; see ValidateScript.
+// Parses argv[1..]. The script is not checked here (the window accepts none or a missing one);
+// see ValidateScript.
 TTarnwickParseResult ParseTarnwickOptions(const std::vector<std::string>& AArgs);
 
-// "" when AScript names a readable regular file, otherwise a one-line reason.
+// "" when AScript names a readable regular file, otherwise a one-line reason ("no script given"
+// for an empty one).
 std::string ValidateScript(const std::string& AScript);
 
 std::string TarnwickUsage();
+// Whether a window can be shown, from $DISPLAY, $WAYLAND_DISPLAY and $QT_QPA_PLATFORM (a chosen
+// Qt platform such as "offscreen" counts as a display).
+bool DisplayAvailable(const char* ADisplay, const char* AWaylandDisplay, const char* AQtPlatform);
 std::string TarnwickVersion();
 
 }  // namespace vexor

@@ -1,5 +1,7 @@
-// The tarnwick program: a debugger host for Node.js scripts.
+// The tarnwick program: a debugger host for Node.js scripts, in its window where a display
+// exists, headless otherwise.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -7,6 +9,9 @@
 #include "HeadlessRunner.h"
 #include "Services.h"
 #include "TarnwickOptions.h"
+#ifdef TW_HAS_WINDOW
+#include "WindowRunner.h"
+#endif
 
 int main(int argc, char** argv) {
   using namespace vexor;
@@ -25,13 +30,25 @@ int main(int argc, char** argv) {
     std::printf("%s\n", TarnwickVersion().c_str());
     return 0;
   }
-  if (std::string problem = ValidateScript(options.Script); !problem.empty()) {
-    std::fprintf(stderr, "tarnwick: %s\n%s", problem.c_str(), TarnwickUsage().c_str());
-    return 2;
+#ifdef TW_HAS_WINDOW
+  const bool window = !options.Headless && DisplayAvailable(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+                                                             std::getenv("QT_QPA_PLATFORM"));
+#else
+  const bool window = false;
+#endif
+  // The window takes any first argument: a missing file only fills its path box.
+  if (!window) {
+    if (std::string problem = ValidateScript(options.Script); !problem.empty()) {
+      std::fprintf(stderr, "tarnwick: %s\n%s", problem.c_str(), TarnwickUsage().c_str());
+      return 2;
+    }
   }
-  StartTarnwickServices();
-  // The window arrives later; until then every run is headless.
-  int status = RunHeadless(options);
+  StartTarnwickServices(window);
+  int status = 0;
+#ifdef TW_HAS_WINDOW
+  if (window) status = RunWindow(options, argc, argv);
+#endif
+  if (!window) status = RunHeadless(options);
   StopTarnwickServices();
   return status;
 }

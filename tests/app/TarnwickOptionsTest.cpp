@@ -45,7 +45,6 @@ TEST(TarnwickOptions, RejectsBadCommandLinesWithAReason) {
     std::vector<std::string> Args;
     std::string Error;
   } cases[] = {
-      {{}, "no script given"},
       {{"a.js", "b.js"}, "only one script may be given (also got 'b.js')"},
       {{"--port", "70000", "a.js"}, "--port: '70000' is not a port number (0-65535)"},
       {{"--port", "12ab", "a.js"}, "--port: '12ab' is not a port number (0-65535)"},
@@ -73,6 +72,21 @@ TEST(TarnwickOptions, ValidatesTheScriptFile) {
   EXPECT_EQ(ValidateScript(dir / "missing.js"),
             "cannot open script '" + (dir / "missing.js") + "': No such file or directory");
   EXPECT_EQ(ValidateScript(dir.Path()), "'" + dir.Path() + "' is a folder, not a script");
+  // The window takes no script at all; only a headless run needs one.
+  auto none = ParseTarnwickOptions({"tarnwick"});
+  ASSERT_TRUE(none.Options);
+  EXPECT_EQ(ValidateScript(none.Options->Script), "no script given");
+}
+
+TEST(TarnwickOptions, AWindowNeedsADisplayOrAChosenQtPlatform) {
+  struct Case {
+    const char *Display, *Wayland, *Platform;
+    bool Window;
+  } cases[] = {
+      {nullptr, nullptr, nullptr, false}, {"", "", "", false},          {":0", nullptr, nullptr, true},
+      {nullptr, "wayland-0", nullptr, true}, {nullptr, nullptr, "offscreen", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DisplayAvailable(c.Display, c.Wayland, c.Platform), c.Window);
 }
 
 }  // namespace

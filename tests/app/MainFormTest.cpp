@@ -1,0 +1,280 @@
+// The debugger window end to end: the real TMainForm offscreen with a real Qt WebEngine view and a
+// real node (through tests/app/node-tee, which copies node's own standard error to a log).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+#include <QWebEnginePage>
+
+#include <fstream>
+#include <thread>
+
+#include "AppEventLoop.h"
+#include "CommandLine.h"
+#include "ExThread.h"
+#include "FreePort.h"
+#include "MainForm.h"
+#include "ProcessScan.h"
+#include "Registry.h"
+#include "Services.h"
+#include "TempDir.h"
+
+namespace vexor {
+namespace {
+
+using namespace vexor::testing;
+
+// Runs the event loop (letting it go idle, as a user's session does) until APredicate holds.
+template <typename P>
+bool WaitIdle(P APredicate, int ATimeoutMs = 60000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!APredicate()) {
+    if (clock.elapsed() > ATimeoutMs) return APredicate();
+    QEventLoop loop;
+    QTimer::singleShot(5, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  return true;
+}
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FScript = FDir / "debug me.js";  // a blank in the path: the command line quotes it
+    std::ofstream(FScript) << "let total = 0;\nfor (let i = 0; i < 3; i++) total += i;\nconsole.log('total', total);\n"
+                              "setInterval(() => {}, 1000);\n";
+    FLog = FDir / "node.log";
+    std::ofstream(FLog).flush();
+    ::setenv("TW_TEST_NODE_LOG", FLog.c_str(), 1);
+    TRegistry reg;
+    if (reg.OpenKey(Key(), false)) {
+      for (const char* name : {"Flags", "ShowCmd", "NormalPos", "PixelsPerInch", "Color"}) reg.DeleteValue(name);
+    }
+  }
+
+  static std::string Key() { return std::string(TMainForm::kRegistryKey) + "\\" + TMainForm::kSection; }
+
+  TTarnwickOptions Options(const std::string& AScript) const {
+    TTarnwickOptions o;
+    o.Script = AScript;
+    o.Port = FreeLoopbackPort();
+    o.Node = TW_NODE_TEE;
+    return o;
+  }
+
+  size_t Attached() const { return CountOf(ReadWholeFile(FLog), "Debugger attached."); }
+
+  TTempDir FDir;
+  std::string FScript;
+  std::string FLog;
+};
+
+TEST_F(MainFormTest, AnExistingScriptStartsByItselfBreakingOnLoadAndDevToolsAttaches) {
+  TMainForm form(Options(FScript));
+  ASSERT_NE(form.Requester(), nullptr) << "the run starts without a click";
+  EXPECT_TRUE(form.BreakOnLoad()->isChecked());
+  EXPECT_TRUE(form.Requester()->StopOnStart());
+  EXPECT_EQ(form.ProjectFile()->text().toStdString(), FScript);
+  form.show();
+  ASSERT_TRUE(WaitIdle([&] { return Attached() == 1; })) << ReadWholeFile(FLog);
+
+  // The address was loaded with "/bundled" removed; the browser maps it onto the bundled front end.
+  const QString loaded = form.Browser()->LoadedUrl();
+  EXPECT_TRUE(loaded.startsWith("devtools://devtools/")) << loaded.toStdString();
+  EXPECT_FALSE(loaded.contains("/bundled")) << loaded.toStdString();
+  EXPECT_TRUE(form.Browser()->Page()->url().toString().startsWith("devtools://devtools/bundled/"));
+  EXPECT_FALSE(form.ShowsStartPage());
+  auto nodes = NodesRunning(FScript);
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_NE(ReadWholeFile("/proc/" + std::to_string(nodes[0]) + "/cmdline").find("--inspect-brk=127.0.0.1:"),
+            std::string::npos);
+  EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->text() == "Restart" && form.StopAction()->isEnabled(); }));
+}
+
+TEST_F(MainFormTest, NoBreakStartsWithBreakOnLoadUntickedAndRunsTheScript) {
+  TTarnwickOptions o = Options(FScript);
+  o.BreakOnLoad = false;
+  TMainForm form(o);
+  EXPECT_FALSE(form.BreakOnLoad()->isChecked());
+  ASSERT_NE(form.Requester(), nullptr);
+  EXPECT_FALSE(form.Requester()->StopOnStart());
+  ASSERT_TRUE(WaitIdle([&] { return NodesRunning(FScript).size() == 1; }));
+  const auto nodes = NodesRunning(FScript);
+  const std::string cmdline = ReadWholeFile("/proc/" + std::to_string(nodes[0]) + "/cmdline");
+  EXPECT_NE(cmdline.find("--inspect=127.0.0.1:"), std::string::npos) << cmdline;
+}
+
+TEST_F(MainFormTest, RestartTwiceQuicklyEndsEachNodeBeforeTheNextAndLeavesOne) {
+  TMainForm form(Options(FScript));
+  form.show();
+  ASSERT_TRUE(WaitIdle([&] { return Attached() == 1 && form.RunAction()->isEnabled(); }));
+  const pid_t first = RecordedPids(FLog).at(0);
+  ASSERT_TRUE(ProcessAlive(first));
+
+  form.RunAction()->trigger();
+  EXPECT_FALSE(ProcessAlive(first)) << "the first node ends before Restart returns";
+  form.RunAction()->trigger();
+  for (pid_t pid : RecordedPids(FLog)) EXPECT_FALSE(ProcessAlive(pid)) << pid;
+
+  ASSERT_TRUE(WaitIdle([&] { return Attached() >= 2 && NodesRunning(FScript).size() == 1; }));
+  const auto nodes = NodesRunning(FScript);
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0], RecordedPids(FLog).back()) << "the one node left is the last one started";
+}
+
+TEST_F(MainFormTest, StopShowsTheStartPageAndLeavesNoNode) {
+  TMainForm form(Options(FScript));
+  form.show();
+  ASSERT_TRUE(WaitIdle([&] { return Attached() == 1 && form.StopAction()->isEnabled(); }));
+
+  form.StopAction()->trigger();
+  EXPECT_EQ(form.Requester(), nullptr);
+  EXPECT_TRUE(NodesRunning(FScript).empty());
+  EXPECT_TRUE(form.ShowsStartPage());
+  EXPECT_TRUE(WaitIdle([&] { return form.Browser()->Page()->title() == "Tarnwick"; }))
+      << form.Browser()->Page()->title().toStdString();
+  EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->text() == "Debug" && !form.StopAction()->isEnabled(); }));
+  EXPECT_TRUE(form.RunAction()->isEnabled());
+}
+
+TEST_F(MainFormTest, AMissingFirstArgumentOnlyFillsThePathBox) {
+  const std::string missing = FDir / "missing.js";
+  TMainForm form(Options(missing));
+  form.show();
+  EXPECT_EQ(form.ProjectFile()->text().toStdString(), missing);
+  EXPECT_EQ(form.Requester(), nullptr);
+  EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->text() == "Debug"; }));
+  EXPECT_FALSE(form.RunAction()->isEnabled());
+  EXPECT_FALSE(form.StopAction()->isEnabled());
+  EXPECT_TRUE(WaitIdle([&] { return form.Browser()->Page()->title() == "Tarnwick"; }));
+  // The next idle moment after the file appears enables Debug.
+  std::ofstream(missing) << "1;\n";
+  EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->isEnabled(); }));
+  EXPECT_EQ(form.Requester(), nullptr);
+}
+
+TEST_F(MainFormTest, ClosingTheWindowEndsTheScriptAndStoresThePlacement) {
+  {
+    TMainForm form(Options(FScript));
+    form.show();
+    ASSERT_TRUE(WaitIdle([&] { return Attached() == 1; }));
+    form.setGeometry(30, 40, 900, 600);
+    form.close();
+    EXPECT_TRUE(NodesRunning(FScript).empty());
+    EXPECT_EQ(form.Requester(), nullptr);
+  }
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKeyReadOnly(Key()));
+  EXPECT_EQ(reg.ReadString("NormalPos").value_or(""), "30,40,930,640");
+  EXPECT_EQ(reg.ReadString("ShowCmd").value_or(""), "1");
+  EXPECT_EQ(reg.ReadString("Flags").value_or(""), "0");
+  EXPECT_EQ(reg.ReadString("PixelsPerInch").value_or(""), std::to_string(TFormState::PixelsPerInch(nullptr)));
+  EXPECT_TRUE(reg.ValueExists("Color"));
+}
+
+TEST_F(MainFormTest, PlacementIsRestoredOnlyAtTheSameDotsPerInch) {
+  const std::string here = std::to_string(TFormState::PixelsPerInch(nullptr));
+  const std::string other = std::to_string(TFormState::PixelsPerInch(nullptr) + 24);
+  struct Case {
+    std::string Ppi, ShowCmd, Flags, NormalPos;
+    Qt::WindowStates State;
+    QRect Normal;  // empty: the design size, wherever the platform put it
+  } cases[] = {
+      {other, "3", "0", "10,20,710,520", Qt::WindowNoState, QRect()},
+      {here, "3", "0", "10,20,710,520", Qt::WindowMaximized, QRect(10, 20, 700, 500)},
+      {here, "1", "0", "12,24,812,624", Qt::WindowNoState, QRect(12, 24, 800, 600)},
+      {here, "2", "0", "10,20,710,520", Qt::WindowMinimized, QRect(10, 20, 700, 500)},
+      {here, "6", "2", "10,20,710,520", Qt::WindowMinimized | Qt::WindowMaximized, QRect(10, 20, 700, 500)},
+      {here, "1", "0", "500,20,100,520", Qt::WindowNoState, QRect()},  // left not less than right
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Ppi + " " + c.ShowCmd + " " + c.NormalPos);
+    {
+      TRegistry reg;
+      ASSERT_TRUE(reg.OpenKey(Key(), true));
+      reg.WriteString("PixelsPerInch", c.Ppi);
+      reg.WriteString("ShowCmd", c.ShowCmd);
+      reg.WriteString("Flags", c.Flags);
+      reg.WriteString("NormalPos", c.NormalPos);
+    }
+    TMainForm form(Options(""));
+    form.show();
+    EXPECT_EQ(form.windowState(), c.State);
+    if (c.Normal.isEmpty())
+      EXPECT_EQ(form.normalGeometry().size(), QSize(1323, 814));
+    else
+      EXPECT_EQ(form.normalGeometry(), c.Normal);
+  }
+}
+
+TEST_F(MainFormTest, APlacementOutsideEveryScreenIsMovedOntoOne) {
+  {
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(Key(), true));
+    reg.WriteString("PixelsPerInch", std::to_string(TFormState::PixelsPerInch(nullptr)));
+    reg.WriteString("ShowCmd", "1");
+    reg.WriteString("NormalPos", "-5000,-4000,-4300,-3500");
+  }
+  TMainForm form(Options(""));
+  form.show();
+  EXPECT_EQ(form.geometry().size(), QSize(700, 500));
+  EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(form.geometry()))
+      << form.geometry().x() << "," << form.geometry().y();
+}
+
+TEST(ExceptionDisplay, ShowsHandedExceptionsInAModalBoxButNotAborts) {
+  QStringList seen;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      seen << box->windowTitle() + ": " + box->text();
+      box->done(QMessageBox::Ok);
+    }
+  });
+  closer.start(10);
+  std::thread worker([] {
+    HandleAppException(std::make_exception_ptr(EAbort()), "worker");
+    HandleAppException(std::make_exception_ptr(Exception("Something failed")), "worker");
+  });
+  worker.join();
+  EXPECT_TRUE(WaitIdle([&] { return !seen.isEmpty(); }, 20000));
+  HandleAppException(std::make_exception_ptr(Exception("On the main thread")), "main");
+  EXPECT_EQ(seen, QStringList({"Vexor Tarnwick: Something failed", "Vexor Tarnwick: On the main thread"}));
+}
+
+}  // namespace
+}  // namespace vexor
+
+// Under AddressSanitizer: Chromium inside Qt WebEngine deletes some of its own objects through a
+// pointer of another size, and it and fontconfig keep process-lifetime allocations.
+extern "C" const char* __asan_default_options() { return "new_delete_type_mismatch=0"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libQt6WebEngineCore.so\nleak:libfontconfig.so\n";
+}
+
+int main(int argc, char** argv) {
+  using namespace vexor;
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 0);
+  // The placement goes to a store of the test's own.
+  vexor::testing::TTempDir config;
+  ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+  ::testing::InitGoogleTest(&argc, argv);
+  SetProcessArgs(argc, argv);
+  StartTarnwickServices(true);
+  int status;
+  {
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QString::fromLatin1(TMainForm::kCaption));
+    TAppEventLoop loop;
+    status = RUN_ALL_TESTS();
+  }
+  StopTarnwickServices();
+  return status;
+}
