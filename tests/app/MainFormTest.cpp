@@ -12,6 +12,7 @@
 #include <QWebEnginePage>
 
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "AppEventLoop.h"
@@ -41,6 +42,34 @@ bool WaitIdle(P APredicate, int ATimeoutMs = 60000) {
     loop.exec();
   }
   return true;
+}
+
+// Whether the page's document, shadow roots included, holds every text of AParts (the DevTools
+// front end builds its panels inside shadow roots).
+bool PageShows(QWebEnginePage* APage, const QStringList& AParts) {
+  QString parts;
+  for (const QString& p : AParts) parts += (parts.isEmpty() ? "" : ",") + QString("'%1'").arg(p);
+  const QString script = QString(
+      "(function(){ let text = '';"
+      "  (function walk(n){ if (!n) return; if (n.nodeType === 3) text += n.textContent + '\\n';"
+      "    if (n.shadowRoot) walk(n.shadowRoot); for (let c = n.firstChild; c; c = c.nextSibling) walk(c); })"
+      "  (document.documentElement);"
+      "  return [%1].every(p => text.includes(p)); })()").arg(parts);
+  std::optional<bool> answer;
+  APage->runJavaScript(script, [&](const QVariant& AResult) { answer = AResult.toBool(); });
+  WaitIdle([&] { return answer.has_value(); }, 10000);
+  return answer.value_or(false);
+}
+
+// With TW_SCREENSHOT_DIR set, the window is saved there as <AName>.png for the documentation.
+void SaveScreenshot(QWidget& AForm, const char* AName) {
+  const char* dir = std::getenv("TW_SCREENSHOT_DIR");
+  if (!dir || !*dir) return;
+  // Let the browser's compositor deliver a frame of the current page first.
+  QElapsedTimer settle;
+  settle.start();
+  WaitIdle([&] { return settle.elapsed() > 1500; });
+  EXPECT_TRUE(AForm.grab().save(QString::fromLocal8Bit(dir) + "/" + AName + ".png"));
 }
 
 class MainFormTest : public ::testing::Test {
@@ -95,6 +124,9 @@ TEST_F(MainFormTest, AnExistingScriptStartsByItselfBreakingOnLoadAndDevToolsAtta
   EXPECT_NE(ReadWholeFile("/proc/" + std::to_string(nodes[0]) + "/cmdline").find("--inspect-brk=127.0.0.1:"),
             std::string::npos);
   EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->text() == "Restart" && form.StopAction()->isEnabled(); }));
+  // DevTools shows the script paused on its first line.
+  EXPECT_TRUE(WaitIdle([&] { return PageShows(form.Browser()->Page(), {"debug me.js", "Debugger paused"}); }));
+  SaveScreenshot(form, "window-debugging");
 }
 
 TEST_F(MainFormTest, NoBreakStartsWithBreakOnLoadUntickedAndRunsTheScript) {
@@ -141,6 +173,7 @@ TEST_F(MainFormTest, StopShowsTheStartPageAndLeavesNoNode) {
       << form.Browser()->Page()->title().toStdString();
   EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->text() == "Debug" && !form.StopAction()->isEnabled(); }));
   EXPECT_TRUE(form.RunAction()->isEnabled());
+  SaveScreenshot(form, "window-idle");
 }
 
 TEST_F(MainFormTest, AMissingFirstArgumentOnlyFillsThePathBox) {
