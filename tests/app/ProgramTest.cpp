@@ -108,7 +108,10 @@ TEST_P(ProgramSignalTest, EndsTheWindowAndLeavesNoNodeAndNoBrowserProcess) {
   for (const auto& p : tree) EXPECT_FALSE(ProcessAlive(p.Pid)) << p.Name << " " << p.Pid;
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, ProgramSignalTest, ::testing::Values(SIGTERM, SIGINT));
+INSTANTIATE_TEST_SUITE_P(Signals, ProgramSignalTest, ::testing::Values(SIGTERM, SIGINT),
+                         [](const ::testing::TestParamInfo<int>& AInfo) {
+                           return std::string(AInfo.param == SIGTERM ? "SIGTERM" : "SIGINT");
+                         });
 
 TEST_F(ProgramTest, RunsHeadlessWhenAskedOrWithoutADisplay) {
   struct Case {
