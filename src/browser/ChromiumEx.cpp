@@ -18,6 +18,8 @@
 #include "CefRuntimeStartup.h"
 #include "ExCefClientHandler.h"
 #include "PageBridge.h"
+#include "QtCefRuntime.h"
+#include "QtResourceSchemeHandler.h"
 
 namespace vexor {
 
@@ -52,12 +54,29 @@ class TChromiumView : public QWebEngineView {
 
 constexpr double kZoomBase = 1.2;
 
+// A page call is queued (never run inside Qt WebEngine's delivery); rather than wait up to one
+// pump period, the queue is drained on the event loop's next turn. One drain serves all calls
+// queued before it.
+bool gDrainPosted = false;
+// The program's browser profile serves one control at a time (a profile has one handler per
+// scheme); a second control at the same time gets a profile of its own that keeps nothing.
+bool gRuntimeProfileInUse = false;
+void PostQueueDrain() {
+  if (gDrainPosted) return;
+  gDrainPosted = true;
+  QTimer::singleShot(0, [] {
+    gDrainPosted = false;
+    TExCefClientHandler::PumpTick();
+  });
+}
+
 }  // namespace
 
 TChromiumEx::TChromiumEx(QWidget* AOwner) : QWidget(AOwner) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   FHandler = MakeRef<TChromiumExHandler>([this]() { return Browser(); });
+  TChromiumExHandler::RequestQueueDrain = &PostQueueDrain;
   SetApp(QStringLiteral("local"));
 }
 
@@ -69,7 +88,13 @@ TChromiumEx::~TChromiumEx() {
   delete FDevTools;
   delete FView;
   FView = nullptr;
-  delete FProfile;
+  if (FSharedProfile) {
+    FProfile->removeAllUrlSchemeHandlers();
+    FProfile->setUrlRequestInterceptor(nullptr);
+    gRuntimeProfileInUse = false;
+  } else {
+    delete FProfile;
+  }
   FClient.reset();
 }
 
@@ -86,7 +111,15 @@ ICefBrowserPtr TChromiumEx::Browser() { return FBridge ? FBridge->CurrentBrowser
 void TChromiumEx::CreateBrowser() {
   if (FView) return;
   FClient = std::make_unique<TExCefClientHandler>(false);
-  FProfile = new QWebEngineProfile(this);
+  TQtCefRuntime* runtime = BrowserRuntime();
+  FSharedProfile = runtime && !gRuntimeProfileInUse;
+  if (FSharedProfile) {
+    FProfile = runtime->Profile();
+    gRuntimeProfileInUse = true;
+  } else {
+    FProfile = new QWebEngineProfile(this);
+  }
+  InstallResourceHandlers(*FProfile, FHandler->Router());
   FView = new TChromiumView(this, [this](const QPoint& APos) { ShowContextMenu(APos); });
   auto* page = new QWebEnginePage(FProfile, FView);
   FView->setPage(page);
@@ -191,6 +224,7 @@ void TChromiumEx::CallJSMethod(std::string_view AMethod, const IPacketPtr& APara
 }
 
 void TChromiumEx::MessageReceived(const ICefBrowserPtr& ABrowser, const TCefProcessMessage& AMessage) {
+  if (OnPageMessage) OnPageMessage(ABrowser, AMessage);
   if (!FHandler->HandleProcessMessage(ABrowser, AMessage) && OnProcessMessageReceived)
     OnProcessMessageReceived(ABrowser, AMessage);
 }

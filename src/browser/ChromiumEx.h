@@ -71,6 +71,8 @@ class TChromiumEx : public QWidget {
   TChromiumOptions Options;
   void SetOnJSCall(TOnJSCallHandler A) { FHandler->OnJSCall = std::move(A); }
   void SetOnClientRequest(TOnClientRequest A) { FHandler->OnClientRequest = std::move(A); }
+  // Every message the page sends, before the handler sees it (diagnostics).
+  std::function<void(const ICefBrowserPtr& ABrowser, const TCefProcessMessage& AMessage)> OnPageMessage;
   // Messages the handler does not take ("excpt" and unknown names), with their browser.
   std::function<void(const ICefBrowserPtr& ABrowser, const TCefProcessMessage& AMessage)> OnProcessMessageReceived;
   // Set: the page's context menu is offered to it (add actions, e.g. for the commands above)
@@ -115,6 +117,7 @@ class TChromiumEx : public QWidget {
   QStringList FHTMLDoc;
   std::unique_ptr<TExCefClientHandler> FClient;  // keeps the message pump running
   QWebEngineProfile* FProfile = nullptr;
+  bool FSharedProfile = false;  // the runtime's profile (not owned), or one of our own
   QWebEngineView* FView = nullptr;
   QWebChannel* FChannel = nullptr;
   TPageBridge* FBridge = nullptr;

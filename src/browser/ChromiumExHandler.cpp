@@ -73,17 +73,25 @@ void TChromiumExHandler::SetOnGetBrowser(TOnGetBrowser A) {
 void TChromiumExHandler::SetApiUrl(std::string A) {
   FApiUrl = std::move(A);
   FFullApiUrl = "ctrl-data:////" + FApiUrl;
+  FRouter->SetApiUrl(FApiUrl);
 }
 
 void TChromiumExHandler::SetApp(std::string A) {
   FApp = std::move(A);
   FAppUrl = "https://" + FApp + "/";
+  FRouter->SetApp(FApp);
+}
+
+void TChromiumExHandler::SetBaseDir(std::string A) {
+  FBaseDir = std::move(A);
+  FRouter->SetBaseDir(FBaseDir);
 }
 
 ICefBrowserPtr TChromiumExHandler::Browser() { return FOnGetBrowser ? FOnGetBrowser() : nullptr; }
 
 void TChromiumExHandler::SetHTML(std::string AHTML) {
   FHTML = std::move(AHTML);
+  FRouter->SetHTML(FHTML);
   ICefBrowserPtr b = Browser();
   if (!b) return;
   if (b->MainFrameUrl() == kStartPageUrl)
@@ -97,7 +105,7 @@ void TChromiumExHandler::SetPageURL(const std::string& AValue) {
   std::filesystem::path file(AValue.substr(0, hash));
   std::string path = std::filesystem::absolute(file).lexically_normal().string();
   FPageUrl = path + (hash == std::string::npos ? std::string() : AValue.substr(hash));
-  FBaseDir = path.substr(0, path.rfind('/') + 1);
+  SetBaseDir(path.substr(0, path.rfind('/') + 1));
 }
 
 // ---- messages ----

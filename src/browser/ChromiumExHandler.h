@@ -11,6 +11,7 @@
 // control has dropped OnGetBrowser and then does nothing.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,7 @@
 #include "Packets.h"
 #include "ProcessMessage.h"
 #include "RefCounted.h"
+#include "ResourceRouter.h"
 
 namespace vexor {
 
@@ -93,7 +95,7 @@ class TChromiumExHandler : public TRefCntObject, public ICefHandler {
   // Made absolute against the current directory; a "#..." part is kept as it is. BaseDir follows.
   void SetPageURL(const std::string& AValue);
   const std::string& BaseDir() const { return FBaseDir; }
-  void SetBaseDir(std::string A) { FBaseDir = std::move(A); }
+  void SetBaseDir(std::string A);
   const std::string& ApiUrl() const { return FApiUrl; }
   void SetApiUrl(std::string A);
   const std::string& FullApiUrl() const { return FFullApiUrl; }
@@ -127,8 +129,12 @@ class TChromiumExHandler : public TRefCntObject, public ICefHandler {
   // The render process ended (the browser control calls this; FRendererPid becomes 0).
   void RendererTerminated() { FRendererPid = 0; }
 
-  // Called once per drained dispatch request so the platform may drain the queue early
-  // (empty: the pump's next tick drains it).
+  // The control's URL spaces (start page, files, images, API); its settings follow the ones
+  // above. Served on the threads the platform's scheme handler uses.
+  const std::shared_ptr<TResourceRouter>& Router() const { return FRouter; }
+
+  // Called each time a page call is queued, so the platform can drain the queue on its next
+  // event-loop turn (empty: the pump's next tick drains it).
   static inline std::function<void()> RequestQueueDrain;
 
  private:
@@ -146,6 +152,8 @@ class TChromiumExHandler : public TRefCntObject, public ICefHandler {
   std::string FAppUrl;
   uint32_t FRendererPid = 0;
   bool FValid = false;
+  // Thread-safe itself (settings are snapshots).
+  const std::shared_ptr<TResourceRouter> FRouter = std::make_shared<TResourceRouter>();
 };
 using TChromiumExHandlerPtr = TRef<TChromiumExHandler>;
 

@@ -16,11 +16,12 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QWebEnginePage>
 #include <functional>
 
 #include "ChromiumExHandler.h"
 
-class QWebEnginePage;
+
 
 namespace vexor {
 
