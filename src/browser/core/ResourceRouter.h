@@ -33,6 +33,8 @@ namespace vexor {
 
 // One request as the browser hands it over.
 struct TResourceRequest {
+  TResourceRequest(std::string AUrl = {}, std::string AMethod = "GET", std::optional<std::string> APostData = {})
+      : Url(std::move(AUrl)), Method(std::move(AMethod)), PostData(std::move(APostData)) {}
   std::string Url;
   std::string Method = "GET";
   // The bytes of the first post-data element when it is of the bytes kind; none otherwise.
