@@ -140,9 +140,14 @@ void TChromiumEx::CreateBrowser() {
   script.setSourceCode(BridgeScriptSource());
   page->scripts().insert(script);
 
-  connect(page, &QWebEnginePage::renderProcessPidChanged, this, [this](qint64 APid) {
-    if (FBridge) FBridge->RenderProcessStarted(APid);
-  });
+  // The render process's id, as its "pid" message: Qt tells when it changes, but not for a page
+  // that starts in a render process that was running already, so loads look too.
+  const auto announcePid = [this](qint64 APid) {
+    if (FBridge && APid > 0 && static_cast<uint32_t>(APid) != FHandler->RendererPid()) FBridge->RenderProcessStarted(APid);
+  };
+  connect(page, &QWebEnginePage::renderProcessPidChanged, this, announcePid);
+  connect(page, &QWebEnginePage::loadStarted, this, [page, announcePid] { announcePid(page->renderProcessPid()); });
+  connect(page, &QWebEnginePage::loadFinished, this, [page, announcePid] { announcePid(page->renderProcessPid()); });
   connect(page, &QWebEnginePage::renderProcessTerminated, this,
           [this](QWebEnginePage::RenderProcessTerminationStatus AStatus, int AExitCode) {
             RenderProcessTerminated(static_cast<int>(AStatus), AExitCode);

@@ -16,6 +16,7 @@
 #include "BrowserTestSupport.h"
 #include "ChromiumEx.h"
 #include "DebugOutput.h"
+#include "Exceptions.h"
 #include "PacketConversions.h"
 
 using namespace vexor;
@@ -31,6 +32,7 @@ const QStringList kRecorderPage = {
     "function cb() { calls.push(JSON.stringify(Array.prototype.slice.call(arguments))); }",
     "function attempt(f) { try { f(); } catch (e) { errors.push(e.message); } }",
     "function __dispatchEvents(a) { window.dispatched = JSON.stringify(a); }",
+    "function boom() { setTimeout(function () {\n throw new Error('boom'); }, 0); }",
     "</script></body></html>"};
 
 class ChromiumEx : public ::testing::Test {
@@ -182,8 +184,9 @@ TEST_F(ChromiumEx, PagesKeepTheirOwnFunctionsAndNewDocumentsGetTheBridgeAgain) {
   EXPECT_EQ(Js(Page(), "typeof __SendRequest").toString(), "function");
   // The same HTML again: the start page reloads; another page: navigation; the bridge is back.
   ShowRecorder();
+  Js(Page(), "window.oldDocument = true");
   FControl->SetHTML(kRecorderPage);
-  ASSERT_TRUE(WaitFor([&] { return Js(Page(), "typeof window.calls").toString() == "object"; }, 60000));
+  ASSERT_TRUE(WaitFor([&] { return Js(Page(), "typeof window.calls + typeof window.oldDocument").toString() == "objectundefined"; }, 60000));
   FResults = {"again"};
   Js(Page(), "callDelphi(cb)");
   ASSERT_TRUE(WaitFor([&] { return Js(Page(), "calls.length").toInt() == 1; }, 20000));
@@ -210,7 +213,7 @@ TEST_F(ChromiumEx, HostToPageScriptsAndUncaughtExceptions) {
     TVariantArray p = TProcessMessages::GetMessageParams(AMessage, id);
     if (AMessage.Name == "excpt") excpt = std::to_string(id) + ":" + p.at(0).AsString() + "@" + p.at(1).AsString();
   };
-  Js(Page(), "setTimeout(function () {\n throw new Error('boom'); }, 0); 1");
+  Js(Page(), "boom()");
   ASSERT_TRUE(WaitFor([&] { return excpt.has_value(); }, 20000));
   EXPECT_NE(excpt->find("-1:"), std::string::npos) << *excpt;
   EXPECT_NE(excpt->find("Error: boom@"), std::string::npos) << *excpt;
@@ -220,14 +223,15 @@ TEST_F(ChromiumEx, HostToPageScriptsAndUncaughtExceptions) {
 TEST_F(ChromiumEx, RendererRestartsWithANewPid) {
   ShowRecorder();
   TChromiumExHandler* h = FControl->Handler();
-  ASSERT_TRUE(WaitFor([&] { return h->RendererPid() != 0; }, 20000));
+  ASSERT_TRUE(WaitFor([&] { return h->RendererPid() != 0; }, 20000)) << Page()->renderProcessPid();
   TRendererInfo info;
   ASSERT_TRUE(FControl->GetRendererProcessInfo(info));
   EXPECT_EQ(info.pid, h->RendererPid());
   EXPECT_GT(info.WorkSetSize, 0u);
   EXPECT_GE(info.PeeWorksetSize, info.WorkSetSize);
-  int reloads = 0;
+  int reloads = 0, loads = 0;
   FControl->AfterReload = [&] { ++reloads; };
+  QObject::connect(Page(), &QWebEnginePage::loadFinished, [&] { ++loads; });
 
   // Through the control, then from outside.
   for (const char* how : {"RestartRenderer", "SIGKILL"}) {
@@ -237,7 +241,9 @@ TEST_F(ChromiumEx, RendererRestartsWithANewPid) {
       ::kill(static_cast<pid_t>(old), SIGKILL);
     else
       FControl->RestartRenderer();
-    ASSERT_TRUE(WaitFor([&] { return h->RendererPid() != 0 && h->RendererPid() != old; }, 60000));
+    // The page is reloaded after the crash (and, by RestartRenderer, once more ignoring the cache).
+    const int before = loads;
+    ASSERT_TRUE(WaitFor([&] { return loads > before && h->RendererPid() != 0 && h->RendererPid() != old; }, 60000));
     ASSERT_TRUE(WaitFor([&] { return Js(Page(), "typeof window.calls").toString() == "object"; }, 60000));
     FResults = {how};
     Js(Page(), "callDelphi(cb)");

@@ -17,7 +17,8 @@ using namespace vexor::browsertest;
 
 namespace {
 
-// Searches the front end's whole DOM, shadow roots included: the open panel and its texts.
+// Searches the front end's whole DOM, shadow roots included: the open panel, the script's name
+// and its source text.
 const char* kSourcesPanelProbe = R"(
 (function () {
   var text = '', sources = false;
@@ -27,7 +28,8 @@ const char* kSourcesPanelProbe = R"(
     if (n.shadowRoot) walk(n.shadowRoot);
     for (var c = n.firstChild; c; c = c.nextSibling) walk(c);
   })(document);
-  return (sources ? 'sources ' : '') + (text.indexOf('paused_target.js') >= 0 ? 'script' : '');
+  return (sources ? 'sources ' : '') + (text.indexOf('paused_target.js') >= 0 ? 'script ' : '') +
+         (text.indexOf('answer') >= 0 ? 'text' : '');
 })())";
 
 TEST(DevTools, FrontEndOfAPausedNodeScriptShowsItsSource) {
@@ -55,7 +57,7 @@ TEST(DevTools, FrontEndOfAPausedNodeScriptShowsItsSource) {
   EXPECT_TRUE(ok);
   EXPECT_TRUE(control.Page()->url().toString().startsWith("devtools://devtools/bundled/"));
   QString probe;
-  EXPECT_TRUE(WaitFor([&] { return (probe = Js(control.Page(), kSourcesPanelProbe).toString()) == "sources script"; },
+  EXPECT_TRUE(WaitFor([&] { return (probe = Js(control.Page(), kSourcesPanelProbe).toString()) == "sources script text"; },
                       90000))
       << probe.toStdString();
   // A picture of what the user sees, for a person to look at.
