@@ -15,7 +15,7 @@ using J = TJsValue;
 
 TEST(BridgeWire, PageValuesSurviveTheirText) {
   TJsValueList values = {
-      J::Undefined(), J::Null(), J::Bool(false), J::Int(-2147483647 - 1), J::Double(0.1),
+      J::Undefined(), J::Null(), J::Bool(false), J::Int(-2147483647 - 1), J::Double(0.1 + 0.2), J::Double(-1e300),
       J::Double(std::numeric_limits<double>::quiet_NaN()), J::Double(-std::numeric_limits<double>::infinity()),
       J::Date(1496313296007.0), J::String("q\"/\\\n\xC3\xA9"), J::Function(),
       J::Array({J::Int(1), J::Array({})}),

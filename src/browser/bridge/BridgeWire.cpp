@@ -2,6 +2,7 @@
 
 #include <simdjson.h>
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -99,10 +100,12 @@ TJsValuePtr Value(const element& E, int ADepth) {
   }
 }
 
+// The shortest text that reads back as the same double.
 void AppendNumber(std::string& ADest, double A) {
-  if (std::isfinite(A))
-    AppendFloatG(ADest, A);
-  else
+  if (std::isfinite(A)) {
+    char buf[32];
+    ADest.append(buf, std::to_chars(buf, buf + sizeof buf, A).ptr);
+  } else
     ADest += std::isnan(A) ? "\"NaN\"" : A > 0 ? "\"Infinity\"" : "\"-Infinity\"";
 }
 
