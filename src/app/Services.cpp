@@ -3,6 +3,9 @@
 #include "PacketConversions.h"
 #include "ServiceStartup.h"
 #include "DataSynchronizer.h"
+#ifdef TARNWICK_WITH_BROWSER
+#include "QtCefRuntime.h"
+#endif
 
 namespace vexor {
 
@@ -10,6 +13,22 @@ void StartTarnwickServices() {
   StartConcurrencyServices();  // main thread, message log, statistics, threads, timers, locale
   StartSynchronizerPool();
   InitPacketConversions();
+}
+
+bool StartBrowserServices(const std::string& AUiLanguage) {
+#ifdef TARNWICK_WITH_BROWSER
+  // Order: the page bridge's variant kind, the main-thread task queue, the runtime.
+  return StartBrowserRuntime(AUiLanguage);
+#else
+  (void)AUiLanguage;
+  return false;
+#endif
+}
+
+void StopBrowserServices() {
+#ifdef TARNWICK_WITH_BROWSER
+  StopBrowserRuntime();  // queued browser tasks freed unrun, then the runtime shut down
+#endif
 }
 
 void StopTarnwickServices() {

@@ -2,9 +2,18 @@
 // The program's services, started in one place in their fixed order and stopped in reverse:
 // main thread, message log, statistics, thread registry, timers, the synchronizer pool, the packet
 // conversions. The program and the tests that need the whole stack call these on the main thread.
+#include <string>
+
 namespace vexor {
 
 void StartTarnwickServices();
 void StopTarnwickServices();
+
+// The embedded browser's start-up, for the window: after StartTarnwickServices and before the
+// QApplication exists; false when the browser runtime was not started. Stopped after the window
+// and its browsers are gone, before StopTarnwickServices. Without Qt WebEngine both do nothing
+// (and Start returns false).
+bool StartBrowserServices(const std::string& AUiLanguage = {});
+void StopBrowserServices();
 
 }  // namespace vexor
