@@ -184,14 +184,23 @@ TEST_F(ChromiumEx, PagesKeepTheirOwnFunctionsAndNewDocumentsGetTheBridgeAgain) {
   EXPECT_EQ(Js(Page(), "typeof __SendRequest").toString(), "function");
   // The same HTML again: the start page reloads; another page: navigation; the bridge is back.
   ShowRecorder();
+  // A request still open when its document goes: its late answer reaches no page of the next one.
+  ICefAsyncResponsePtr kept;
+  FControl->SetOnClientRequest([&](TChromiumExHandler*, const std::string&, const std::string&, const std::string&,
+                                   const TVariantArray&, const ICefAsyncResponsePtr& ACallBack) { kept = ACallBack; });
+  Js(Page(), "__SendRequest('u', 'i', 'm', '{}', cb)");
+  ASSERT_TRUE(WaitFor([&] { return static_cast<bool>(kept); }, 20000));
   Js(Page(), "window.oldDocument = true");
   FControl->SetHTML(kRecorderPage);
   ASSERT_TRUE(WaitFor([&] { return Js(Page(), "typeof window.calls + typeof window.oldDocument").toString() == "objectundefined"; }, 60000));
+  kept->Result(true, nullptr);
+  kept = nullptr;
   FResults = {"again"};
   Js(Page(), "callDelphi(cb)");
   ASSERT_TRUE(WaitFor([&] { return Js(Page(), "calls.length").toInt() == 1; }, 20000));
   EXPECT_EQ(Js(Page(), "calls[0]").toString(), "[\"again\"]");
   EXPECT_EQ(Page()->url().toString(), "ctrl-data://");
+  EXPECT_FALSE(DebugHas("Callback not found"));
 }
 
 TEST_F(ChromiumEx, HostToPageScriptsAndUncaughtExceptions) {
@@ -258,6 +267,22 @@ TEST_F(ChromiumEx, RendererRestartsWithANewPid) {
   idle.RestartRenderer();
   EXPECT_LT(clock.elapsed(), 1000);
   EXPECT_FALSE(idle.GetRendererProcessInfo(info));
+}
+
+TEST_F(ChromiumEx, ContextMenuCommands) {
+  ShowRecorder();
+  int reloads = 0, loads = 0;
+  FControl->AfterReload = [&] { ++reloads; };
+  QObject::connect(Page(), &QWebEnginePage::loadFinished, [&] { ++loads; });
+  EXPECT_TRUE(FControl->ContextMenuCommand(TChromiumEx::kCmdReloadIgnoreCache));
+  ASSERT_TRUE(WaitFor([&] { return loads == 1; }, 60000));
+  EXPECT_EQ(reloads, 1);
+  EXPECT_FALSE(FControl->ContextMenuCommand(0x4004));
+  ASSERT_EQ(FControl->DevToolsView(), nullptr);
+  EXPECT_TRUE(FControl->ContextMenuCommand(TChromiumEx::kCmdShowDevTools));
+  ASSERT_NE(FControl->DevToolsView(), nullptr);
+  EXPECT_TRUE(FControl->DevToolsView()->isVisible());
+  EXPECT_EQ(Page()->devToolsPage(), FControl->DevToolsView()->page());
 }
 
 TEST_F(ChromiumEx, ZoomAndDevToolsAddress) {
