@@ -34,7 +34,8 @@
 #include <string>
 #include <vector>
 
-#include "AppEventLoop.h"
+#include "ExceptionDisplay.h"
+#include "QtCefRuntime.h"
 #include "CommandLine.h"
 #include "FreePort.h"
 #include "MainForm.h"
@@ -243,8 +244,9 @@ int BareViewProgram(int argc, char** argv, const std::string& AScript, const std
   QWebEngineView view;
   view.resize(1323, 773);
   view.show();
+  const size_t listening = Count(ALog, "Debugger listening");
   gBareNode = Spawn({TW_NODE_TEE, "--inspect-brk=127.0.0.1:" + std::to_string(FreeLoopbackPort()), AScript}, {}, true);
-  if (!Spin([&] { return Count(ALog, "Debugger listening") > 0; })) return 1;
+  if (!Spin([&] { return Count(ALog, "Debugger listening") > listening; })) return 1;
   view.load(QUrl(QString::fromStdString(DevToolsAddress(ALog))));
   return QApplication::exec();
 }
@@ -273,11 +275,12 @@ int main(int argc, char** argv) {
   ::setenv("TW_TEST_NODE_LOG", log.c_str(), 1);
   SetProcessArgs(argc, argv);
 
-  StartTarnwickServices(true);
+  StartTarnwickServices();
+  if (!StartBrowserServices()) return 1;
   {
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QString::fromLatin1(TMainForm::kCaption));
-    TAppEventLoop loop;
+    TExceptionDisplay display;
     TStats debug, restart, limit;
     {
       TTarnwickOptions options;
@@ -315,7 +318,9 @@ int main(int argc, char** argv) {
     }
     Report("Debug -> attached", debug, limit);
     Report("Restart -> attached", restart, limit);
+    BrowserRuntime()->ReleaseProfile();
   }
+  StopBrowserServices();
 
   // Cold starts and the cost of an open DevTools, each side in a fresh process.
   TStats coldMine, coldBare;

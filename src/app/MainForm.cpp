@@ -38,7 +38,7 @@ QStringList LoadStartPage() {
 TMainForm::TMainForm(const TTarnwickOptions& AOptions, QWidget* AParent)
     : QWidget(AParent),
       FOptions(AOptions),
-      cef(std::make_unique<TBrowserPane>(this)),
+      cef(new TChromiumEx(this)),
       pnlTop(new QFrame(this)),
       edProjectFile(new QLineEdit(pnlTop)),
       Images{QIcon::fromTheme(QStringLiteral("document-open"), style()->standardIcon(QStyle::SP_DirOpenIcon))},
@@ -55,6 +55,16 @@ TMainForm::TMainForm(const TTarnwickOptions& AOptions, QWidget* AParent)
   setFont(DesignFont(QStringLiteral("Tahoma")));
   setMinimumSize(600, 400);
   resize(1323, 814);
+
+  // The browser options: pages may open windows, run plug-ins, reach file and remote addresses
+  // from file addresses and tab to links; no web security; a white background.
+  cef->Options.JavascriptOpenWindows = true;
+  cef->Options.Plugins = true;
+  cef->Options.UniversalAccessFromFileUrls = true;
+  cef->Options.FileAccessFromFileUrls = true;
+  cef->Options.TabToLinks = true;
+  cef->Options.WebSecurity = false;
+  cef->Options.BackgroundColor = 16777215;
 
   pnlTop->setObjectName(QStringLiteral("pnlTop"));
   pnlTop->setFrameShape(QFrame::NoFrame);
@@ -108,7 +118,7 @@ void TMainForm::FormCreate() {
 
 void TMainForm::FormShow() {
   // The start page also covers the wait for the first DevTools address of an automatic start.
-  if (!FShowsStartPage && (!FRequester || cef->LoadedUrl().isEmpty())) ShowStartPage();
+  if (!FShowsStartPage && (!FRequester || FDebuggerAddress.isEmpty())) ShowStartPage();
   AlignTopPanel();
 }
 
@@ -153,12 +163,14 @@ void TMainForm::OnLoadDebugger() {
   QString url = QString::fromStdString(FRequester->DebuggerUrl());
   url.remove(QStringLiteral("/bundled"));
   FShowsStartPage = false;
+  FDebuggerAddress = url;
   cef->Load(url);
 }
 
 void TMainForm::ShowStartPage() {
-  cef->HTML(StartPageHtml);
+  cef->SetHTML(StartPageHtml);
   FShowsStartPage = true;
+  FDebuggerAddress.clear();
 }
 
 void TMainForm::AlignTopPanel() {
@@ -189,7 +201,7 @@ void TMainForm::closeEvent(QCloseEvent* AEvent) {
 void TMainForm::resizeEvent(QResizeEvent* AEvent) {
   QWidget::resizeEvent(AEvent);
   AlignTopPanel();
-  cef->Widget()->setGeometry(0, kTopHeight, width(), std::max(0, height() - kTopHeight));
+  cef->setGeometry(0, kTopHeight, width(), std::max(0, height() - kTopHeight));
   cef->NotifyMoveOrResizeStarted();
 }
 

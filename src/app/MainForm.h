@@ -10,7 +10,7 @@
 // enabling and captions are brought up to date whenever the application becomes idle. The
 // window's placement is kept under "Software\Vexor\Tarnwick\1.0\TMainForm".
 //
-// Threads: main thread only; a QApplication and the program's services (with a TAppEventLoop)
+// Threads: main thread only; the program's and the browser's services and a QApplication
 // must exist.
 #include <QAction>
 #include <QCheckBox>
@@ -24,7 +24,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "BrowserPane.h"
+#include "ChromiumEx.h"
 #include "FormState.h"
 #include "NodeJsRequester.h"
 #include "TarnwickOptions.h"
@@ -47,7 +47,7 @@ class TMainForm : public QWidget {
   ~TMainForm() override;
 
   // What the tests and the program drive and inspect.
-  TBrowserPane* Browser() const { return cef.get(); }
+  TChromiumEx* Browser() const { return cef; }
   QLineEdit* ProjectFile() const { return edProjectFile; }
   QCheckBox* BreakOnLoad() const { return CheckBox1; }
   QAction* RunAction() const { return acnRun; }
@@ -56,6 +56,8 @@ class TMainForm : public QWidget {
   TBasicNodeJsRequester* Requester() const { return FRequester.get(); }
   // True while the browser shows the start page.
   bool ShowsStartPage() const { return FShowsStartPage; }
+  // The DevTools address last handed to the browser, "/bundled" removed (empty with the start page).
+  const QString& DebuggerAddress() const { return FDebuggerAddress; }
 
   // Brings the actions up to date (run on every idle of the application).
   void ActionsUpdate();
@@ -79,7 +81,7 @@ class TMainForm : public QWidget {
 
   // Constant after construction (the widgets are owned by their Qt parents).
   const TTarnwickOptions FOptions;
-  std::unique_ptr<TBrowserPane> cef;
+  TChromiumEx* cef;
   QFrame* pnlTop;
   QLineEdit* edProjectFile;
   QList<QIcon> Images;
@@ -95,6 +97,7 @@ class TMainForm : public QWidget {
 
   TRequester FRequester;
   bool FShowsStartPage = false;
+  QString FDebuggerAddress;
 };
 
 }  // namespace vexor

@@ -1,43 +1,37 @@
 #include "Services.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include "DataSynchronizer.h"
 #include "PacketConversions.h"
 #include "ServiceStartup.h"
+#ifdef TARNWICK_WITH_BROWSER
+#include "QtCefRuntime.h"
+#endif
 
 namespace vexor {
-namespace {
 
-bool gBrowserStarted = false;  // main thread only
-
-void StartBrowserServices() {
-  // BROWSER RUNTIME START-UP GOES HERE: the JavaScript-value variant kind (291), the main-thread
-  // task queue, then the browser runtime (switches, "ctrl-data" and "img" schemes, cache folder),
-  // all before the QApplication exists. Until the runtime's own start-up is in, Qt WebEngine
-  // starts itself with the window; only the sandbox needs a word here: it cannot start as root.
-  if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
-  gBrowserStarted = true;
-}
-
-void StopBrowserServices() {
-  // BROWSER RUNTIME SHUT-DOWN GOES HERE (queued browser tasks freed unrun, then the runtime).
-  gBrowserStarted = false;
-}
-
-}  // namespace
-
-void StartTarnwickServices(bool AWithBrowser) {
+void StartTarnwickServices() {
   StartConcurrencyServices();  // main thread, message log, statistics, threads, timers, locale
   StartSynchronizerPool();
   InitPacketConversions();
-  if (AWithBrowser) StartBrowserServices();
+}
+
+bool StartBrowserServices(const std::string& AUiLanguage) {
+#ifdef TARNWICK_WITH_BROWSER
+  // Order: the page bridge's variant kind, the main-thread task queue, the runtime.
+  return StartBrowserRuntime(AUiLanguage);
+#else
+  (void)AUiLanguage;
+  return false;
+#endif
+}
+
+void StopBrowserServices() {
+#ifdef TARNWICK_WITH_BROWSER
+  StopBrowserRuntime();  // queued browser tasks freed unrun, then the runtime shut down
+#endif
 }
 
 void StopTarnwickServices() {
-  if (gBrowserStarted) StopBrowserServices();
   StopSynchronizerPool();
   StopConcurrencyServices();
 }

@@ -7,8 +7,9 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
-#include "AppEventLoop.h"
+#include "ExceptionDisplay.h"
 #include "MainForm.h"
+#include "QtCefRuntime.h"
 
 namespace vexor {
 namespace {
@@ -27,7 +28,7 @@ int RunWindow(const TTarnwickOptions& AOptions, int& argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("tarnwick"));
   QApplication::setApplicationDisplayName(QString::fromLatin1(TMainForm::kCaption));
-  TAppEventLoop loop;
+  TExceptionDisplay display;
 
   std::unique_ptr<QSocketNotifier> stopNotifier;
   if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -52,6 +53,7 @@ int RunWindow(const TTarnwickOptions& AOptions, int& argc, char** argv) {
     form.show();
     QApplication::exec();
   }  // the requester and the browser go with the window, before the application
+  if (TQtCefRuntime* runtime = BrowserRuntime()) runtime->ReleaseProfile();
   if (stopNotifier) {
     stopNotifier.reset();
     ::signal(SIGINT, SIG_DFL);

@@ -2,8 +2,8 @@
 // The debugger window's run: creates the application, shows TMainForm and runs the event loop
 // until the window closes. SIGINT and SIGTERM close the window (which ends the script), so the
 // program ends as after a close: no node and no browser process is left.
-// Main thread only; the services must be running, started with the browser (before any
-// QApplication exists).
+// Main thread only; the services and the browser's services must be running (started before any
+// QApplication exists); the browser's profile is released before the application goes.
 #include "TarnwickOptions.h"
 
 namespace vexor {

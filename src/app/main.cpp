@@ -9,7 +9,7 @@
 #include "HeadlessRunner.h"
 #include "Services.h"
 #include "TarnwickOptions.h"
-#ifdef TW_HAS_WINDOW
+#ifdef TARNWICK_WITH_BROWSER
 #include "WindowRunner.h"
 #endif
 
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     std::printf("%s\n", TarnwickVersion().c_str());
     return 0;
   }
-#ifdef TW_HAS_WINDOW
+#ifdef TARNWICK_WITH_BROWSER
   const bool window = !options.Headless && DisplayAvailable(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
                                                              std::getenv("QT_QPA_PLATFORM"));
 #else
@@ -43,17 +43,26 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  StartTarnwickServices(window);
+  StartTarnwickServices();
   int status = 0;
-#ifdef TW_HAS_WINDOW
-  if (window) status = RunWindow(options, argc, argv);
+#ifdef TARNWICK_WITH_BROWSER
+  // The browser is the last service before the window and the first to go after it.
+  if (window) {
+    if (!StartBrowserServices()) {
+      std::fprintf(stderr, "tarnwick: the browser runtime could not be started\n");
+      status = 1;
+    } else {
+      status = RunWindow(options, argc, argv);
+    }
+    StopBrowserServices();
+  }
 #endif
   if (!window) status = RunHeadless(options);
   StopTarnwickServices();
   return status;
 }
 
-#if defined(TW_HAS_WINDOW) && defined(__SANITIZE_ADDRESS__)
+#if defined(TARNWICK_WITH_BROWSER) && defined(__SANITIZE_ADDRESS__)
 // Builds with AddressSanitizer only: Chromium inside Qt WebEngine deletes some of its own objects
 // through a pointer of another size, and it and fontconfig keep process-lifetime allocations that
 // the leak checker reports. That is the libraries' code; every check stays on for ours.

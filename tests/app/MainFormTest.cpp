@@ -15,7 +15,8 @@
 #include <optional>
 #include <thread>
 
-#include "AppEventLoop.h"
+#include "ExceptionDisplay.h"
+#include "QtCefRuntime.h"
 #include "CommandLine.h"
 #include "ExThread.h"
 #include "FreePort.h"
@@ -114,7 +115,7 @@ TEST_F(MainFormTest, AnExistingScriptStartsByItselfBreakingOnLoadAndDevToolsAtta
   ASSERT_TRUE(WaitIdle([&] { return Attached() == 1; })) << ReadWholeFile(FLog);
 
   // The address was loaded with "/bundled" removed; the browser maps it onto the bundled front end.
-  const QString loaded = form.Browser()->LoadedUrl();
+  const QString loaded = form.DebuggerAddress();
   EXPECT_TRUE(loaded.startsWith("devtools://devtools/")) << loaded.toStdString();
   EXPECT_FALSE(loaded.contains("/bundled")) << loaded.toStdString();
   EXPECT_TRUE(form.Browser()->Page()->url().toString().startsWith("devtools://devtools/bundled/"));
@@ -171,6 +172,8 @@ TEST_F(MainFormTest, StopShowsTheStartPageAndLeavesNoNode) {
   EXPECT_TRUE(form.ShowsStartPage());
   EXPECT_TRUE(WaitIdle([&] { return form.Browser()->Page()->title() == "Tarnwick"; }))
       << form.Browser()->Page()->title().toStdString();
+  EXPECT_TRUE(form.Browser()->Page()->url().toString().startsWith("ctrl-data:"))
+      << form.Browser()->Page()->url().toString().toStdString();
   EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->text() == "Debug" && !form.StopAction()->isEnabled(); }));
   EXPECT_TRUE(form.RunAction()->isEnabled());
   SaveScreenshot(form, "window-idle");
@@ -300,14 +303,17 @@ int main(int argc, char** argv) {
   ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
   ::testing::InitGoogleTest(&argc, argv);
   SetProcessArgs(argc, argv);
-  StartTarnwickServices(true);
+  StartTarnwickServices();
+  if (!StartBrowserServices()) return 1;
   int status;
   {
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QString::fromLatin1(TMainForm::kCaption));
-    TAppEventLoop loop;
+    TExceptionDisplay display;
     status = RUN_ALL_TESTS();
+    BrowserRuntime()->ReleaseProfile();  // before the application object goes
   }
+  StopBrowserServices();
   StopTarnwickServices();
   return status;
 }

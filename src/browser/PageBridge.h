@@ -1,0 +1,61 @@
+#pragma once
+// TPageBridge: the host end of the page bridge on Qt WebEngine. Qt runs no native code in the
+// render process, so the render side of the browser messages is split: the page script
+// (bridge/bridge.js) keeps the page's globals, callback ids and argument check, and this object,
+// published on the page's QWebChannel as "tarnwickBridge", does the rest of the render side's
+// work in the host: it turns the page's posts into browser messages (converting the page's values
+// with TCefConversion and encoding them as a message would be) and carries the host's messages
+// back ("rply"/"cncl" to the page script, "dptc" as the guarded call script, "kill" as SIGKILL to
+// the render process).
+//
+// TQtBrowser (ICefBrowser): the browser as the handler sees it, standing for one document of the
+// page (the one that posted a message) or for whatever document the page shows.
+//
+// Threads: main thread only (QWebChannel delivers page calls there). Lifetime: owned by its
+// QObject parent (the browser control); browser objects that outlive it send nothing.
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWebEnginePage>
+#include <functional>
+
+#include "ChromiumExHandler.h"
+
+
+
+namespace vexor {
+
+class TPageBridge : public QObject {
+  Q_OBJECT
+
+ public:
+  // AOnMessage receives every message the page sends, with the browser of its document.
+  using TOnMessage = std::function<void(const ICefBrowserPtr& ABrowser, const TCefProcessMessage& AMessage)>;
+
+  TPageBridge(QWebEnginePage* APage, TOnMessage AOnMessage, QObject* AParent = nullptr);
+
+  QWebEnginePage* Page() const { return FPage; }
+  // The browser of whatever document the page shows (for messages the host starts).
+  ICefBrowserPtr CurrentBrowser();
+  // A message to the page's render side; AToken names the document (empty: the current one).
+  void SendToPage(const QString& AToken, const TCefProcessMessage& AMessage);
+  // The render process announced itself (Qt reports it instead of the page): a "pid" message.
+  void RenderProcessStarted(qint64 APid);
+
+  // The page script's calls.
+ public slots:
+  void post(const QString& token, const QString& name, int id, const QString& args);
+  void log(const QString& text);
+
+ signals:
+  void deliver(const QString& token, const QString& name, int id, const QString& params);
+
+ private:
+  ICefBrowserPtr BrowserFor(const QString& AToken);
+
+  // Main thread only.
+  QPointer<QWebEnginePage> FPage;
+  TOnMessage FOnMessage;
+};
+
+}  // namespace vexor

@@ -1,0 +1,232 @@
+// The browser's own URL spaces in a real offscreen Qt WebEngine page, with the runtime started
+// the way the program starts it (switches from the registry store included).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QImage>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <filesystem>
+#include <fstream>
+
+#include "CefRuntimeStartup.h"
+#include "ExCefClientHandler.h"
+#include "GlobalMainThreadSynchronizer.h"
+#include "MainThread.h"
+#include "PacketConversions.h"
+#include "QtCefRuntime.h"
+#include "QtResourceSchemeHandler.h"
+#include "Registry.h"
+#include "TempDir.h"
+
+namespace vexor {
+namespace {
+
+template <typename P>
+bool WaitFor(P APredicate, int ATimeoutMs = 60000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!APredicate() && clock.elapsed() < ATimeoutMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return APredicate();
+}
+
+class BrowserPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FBase = FDir.Path() + "/";
+    std::ofstream(FBase + "x.html") << "<!DOCTYPE html><title>file x</title><p>x";
+    std::ofstream(FBase + "data.json") << R"({"k":1})";
+    InstallResourceHandlers(*FProfile, FRouter);
+    FRouter->SetBaseDir(FBase);
+    FPage = std::make_unique<QWebEnginePage>(FProfile);
+    QObject::connect(FPage.get(), &QWebEnginePage::loadFinished, [this](bool AOk) {
+      ++FLoads;
+      FLastOk = AOk;
+    });
+  }
+  void TearDown() override {
+    FPage.reset();
+    FProfile->removeAllUrlSchemeHandlers();
+    FProfile->setUrlRequestInterceptor(nullptr);
+  }
+  // Loads AUrl and waits for the load to finish.
+  bool Load(const QString& AUrl) {
+    int before = FLoads;
+    FPage->load(QUrl(AUrl));
+    return WaitFor([&] { return FLoads > before; }) && FLastOk;
+  }
+  // Runs a script in the page and waits for its value (a promise's result where it returns one).
+  QVariant Eval(const QString& AScript) {
+    bool done = false;
+    QVariant result;
+    FPage->runJavaScript(AScript, [&](const QVariant& AValue) {
+      result = AValue;
+      done = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return done; })) << AScript.toStdString();
+    return result;
+  }
+  // Starts an asynchronous script that stores its outcome in window.__out; waits for it.
+  QString Await(const QString& AScript) {
+    Eval("window.__out = undefined; " + AScript);
+    QString out;
+    WaitFor([&] {
+      QVariant v = Eval("window.__out === undefined ? null : String(window.__out)");
+      if (v.isNull()) return false;
+      out = v.toString();
+      return true;
+    });
+    return out;
+  }
+
+  testing::TTempDir FDir;
+  std::string FBase;
+  QWebEngineProfile* FProfile = BrowserRuntime()->Profile();
+  std::shared_ptr<TResourceRouter> FRouter = std::make_shared<TResourceRouter>();
+  std::unique_ptr<QWebEnginePage> FPage;
+  int FLoads = 0;
+  bool FLastOk = false;
+};
+
+TEST_F(BrowserPage, StartPageShowsTheCurrentHtmlAndAReloadShowsTheNewOne) {
+  FRouter->SetHTML("<!DOCTYPE html><title>first</title>");
+  ASSERT_TRUE(Load("ctrl-data://"));
+  EXPECT_EQ(FPage->title(), "first");
+  FRouter->SetHTML("<!DOCTYPE html><title>second</title>");
+  int before = FLoads;
+  FPage->triggerAction(QWebEnginePage::Reload);
+  ASSERT_TRUE(WaitFor([&] { return FLoads > before; }));
+  EXPECT_EQ(FPage->title(), "second");
+}
+
+TEST_F(BrowserPage, FilesArriveWithTheirContentType) {
+  ASSERT_TRUE(Load("ctrl-data://x.html"));
+  EXPECT_EQ(FPage->title(), "file x");
+  EXPECT_EQ(Eval("document.contentType").toString(), "text/html");
+  EXPECT_EQ(Await("var r = new XMLHttpRequest(); r.open('GET', 'ctrl-data://data.json');"
+                  "r.onload = () => window.__out = r.getResponseHeader('Content-Type') + ' ' + r.responseText;"
+                  "r.onerror = () => window.__out = 'error'; r.send();"),
+            R"(text/json {"k":1})");
+  EXPECT_EQ(Await("var r = new XMLHttpRequest(); r.open('GET', 'ctrl-data://../x.html');"
+                  "r.onload = () => window.__out = 'loaded'; r.onerror = () => window.__out = 'error'; r.send();"),
+            "error");
+  // The application origin reaches the same files; the page then shows the "ctrl-data" address.
+  ASSERT_TRUE(Load("https://local/x.html"));
+  EXPECT_EQ(FPage->title(), "file x");
+  EXPECT_EQ(FPage->url().toString(), "ctrl-data://x.html");
+}
+
+TEST_F(BrowserPage, ImageKeysServeTheirPng) {
+  QList<QImage> images;
+  auto pngs = std::make_shared<TPngImageList>();
+  for (int i = 0; i < 8; ++i) {
+    QImage image(i + 1, 2, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    images << image;
+    std::string png;
+    ASSERT_TRUE(TQtBitmapImage(image).SaveToPng(png));
+    pngs->push_back(png);
+  }
+  FRouter->SetPngImages(pngs);
+  FRouter->SetHTML("<!DOCTYPE html><title>images</title>");
+  ASSERT_TRUE(Load("ctrl-data://"));
+  const QString probe =
+      "var i = new Image(); i.onload = () => window.__out = 'width ' + i.naturalWidth;"
+      "i.onerror = () => window.__out = 'error'; i.src = '%1';";
+  EXPECT_EQ(Await(probe.arg("img:7")), "width 8");
+  EXPECT_EQ(Await(probe.arg("img:8")), "error");
+  // The same from a list of images encoded on request.
+  FRouter->Update([&](TResourceRouter::TSettings& S) {
+    S.PngImages = nullptr;
+    S.Images = std::make_shared<TQtImageList>(images);
+  });
+  EXPECT_EQ(Await(probe.arg("img:2")), "width 3");
+}
+
+TEST_F(BrowserPage, PageXhrReachesTheApiCallback) {
+  std::string method, params;
+  bool onMainThread = false;
+  FRouter->SetOnSyncAPIRequest([&](const std::string& AMethod, const IPacketPtr& AParams, const IPacketPtr&) {
+    method = AMethod;
+    params = AParams->AsString();
+    onMainThread = IsMainThread();
+    IPacketPtr result = NewPacket();
+    result->PutProperty("user", "Ann");
+    return result;
+  });
+  FRouter->SetHTML("<!DOCTYPE html><title>api</title>");
+  ASSERT_TRUE(Load("ctrl-data://"));
+  EXPECT_EQ(Await("var r = new XMLHttpRequest(); r.open('GET', 'ctrl-data:////api/users?id=5&x');"
+                  "r.onload = () => window.__out = r.status + ' ' + r.getResponseHeader('Content-Type') + ' ' + "
+                  "r.responseText; r.onerror = () => window.__out = 'error'; r.send();"),
+            R"(200 application/json {"user":"Ann"})");
+  EXPECT_EQ(method, "users");
+  EXPECT_EQ(params, R"({"id":"5","$2":"x"})");
+  EXPECT_TRUE(onMainThread);
+}
+
+TEST_F(BrowserPage, RegistrySwitchesReachChromium) {
+  FRouter->SetHTML("<!DOCTYPE html><title>switches</title>");
+  ASSERT_TRUE(Load("ctrl-data://"));
+  // "js-flags=--expose-gc" came from the CefParameters value main() stored: the page gets gc().
+  EXPECT_EQ(Eval("typeof gc").toString(), "function");
+  EXPECT_TRUE(qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").contains("--disable-pinch"));
+}
+
+TEST_F(BrowserPage, PumpTimerDrainsTheTaskQueueWhileAClientLives) {
+  bool ran = false;
+  {
+    TExCefClientHandler client;
+    TGlobalMainThreadSynchronizer::Synchronize([&] { ran = true; }, nullptr, true);
+    EXPECT_TRUE(WaitFor([&] { return ran; }, 5000));
+  }
+  ran = false;
+  TGlobalMainThreadSynchronizer::Synchronize([&] { ran = true; }, nullptr, true);
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < 100) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_FALSE(ran) << "the pump still ran without a client";
+  TExCefClientHandler::PumpTick();
+  EXPECT_TRUE(ran);
+}
+
+}  // namespace
+}  // namespace vexor
+
+// Under AddressSanitizer: Chromium inside Qt WebEngine deletes some of its own objects through a
+// pointer of another size, and it and fontconfig keep process-lifetime allocations that the leak
+// checker reports. That is the libraries' code, not ours.
+extern "C" const char* __asan_default_options() { return "new_delete_type_mismatch=0"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libQt6WebEngineCore.so\nleak:libfontconfig.so\n";
+}
+
+int main(int argc, char** argv) {
+  using namespace vexor;
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+          "--disable-gpu --disable-background-networking --disable-component-update --no-first-run");
+  vexor::testing::TTempDir home;
+  vexor::testing::TScopedEnv config("XDG_CONFIG_HOME", home / "config");
+  vexor::testing::TScopedEnv machine("XDG_CONFIG_DIRS", home / "machine");
+  vexor::testing::TScopedEnv cache("XDG_CACHE_HOME", home / "cache");
+  {
+    TRegistry reg(TRegistryHive::rhCurrentUser);
+    reg.OpenKey(TCefRuntimeStartup::kRegistryKey, true);
+    reg.WriteString(TCefRuntimeStartup::kRegistryValue, "js-flags=--expose-gc");
+  }
+  InitMainThread();
+  InitPacketConversions();
+  if (!StartBrowserRuntime()) return 1;
+  int status;
+  {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    status = RUN_ALL_TESTS();
+    BrowserRuntime()->ReleaseProfile();  // before the application object goes
+  }
+  StopBrowserRuntime();
+  return status;
+}
