@@ -298,6 +298,22 @@ TEST_F(ChromiumEx, ZoomAndDevToolsAddress) {
   EXPECT_EQ(TChromiumEx::MapDevToolsUrl("https://a/devtools://devtools/"), "https://a/devtools://devtools/");
 }
 
+TEST(ChromiumExFonts, JapaneseLocalesOnly) {
+  struct TCase {
+    const char* Locale;
+    bool Legacy;
+    const char* Fonts;  // serif|sans-serif, or "" when the fonts stay
+  } cases[] = {
+      {"JA", false, "MS PMincho|Meiryo UI"}, {"ja", false, "MS PMincho|Meiryo UI"}, {"JPN", true, "MS Mincho|MS Gothic"},
+      {"jPn", false, "MS PMincho|Meiryo UI"}, {"JAP", false, ""}, {"EN", false, ""}, {"", true, ""},
+  };
+  for (const TCase& c : cases) {
+    QString serif, sans;
+    const bool set = TChromiumEx::LocaleFontDefaults(c.Locale, c.Legacy, serif, sans);
+    EXPECT_EQ(set ? (serif + "|" + sans).toStdString() : std::string(), c.Fonts) << c.Locale;
+  }
+}
+
 }  // namespace
 
 // Under AddressSanitizer: Chromium inside Qt WebEngine deletes some of its own objects through a
