@@ -298,6 +298,10 @@ TEST_F(ChromiumEx, ZoomAndDevToolsAddress) {
   EXPECT_EQ(TChromiumEx::MapDevToolsUrl("https://a/devtools://devtools/"), "https://a/devtools://devtools/");
 }
 
+TEST(ChromiumExStartUp, TheJavaScriptValueKindIsRegisteredBeforeTheRuntime) {
+  EXPECT_TRUE(TCef8ValueVariantType::Registered());
+}
+
 TEST(ChromiumExFonts, JapaneseLocalesOnly) {
   struct TCase {
     const char* Locale;
