@@ -10,6 +10,7 @@
 #include <QVariant>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <fstream>
 #include <mutex>
 #include <optional>
 
@@ -18,6 +19,7 @@
 #include "DebugOutput.h"
 #include "Exceptions.h"
 #include "PacketConversions.h"
+#include "TempDir.h"
 
 using namespace vexor;
 using namespace vexor::browsertest;
@@ -267,6 +269,18 @@ TEST_F(ChromiumEx, RendererRestartsWithANewPid) {
   idle.RestartRenderer();
   EXPECT_LT(clock.elapsed(), 1000);
   EXPECT_FALSE(idle.GetRendererProcessInfo(info));
+}
+
+TEST_F(ChromiumEx, PageUrlLoadsAFileBelowTheApplicationOrigin) {
+  vexor::testing::TTempDir dir;
+  std::ofstream(dir / "index.html") << "<!DOCTYPE html><title>app page</title><p>from a file";
+  FControl->SetApp("myapp");
+  EXPECT_EQ(FControl->AppUrl(), "https://myapp/");
+  FControl->SetPageUrl(QString::fromStdString(dir / "index.html") + "#x");
+  EXPECT_EQ(FControl->PageUrl().toStdString(), dir / "index.html#x");
+  EXPECT_EQ(FControl->Handler()->BaseDir(), dir.Path() + "/");
+  ASSERT_TRUE(WaitFor([&] { return Page()->title() == "app page"; }, 60000)) << Page()->url().toString().toStdString();
+  EXPECT_EQ(Js(Page(), "typeof callDelphi").toString(), "function");
 }
 
 TEST_F(ChromiumEx, ContextMenuCommands) {
