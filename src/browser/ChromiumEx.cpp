@@ -64,10 +64,13 @@ bool gRuntimeProfileInUse = false;
 void PostQueueDrain() {
   if (gDrainPosted) return;
   gDrainPosted = true;
-  QTimer::singleShot(0, [] {
-    gDrainPosted = false;
-    TExCefClientHandler::PumpTick();
-  });
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(),
+      [] {
+        gDrainPosted = false;
+        TExCefClientHandler::PumpTick();
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace
