@@ -165,6 +165,15 @@ TEST_F(BrowserPage, PageXhrReachesTheApiCallback) {
   EXPECT_EQ(method, "users");
   EXPECT_EQ(params, R"({"id":"5","$2":"x"})");
   EXPECT_TRUE(onMainThread);
+
+  // The application origin's API, from a page of that origin.
+  ASSERT_TRUE(Load("https://local/x.html"));
+  EXPECT_EQ(Await("var r = new XMLHttpRequest(); r.open('GET', 'https://local/api/items?7');"
+                  "r.onload = () => window.__out = r.responseText; r.onerror = () => window.__out = 'error';"
+                  "r.send();"),
+            R"({"user":"Ann"})");
+  EXPECT_EQ(method, "items");
+  EXPECT_EQ(params, R"(["7"])");
 }
 
 TEST_F(BrowserPage, RegistrySwitchesReachChromium) {
