@@ -1,5 +1,6 @@
 #include "Variant.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -130,7 +131,7 @@ Variant Variant::CurrencyScaled(int64_t AScaled) noexcept {
 
 Variant Variant::FromCurrency(double A) {
   if (!std::isfinite(A) || std::fabs(A) >= 922337203685477.0)
-    throw Exception("Overflow while converting variant of type (Double) into type (Currency)");
+    throw EVariantOverflowError("Overflow while converting variant of type (Double) into type (Currency)");
   return CurrencyScaled(std::llround(A * 10000.0));
 }
 
@@ -266,12 +267,17 @@ std::string Variant::KindName(TVarType AKind) {
     case varString: return "String";
     case varUString: return "UnicodeString";
     case varPacket: return "Packet";
-    default: {
-      char buf[16];
-      auto r = std::to_chars(buf, buf + sizeof buf, AKind, 16);
-      return "$" + std::string(buf, r.ptr);
-    }
+    default:
+      return KindCode(AKind);
   }
+}
+
+std::string Variant::KindCode(TVarType AKind) {
+  char buf[16];
+  auto r = std::to_chars(buf, buf + sizeof buf, AKind, 16);
+  std::string text = "$" + std::string(buf, r.ptr);
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
 }
 
 void Variant::CastError(TVarType ATo) const {
@@ -280,7 +286,7 @@ void Variant::CastError(TVarType ATo) const {
 }
 
 void Variant::OverflowError(TVarType ATo) const {
-  throw Exception("Overflow while converting variant of type (" + KindName(FKind) +
+  throw EVariantOverflowError("Overflow while converting variant of type (" + KindName(FKind) +
                   ") into type (" + KindName(ATo) + ")");
 }
 
@@ -496,8 +502,9 @@ int64_t Variant::AsInt64() const {
 int64_t Variant::ToInt64For(TVarType ATo) const {
   try {
     return AsInt64();
-  } catch (const Exception& e) {
-    if (std::string_view(e.what()).starts_with("Overflow")) OverflowError(ATo);
+  } catch (const EVariantOverflowError&) {
+    OverflowError(ATo);
+  } catch (const Exception&) {
     CastError(ATo);
   }
 }
