@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "CommandLine.h"
 #include "Exceptions.h"
 #include "MainThread.h"
 #include "StrFormat.h"
@@ -39,8 +40,9 @@ TBasicNodeJsRequester::TBasicNodeJsRequester(TRef<IChildProcessRequesterEvents> 
 TBasicNodeJsRequester::~TBasicNodeJsRequester() = default;
 
 std::string TBasicNodeJsRequester::QuoteScript(const std::string& AScript) {
-  if (!AScript.empty() && AScript.find(' ') != std::string::npos && AScript[0] != '"') return '"' + AScript + '"';
-  return AScript;
+  // Quoted so that node receives exactly this path as one argument, quotes and all; a path
+  // already in quotes is a path whose name holds quotes.
+  return AScript.empty() ? AScript : QuoteArgument(AScript);
 }
 
 void TBasicNodeJsRequester::AfterConstruction() {

@@ -65,11 +65,11 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   std::string DebuggerUrl() const;
   void SetOnDebugger(TNotifyEvent AValue);
 
-  // The script argument as it goes on the command line (quoted when it holds a blank).
+  // The script argument as it goes on the command line (quoted when it needs to be).
   const std::string& Script() const { return FScript; }
   // True when the error-output filter drops ALine.
   static bool IsInspectorBanner(const std::string& ALine);
-  // AScript in double quotes when it holds a blank and does not start with a quote.
+  // AScript written so that the child's command line gives it back as one argument.
   static std::string QuoteScript(const std::string& AScript);
 
   void Finalize() override;

@@ -3,12 +3,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "CommandLine.h"
 #include "PacketConversions.h"
+#include "TempDir.h"
 #include "RequesterTestSupport.h"
 #include "AppStats.h"
 #include "ChildProcessRequester.h"
@@ -19,6 +22,7 @@ namespace {
 using test::TAnswers;
 using test::TExceptionCapture;
 using test::WaitUntil;
+using vexor::testing::WaitFor;
 
 class TEventsSink : public TRefCntObject, public IChildProcessRequesterEvents {
  public:
@@ -315,6 +319,122 @@ TEST(ChildRequester, ManyRequestsPassTheInFlightLimitInOrder) {
   ASSERT_TRUE(WaitUntil([&] { return answers.Count() == kCount; }, 30000)) << answers.Count();
   for (int i = 0; i < kCount; ++i) EXPECT_EQ(answers.Get(std::to_string(i)), "[" + std::to_string(i) + "]");
   EXPECT_EQ(r->PendingCount(), 0);
+}
+
+// ---- A real node child: what the script writes reaches the events whole and in order.
+
+class NodeChildTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (FindProgramOnPath("node").empty()) GTEST_SKIP() << "node is not installed";
+  }
+  std::string Script(const std::string& ABody) {
+    std::string path = FDir / ("s" + std::to_string(FScripts++) + ".js");
+    std::ofstream(path) << ABody;
+    return path;
+  }
+  // A requester on node running AScript whose exits are recorded.
+  TRequesterPtr Start(TRef<TEventsSink> AEvents, const std::string& AScript, bool ARun = true) {
+    auto r = NewRequester(AEvents, QuoteArgument(AScript), "node");
+    r->SetOnChildExit([this](const TChildExit& AExit) {
+      std::lock_guard<std::mutex> lock(FLock);
+      FExits.push_back(AExit);
+    });
+    if (ARun) r->Run();
+    return r;
+  }
+  std::vector<TChildExit> Exits() {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FExits;
+  }
+  testing::TTempDir FDir;
+  int FScripts = 0;
+  std::mutex FLock;
+  std::vector<TChildExit> FExits;
+};
+
+TEST_F(NodeChildTest, AQuicklyEndingScriptDeliversEverythingBeforeItsEnd) {
+  struct TCase {
+    const char* Body;
+    std::vector<std::string> Output;
+    const char* ErrorPart;  // in some standard-error line
+    uint32_t ExitCode;
+    int Runs;
+  } cases[] = {
+      {"console.log('bye'); process.exit(3);", {"bye"}, nullptr, 3, 50},
+      {"console.log('a\\n\\n'); console.log(''); process.stdout.write('no line feed');", {"a", "", "", "", "no line feed"},
+       nullptr, 0, 3},
+      {"console.log('x'); throw new Error('boom');", {"x"}, "Error: boom", 1, 3},
+      {"require('./no-such-module');", {}, "Cannot find module './no-such-module'", 1, 3},
+  };
+  for (const TCase& c : cases) {
+    std::string script = Script(c.Body);
+    for (int run = 0; run < c.Runs; ++run) {
+      SCOPED_TRACE(std::string(c.Body) + " / run " + std::to_string(run));
+      FExits.clear();
+      auto events = MakeRef<TEventsSink>();
+      auto r = Start(events, script);
+      ASSERT_TRUE(WaitFor([&] { return !Exits().empty(); })) << "no end reported";
+      EXPECT_EQ(events->Output(), c.Output);
+      if (c.ErrorPart) {
+        auto errors = events->Errors();
+        EXPECT_TRUE(std::any_of(errors.begin(), errors.end(),
+                                [&](const std::string& l) { return l.find(c.ErrorPart) != std::string::npos; }))
+            << ::testing::PrintToString(errors);
+      }
+      TChildExit exit = Exits().front();
+      EXPECT_EQ(exit.ExitCode, c.ExitCode);
+      EXPECT_EQ(exit.Reason, cerExited);
+      EXPECT_EQ(exit.RestartInSeconds, TChildProcessRequester::kAutoRestartMinTime);  // the test clock stands
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+}
+
+TEST_F(NodeChildTest, LinesGoOutAtOnceAndAnUnfinishedLineAfterAShortWhile) {
+  auto events = MakeRef<TEventsSink>();
+  auto r = Start(events, Script("process.stdout.write('line1\\nline2\\nprompt> ');\n"
+                                "process.stdin.once('data', () => {\n"
+                                "  process.stdout.write('\\nafter\\n\\nend');\n"
+                                "  setTimeout(() => process.exit(0), 50);\n"
+                                "});\n"));
+  // The prompt appears while the script waits for input.
+  ASSERT_TRUE(WaitFor([&] { return events->Output().size() == 3; })) << ::testing::PrintToString(events->Output());
+  EXPECT_EQ(events->Output(), (std::vector<std::string>{"line1", "line2", "prompt> "}));
+  EXPECT_TRUE(r->IsChildProcesssActive());
+  r->SendInput("go\n");
+  ASSERT_TRUE(WaitFor([&] { return !Exits().empty(); }));
+  // The line feed that finishes the prompt adds no blank line; the real blank line stays.
+  EXPECT_EQ(events->Output(), (std::vector<std::string>{"line1", "line2", "prompt> ", "after", "", "end"}));
+}
+
+TEST_F(NodeChildTest, InputReachesTheScriptAndItsEndEndsTheScriptsInput) {
+  auto events = MakeRef<TEventsSink>();
+  auto r = Start(events, Script("let got = '';\n"
+                                "process.stdin.on('data', (d) => { got += d; });\n"
+                                "process.stdin.on('end', () => { console.log('got:' + got); process.exit(5); });\n"),
+                 false);
+  r->SendInput("kept for the child\n");  // before the child runs
+  r->Run();
+  ASSERT_TRUE(WaitFor([&] { return r->IsChildProcesssActive(); }));
+  r->SendInput("second \xc3\xa9\n");
+  r->CloseInput();
+  ASSERT_TRUE(WaitFor([&] { return !Exits().empty(); }));
+  EXPECT_EQ(events->Output(), (std::vector<std::string>{"got:kept for the child", "second \xc3\xa9", ""}));
+  EXPECT_EQ(Exits().front().ExitCode, 5u);
+}
+
+TEST_F(NodeChildTest, ATerminatedChildIsReportedAsSuch) {
+  auto events = MakeRef<TEventsSink>();
+  auto r = Start(events, Script("setInterval(() => {}, 1000);"));
+  ASSERT_TRUE(WaitFor([&] { return r->IsChildProcesssActive(); }));
+  r->TerminateChild();
+  ASSERT_TRUE(WaitFor([&] { return !Exits().empty(); }));
+  EXPECT_EQ(Exits().front().ExitCode, TChildProcessController::FORCED_EXIT_CODE);
+  EXPECT_EQ(Exits().front().Reason, cerTerminated);
+  r->SetAutoRestart(false);
+  r->Settle();
+  EXPECT_EQ(Exits().size(), 1u);  // once per end
 }
 
 }  // namespace

@@ -154,7 +154,9 @@ TEST(NodeJsRequester, QuotesScriptsWithBlanks) {
   } cases[] = {
       {"/tmp/a b/app.js", "\"/tmp/a b/app.js\""},
       {"/tmp/ab/app.js", "/tmp/ab/app.js"},
-      {"\"/tmp/a b/app.js\"", "\"/tmp/a b/app.js\""},
+      // Quotes are part of the name: escaped, never taken as grouping.
+      {"\"/tmp/a b/app.js\"", "\"\\\"/tmp/a b/app.js\\\"\""},
+      {"/tmp/dq\"x.js", "\"/tmp/dq\\\"x.js\""},
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(TBasicNodeJsRequester::QuoteScript(c.Script), c.Quoted);
