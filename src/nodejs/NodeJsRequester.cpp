@@ -6,6 +6,7 @@
 #include "Exceptions.h"
 #include "MainThread.h"
 #include "StrFormat.h"
+#include "Ticks.h"
 #include "DataSynchronizer.h"
 #include "HttpClient.h"
 #include "MessageLog.h"
@@ -93,6 +94,9 @@ std::string TBasicNodeJsRequester::GetParams() {
   {
     std::lock_guard<std::mutex> lock(FUrlLock);
     FDebuggerUrl.clear();  // the owner is told again after every start
+    FTargetId.clear();
+    FInspectorFailed = false;
+    FStartedTick = GetTickCount32();
   }
   std::string inspect;
   if (FDebug != 0)
@@ -109,10 +113,65 @@ bool TBasicNodeJsRequester::IsInspectorBanner(const std::string& ALine) {
          ALine.find("chrome-devtools://") != std::string::npos;
 }
 
+std::string TBasicNodeJsRequester::AnnouncedTargetId(const std::string& ALine) {
+  static constexpr std::string_view kListening = "Debugger listening on ws://";
+  if (ALine.rfind(kListening, 0) != 0) return std::string();
+  const size_t slash = ALine.find('/', kListening.size());
+  if (slash == std::string::npos) return std::string();
+  std::string id = ALine.substr(slash + 1);
+  while (!id.empty() && (id.back() == '\r' || id.back() == ' ')) id.pop_back();
+  return id;
+}
+
+bool TBasicNodeJsRequester::IsInspectorFailure(const std::string& ALine) {
+  return ALine.rfind("Starting inspector on ", 0) == 0 && ALine.find(" failed") != std::string::npos;
+}
+
+std::string TBasicNodeJsRequester::DescribeExit(const TChildExit& AExit) {
+  std::string text;
+  switch (AExit.Reason) {
+    case cerWatchdog:
+      text = "the script was ended by the watchdog (silent too long on standard output)";
+      break;
+    case cerTerminated:
+      text = "the script was ended";
+      break;
+    case cerExited:
+      text = "the script ended";
+      break;
+  }
+  text += " with exit code " + std::to_string(AExit.ExitCode) + "; ";
+  if (AExit.RestartInSeconds < 0)
+    text += "it is not started again";
+  else if (AExit.RestartInSeconds == 0)
+    text += "it starts again now";
+  else
+    text += "it starts again in " + std::to_string(AExit.RestartInSeconds) + " s";
+  return text;
+}
+
+void TBasicNodeJsRequester::SetOnInspectorFailed(TInspectorFailedEvent AValue) {
+  FOnInspectorFailed = std::move(AValue);
+}
+
 void TBasicNodeJsRequester::DoErrorOutput(const std::string& ALine) {
   if (IsInspectorBanner(ALine)) {
-    if (ALine.rfind("Debugger listening", 0) == 0) CheckDebuggerNow();
+    std::string id = AnnouncedTargetId(ALine);
+    if (!id.empty()) {
+      {
+        std::lock_guard<std::mutex> lock(FUrlLock);
+        FTargetId = id;
+      }
+      CheckDebuggerNow();
+    }
     return;
+  }
+  if (FDebug != 0 && IsInspectorFailure(ALine)) {
+    {
+      std::lock_guard<std::mutex> lock(FUrlLock);
+      FInspectorFailed = true;
+    }
+    if (FOnInspectorFailed) FOnInspectorFailed(FDebug, ALine);
   }
   TChildProcessRequester::DoErrorOutput(ALine);
 }
@@ -158,15 +217,31 @@ void TBasicNodeJsRequester::SetOnDebugger(TNotifyEvent AValue) { FOnDebugger = s
 void TBasicNodeJsRequester::OnCheckDebuggerSettings(ITxTimerEvent*) {
   try {
     bool noUrl;
+    std::string ownId;
     {
       std::lock_guard<std::mutex> lock(FUrlLock);
       noUrl = FDebuggerUrl.empty();
+      ownId = FTargetId;
+      // Whatever listens on the port now is not our child's inspector.
+      if (FInspectorFailed) return;
+      if (ownId.empty() && !TickElapsed(FStartedTick, kAnnounceGraceMs)) return;
     }
     if (!noUrl && !IsActive()) return;  // delivered, and the child has ended: wait for a restart
     if (!FClient) return;
     IPacketPtr targets = FClient->GetSettings();
-    if (!targets || targets->GetCount() != 1) return;
-    IPacketPtr target = VarToPacket(targets->GetVar(0));
+    if (!targets) return;
+    IPacketPtr target;
+    if (!ownId.empty()) {
+      // Our child announced its target: only that one is ours, however many are listed.
+      for (int32_t i = 0; i < targets->GetCount() && !target; ++i) {
+        IPacketPtr candidate = VarToPacket(targets->GetVar(i));
+        if (!candidate) continue;
+        Variant id = candidate->GetProperties()->GetPropValue("id");
+        if (!id.IsEmptyOrNull() && id.AsString() == ownId) target = candidate;
+      }
+    } else if (targets->GetCount() == 1) {
+      target = VarToPacket(targets->GetVar(0));
+    }
     if (!target) return;
     Variant value = target->GetProperties()->GetPropValue("devtoolsFrontendUrl");
     std::string url = value.IsEmptyOrNull() ? std::string() : value.AsString();
@@ -195,6 +270,11 @@ void TBasicNodeJsRequester::OnWatchdog(ITxTimerEvent*) {
 void TBasicNodeJsRequester::TerminateByWatchdog() {
   LogMessage(tmsError, kLogSource, "Process terminated by watchdog");
   Finalize();
+  TChildExit exit;
+  exit.ExitCode = TChildProcessController::FORCED_EXIT_CODE;
+  exit.Reason = cerWatchdog;
+  exit.RestartInSeconds = -1;  // Finalize leaves nothing to restart
+  DoChildExit(exit);
 }
 
 void TBasicNodeJsRequester::Finalize() {

@@ -42,6 +42,9 @@ class TDebuggerClient : public TJSONClient {
 
 class TBasicNodeJsRequester;
 using TNotifyEvent = std::function<void(TBasicNodeJsRequester* ASender)>;
+// The inspector of our child could not listen on its port (another program holds it): the
+// port and node's own line. The child then runs without a debugger.
+using TInspectorFailedEvent = std::function<void(int32_t APort, const std::string& ALine)>;
 
 class TBasicNodeJsRequester : public TChildProcessRequester {
  public:
@@ -64,6 +67,21 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   // Main thread only.
   std::string DebuggerUrl() const;
   void SetOnDebugger(TNotifyEvent AValue);
+  // Called on the worker when node reports that its inspector could not start; no address is
+  // announced for that start. Set it before Run.
+  void SetOnInspectorFailed(TInspectorFailedEvent AValue);
+  int32_t Port() const { return FDebug; }
+
+  // The target id node announces ("Debugger listening on ws://host:port/<id>"), "" otherwise.
+  static std::string AnnouncedTargetId(const std::string& ALine);
+  // Node's report that the inspector could not listen ("Starting inspector on ... failed").
+  static bool IsInspectorFailure(const std::string& ALine);
+  // What the end of the script means for the user, as one sentence: exit code, cause and what
+  // happens next.
+  static std::string DescribeExit(const TChildExit& AExit);
+  // Without an announcement, the single-target rule waits this long after a start, so that a
+  // node whose inspector failed has said so before a foreign target could be taken for ours.
+  static constexpr uint32_t kAnnounceGraceMs = 1000;
 
   // The script argument as it goes on the command line (quoted when it needs to be).
   const std::string& Script() const { return FScript; }
@@ -108,8 +126,13 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   // start), read by the discovery thread.
   mutable std::mutex FUrlLock;
   std::string FDebuggerUrl;
+  std::string FTargetId;        // announced by the current child; "" before
+  bool FInspectorFailed = false;  // the current child's inspector could not listen
+  uint32_t FStartedTick = 0;    // when the current child was started
   // Main thread only.
   TNotifyEvent FOnDebugger;
+  // Set before Run, called on the worker.
+  TInspectorFailedEvent FOnInspectorFailed;
 };
 
 }  // namespace vexor
