@@ -269,7 +269,10 @@ void TBasicNodeJsRequester::OnWatchdog(ITxTimerEvent*) {
 
 void TBasicNodeJsRequester::TerminateByWatchdog() {
   LogMessage(tmsError, kLogSource, "Process terminated by watchdog");
+  SetEndReason(cerWatchdog);
   Finalize();
+  // The worker may have seen the end first; it then reported it, as a watchdog end.
+  if (!ClaimExitReport()) return;
   TChildExit exit;
   exit.ExitCode = TChildProcessController::FORCED_EXIT_CODE;
   exit.Reason = cerWatchdog;

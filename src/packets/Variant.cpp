@@ -275,7 +275,8 @@ std::string Variant::KindName(TVarType AKind) {
 std::string Variant::KindCode(TVarType AKind) {
   char buf[16];
   auto r = std::to_chars(buf, buf + sizeof buf, AKind, 16);
-  std::string text = "$" + std::string(buf, r.ptr);
+  std::string text("$");
+  text.append(buf, r.ptr);
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
 }
@@ -376,7 +377,10 @@ char* FormatFloatGTo(char* AOut, double AValue) {
   while (nd > 1 && digits[nd - 1] == '0') --nd;
   char* o = AOut;
   if (neg) *o++ = '-';
-  auto put = [&o](const char* AFrom, int ACount) { o = CopyRun(o, AFrom, static_cast<size_t>(ACount)); };
+  // Counts are differences of digit positions: an empty run (0 or less) copies nothing.
+  auto put = [&o](const char* AFrom, int ACount) {
+    if (ACount > 0) o = CopyRun(o, AFrom, static_cast<size_t>(ACount));
+  };
   auto zeros = [&o](int ACount) {
     std::memset(o, '0', static_cast<size_t>(ACount));
     o += ACount;

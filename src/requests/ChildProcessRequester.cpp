@@ -101,7 +101,7 @@ void TChildProcessRequester::Run() {
 }
 
 void TChildProcessRequester::TerminateChild() {
-  FTerminated.store(true);
+  SetEndReason(cerTerminated);
   KillChildNow();
   std::lock_guard<std::mutex> lock(FControllerLock);
   if (FController) FController->Close(true);
@@ -204,8 +204,8 @@ void TChildProcessRequester::StartProcess() {
     FLastMessageTime.store(CurrentTime());
     FOutputStream = TLineStream();
     FErrorStream = TLineStream();
-    FExitReported = false;
-    FTerminated.store(false);
+    FEndReason.store(cerExited);
+    FExitReported.store(false);
     WriteRawInput();
   } catch (const Exception& e) {
     LogMessage(tmsException, kLogSource, e.what());
@@ -266,21 +266,22 @@ void TChildProcessRequester::CheckProcess() {
     for (const auto& chunk : errors) attempt([&] { TakeChunk(FErrorStream, chunk, onError); });
     for (const auto& chunk : outputs) attempt([&] { TakeChunk(FOutputStream, chunk, onOutput); });
   }
-  const bool endNow = ended && drained && !FExitReported;
+  const bool endNow = ended && drained && !FExitReported.load();
   attempt([&] { FlushPartial(FErrorStream, endNow, false, onError); });
   attempt([&] { FlushPartial(FOutputStream, endNow, true, onOutput); });
-  if (endNow) {
-    FExitReported = true;
+  if (endNow && ClaimExitReport()) {
     TChildExit exit;
+    exit.Reason = static_cast<TChildExitReason>(FEndReason.load());
     {
       std::lock_guard<std::mutex> lock(FControllerLock);
       if (FController) exit.ExitCode = FController->ExitCode();
     }
-    exit.Reason = FTerminated.load() ? cerTerminated : cerExited;
-    exit.RestartInSeconds = RestartInSeconds();
+    // Ended from outside: killed, whatever signal status the kill left.
+    if (exit.Reason != cerExited) exit.ExitCode = TChildProcessController::FORCED_EXIT_CODE;
+    exit.RestartInSeconds = exit.Reason == cerWatchdog ? -1 : RestartInSeconds();
     attempt([&] { DoChildExit(exit); });
   }
-  if (FExitReported) CheckAutoRestart();
+  if (FExitReported.load()) CheckAutoRestart();
   if (failure) std::rethrow_exception(failure);
 }
 

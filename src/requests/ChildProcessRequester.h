@@ -136,6 +136,10 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   void FlushInput();
   // When the automatic restart of an ended child comes: seconds from now, -1 for never.
   int32_t RestartInSeconds();
+  // Before ending the child from outside: what its end report will say.
+  void SetEndReason(TChildExitReason AReason) { FEndReason.store(AReason); }
+  // True for the one caller that may report the current child's end.
+  bool ClaimExitReport() { return !FExitReported.exchange(true); }
   void ProcessOutputLine(const std::string& ALine);
   void ProcessErrorLine(const std::string& ALine);
   // Worker only.
@@ -182,7 +186,6 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   int32_t FRequestId = 0;
   TLineStream FErrorStream;
   TLineStream FOutputStream;
-  bool FExitReported = false;  // the current child's end was reported
   std::string FRawInput;       // SendInput bytes not yet written
   bool FInputClosed = false;   // CloseInput was called
   TInputBatchQueue FInputBuffers;
@@ -196,7 +199,10 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   std::atomic<bool> FAutoRestart{true};
   std::atomic<int32_t> FAutoRestartMinTime{kAutoRestartMinTime};
   std::atomic<TDateTime> FLastMessageTime{0};
-  std::atomic<bool> FTerminated{false};  // TerminateChild ended the current child
+  // The current child's end: why it comes (set before it is ended from outside) and whether it
+  // was reported (by the worker, or by whoever ended it; only the first report counts).
+  std::atomic<int> FEndReason{cerExited};
+  std::atomic<bool> FExitReported{false};
 };
 
 }  // namespace vexor

@@ -21,7 +21,6 @@ namespace {
 
 using test::TAnswers;
 using test::TExceptionCapture;
-using test::WaitUntil;
 using vexor::testing::WaitFor;
 
 class TEventsSink : public TRefCntObject, public IChildProcessRequesterEvents {
@@ -98,7 +97,7 @@ IPacketPtr Json(const std::string& AText) { return TPacketConversions::PacketFro
 
 void StartAndWait(TTestRequester& R) {
   R.Run();
-  ASSERT_TRUE(WaitUntil([&] { return R.IsChildProcesssActive(); }));
+  ASSERT_TRUE(WaitFor([&] { return R.IsChildProcesssActive(); }));
 }
 
 int CountLog(const std::string& AEntry) {
@@ -135,10 +134,10 @@ TEST(ChildRequester, ProtocolLinesGoToTheirEvents) {
   r->SetClockSeconds(5);
   TAnswers answers;
   r->Request(answers.Make("k", Json(R"({"keepalive":true,"noreply":true})")));
-  ASSERT_TRUE(WaitUntil([&] { return r->LastMessageTime() == TTestRequester::kT0 + 5 / 86400.0; }));
+  ASSERT_TRUE(WaitFor([&] { return r->LastMessageTime() == TTestRequester::kT0 + 5 / 86400.0; }));
   r->Request(answers.Make("mixed", Json(R"({"notify":"ready","print":"plain \r","stderr":"oops","reply":1})")));
   ASSERT_TRUE(answers.Await("mixed").has_value());
-  ASSERT_TRUE(WaitUntil([&] { return events->Errors().size() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return events->Errors().size() == 2; }));
   EXPECT_EQ(events->Notes(), std::vector<std::string>{"ready"});
   EXPECT_EQ(events->Output(), std::vector<std::string>{"plain \r"});
   EXPECT_EQ(events->Errors(), (std::vector<std::string>{"started", "oops"}));
@@ -200,14 +199,14 @@ TEST(ChildRequester, MalformedReplyLinesAreReportedAndDoNotStopTheChannel) {
     r->Request(answers.Make(next, Json(R"({"reply":7})")));
     EXPECT_EQ(answers.Await(next), "[7]") << c.Name;
     if (c.Reported) {
-      EXPECT_TRUE(WaitUntil([&] { return reports.Texts().size() > reported; })) << c.Name;
+      EXPECT_TRUE(WaitFor([&] { return reports.Texts().size() > reported; })) << c.Name;
       reported = reports.Texts().size();
       EXPECT_NE(reports.Texts().back().find("Reply line"), std::string::npos) << reports.Texts().back();
       EXPECT_LT(reports.Texts().back().size(), 500u) << c.Name;
     }
   }
   // "several in one chunk" and "unknown id" each name an id nobody waits for.
-  EXPECT_TRUE(WaitUntil([&] { return counter->IVal() - counted0 == 2; })) << counter->IVal() - counted0;
+  EXPECT_TRUE(WaitFor([&] { return counter->IVal() - counted0 == 2; })) << counter->IVal() - counted0;
   EXPECT_EQ(reports.Texts().size(), reported);
 }
 
@@ -223,12 +222,12 @@ TEST(ChildRequester, ExitedChildRestartsOnceTheMinimumTimeHasPassed) {
     r->SetAutoRestart(c.AutoRestart);
     int warnings0 = CountLog("3:Restarting process");
     r->Run();
-    ASSERT_TRUE(WaitUntil([&] { return r->Starts.load() == 1 && !r->IsChildProcesssActive(); }));
+    ASSERT_TRUE(WaitFor([&] { return r->Starts.load() == 1 && !r->IsChildProcesssActive(); }));
     r->SetClockSeconds(10);
     r->Settle();
     EXPECT_EQ(r->Starts.load(), c.StartsAt10s) << c.AutoRestart;
     r->SetClockSeconds(30);
-    WaitUntil([&] { return r->Starts.load() == c.StartsAt30s; }, 2000);
+    WaitFor([&] { return r->Starts.load() == c.StartsAt30s; }, 2000);
     r->Settle();
     EXPECT_EQ(r->Starts.load(), c.StartsAt30s) << c.AutoRestart;
     EXPECT_EQ(CountLog("3:Restarting process") - warnings0, c.StartsAt30s - 1) << c.AutoRestart;
@@ -252,12 +251,12 @@ TEST(ChildRequester, TerminateKeepsTheControllerFinalizeReleasesIt) {
     auto events = MakeRef<TEventsSink>();
     auto r = NewRequester(events, "--hello");
     StartAndWait(*r);
-    ASSERT_TRUE(WaitUntil([&] { return events->HelloPid() != 0; }));
+    ASSERT_TRUE(WaitFor([&] { return events->HelloPid() != 0; }));
     pid_t pid = events->HelloPid();
     TAnswers answers;
     r->SetRequestTimeOut(60000);
     r->Request(answers.Make("pending", Json(R"({"noreply":true})")));
-    ASSERT_TRUE(WaitUntil([&] { return r->PendingCount() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 1; }));
     switch (c.End) {
       case TerminateChild:
         r->TerminateChild();
@@ -271,19 +270,21 @@ TEST(ChildRequester, TerminateKeepsTheControllerFinalizeReleasesIt) {
           r->Finalize();
           done = true;
         });
-        EXPECT_TRUE(WaitUntil([&] { return done.load(); }));
+        EXPECT_TRUE(WaitFor([&] { return done.load(); }));
         t.join();
         break;
       }
     }
     EXPECT_FALSE(r->IsChildProcesssActive()) << c.Name;
-    EXPECT_TRUE(WaitUntil([&] { return ::kill(pid, 0) != 0; })) << c.Name << ": child still alive";
+    EXPECT_TRUE(WaitFor([&] { return ::kill(pid, 0) != 0; })) << c.Name << ": child still alive";
     r->SetClockSeconds(30);
-    WaitUntil([&] { return r->Starts.load() == c.StartsAt30s; }, 2000);
+    WaitFor([&] { return r->Starts.load() == c.StartsAt30s; }, 2000);
     r->Settle();
     EXPECT_EQ(r->Starts.load(), c.StartsAt30s) << c.Name;
     EXPECT_EQ(events->Terminated.load(), c.Terminated) << c.Name;
-    if (c.Terminated) EXPECT_TRUE(events->OnMainThread.load()) << c.Name;
+    if (c.Terminated) {
+      EXPECT_TRUE(events->OnMainThread.load()) << c.Name;
+    }
     // The pending request is left to its time-out.
     EXPECT_FALSE(answers.Get("pending").has_value()) << c.Name;
   }
@@ -297,14 +298,14 @@ TEST(ChildRequester, DestroyEndsTheChildWithoutAnsweringPendingRequests) {
     auto r = NewRequester(events, "--hello");
     r->SetRequestTimeOut(60000);
     StartAndWait(*r);
-    ASSERT_TRUE(WaitUntil([&] { return events->HelloPid() != 0; }));
+    ASSERT_TRUE(WaitFor([&] { return events->HelloPid() != 0; }));
     pid = events->HelloPid();
-    for (int i = 0; i < 3; ++i) r->Request(answers.Make("p" + std::to_string(i), Json(R"({"delay":60000})")));
-    ASSERT_TRUE(WaitUntil([&] { return r->PendingCount() == 3; }));
+    for (int i = 0; i < 3; ++i) r->Request(answers.Make(std::string("p").append(std::to_string(i)), Json(R"({"delay":60000})")));
+    ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 3; }));
   }
   EXPECT_EQ(events->Terminated.load(), 1);
   EXPECT_EQ(answers.Count(), 0u);
-  EXPECT_TRUE(WaitUntil([&] { return ::kill(pid, 0) != 0; })) << "child still alive";
+  EXPECT_TRUE(WaitFor([&] { return ::kill(pid, 0) != 0; })) << "child still alive";
 }
 
 TEST(ChildRequester, ManyRequestsPassTheInFlightLimitInOrder) {
@@ -315,9 +316,9 @@ TEST(ChildRequester, ManyRequestsPassTheInFlightLimitInOrder) {
   constexpr int kCount = 500;
   TAnswers answers;
   for (int i = 0; i < kCount; ++i)
-    r->Request(answers.Make(std::to_string(i), Json(R"({"delay":2,"reply":)" + std::to_string(i) + "}")));
-  ASSERT_TRUE(WaitUntil([&] { return answers.Count() == kCount; }, 30000)) << answers.Count();
-  for (int i = 0; i < kCount; ++i) EXPECT_EQ(answers.Get(std::to_string(i)), "[" + std::to_string(i) + "]");
+    r->Request(answers.Make(std::to_string(i), Json(std::string(R"({"delay":2,"reply":)").append(std::to_string(i)).append("}"))));
+  ASSERT_TRUE(WaitFor([&] { return answers.Count() == kCount; }, 30000)) << answers.Count();
+  for (int i = 0; i < kCount; ++i) EXPECT_EQ(answers.Get(std::to_string(i)), std::string("[").append(std::to_string(i)).append("]"));
   EXPECT_EQ(r->PendingCount(), 0);
 }
 
@@ -329,7 +330,7 @@ class NodeChildTest : public ::testing::Test {
     if (FindProgramOnPath("node").empty()) GTEST_SKIP() << "node is not installed";
   }
   std::string Script(const std::string& ABody) {
-    std::string path = FDir / ("s" + std::to_string(FScripts++) + ".js");
+    std::string path = FDir / std::string("s").append(std::to_string(FScripts++)).append(".js");
     std::ofstream(path) << ABody;
     return path;
   }

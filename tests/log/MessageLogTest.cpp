@@ -208,7 +208,7 @@ TEST_F(MessageLogTest, ConcurrentLoggersWriteWholeLinesInOrderOfTheLock) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([t] {
-      for (int i = 0; i < 50; ++i) LogMessage(tmsTrace, "T" + std::to_string(t), std::string(100, 'a' + t));
+      for (int i = 0; i < 50; ++i) LogMessage(tmsTrace, std::string("T").append(std::to_string(t)), std::string(100, 'a' + t));
     });
   for (auto& th : threads) th.join();
   std::istringstream lines(ReadFile(DefaultLog()));
