@@ -1,12 +1,19 @@
 #include "NodeJsRequester.h"
 
+#include <dirent.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string_view>
 
 #include "CommandLine.h"
 #include "Exceptions.h"
 #include "MainThread.h"
 #include "StrFormat.h"
-#include "Ticks.h"
 #include "DataSynchronizer.h"
 #include "HttpClient.h"
 #include "MessageLog.h"
@@ -96,7 +103,6 @@ std::string TBasicNodeJsRequester::GetParams() {
     FDebuggerUrl.clear();  // the owner is told again after every start
     FTargetId.clear();
     FInspectorFailed = false;
-    FStartedTick = GetTickCount32();
   }
   std::string inspect;
   if (FDebug != 0)
@@ -148,6 +154,44 @@ std::string TBasicNodeJsRequester::DescribeExit(const TChildExit& AExit) {
   else
     text += "it starts again in " + std::to_string(AExit.RestartInSeconds) + " s";
   return text;
+}
+
+bool TBasicNodeJsRequester::ProcessListensOn(pid_t APid, int32_t APort) {
+  if (APid <= 0) return false;
+  // Inodes of the sockets listening on the port (state 0A), IPv4 and IPv6.
+  std::set<std::string> inodes;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // header
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+      if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
+        continue;
+      const size_t colon = local.rfind(':');
+      if (state != "0A" || colon == std::string::npos) continue;
+      if (std::strtol(local.c_str() + colon + 1, nullptr, 16) == APort) inodes.insert(inode);
+    }
+  }
+  if (inodes.empty()) return false;
+  const std::string fds = "/proc/" + std::to_string(APid) + "/fd";
+  DIR* dir = ::opendir(fds.c_str());
+  if (!dir) return false;
+  bool found = false;
+  while (dirent* entry = ::readdir(dir)) {
+    char target[128];
+    const std::string link = fds + "/" + entry->d_name;
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    const std::string_view text(target, static_cast<size_t>(n));
+    if (text.rfind("socket:[", 0) == 0 && inodes.count(std::string(text.substr(8, text.size() - 9)))) {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
 }
 
 void TBasicNodeJsRequester::SetOnInspectorFailed(TInspectorFailedEvent AValue) {
@@ -224,8 +268,9 @@ void TBasicNodeJsRequester::OnCheckDebuggerSettings(ITxTimerEvent*) {
       ownId = FTargetId;
       // Whatever listens on the port now is not our child's inspector.
       if (FInspectorFailed) return;
-      if (ownId.empty() && !TickElapsed(FStartedTick, kAnnounceGraceMs)) return;
     }
+    // Unannounced, the port's targets are ours only while our child holds the listening socket.
+    if (ownId.empty() && !ProcessListensOn(ChildProcessId(), FDebug)) return;
     if (!noUrl && !IsActive()) return;  // delivered, and the child has ended: wait for a restart
     if (!FClient) return;
     IPacketPtr targets = FClient->GetSettings();

@@ -79,9 +79,8 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   // What the end of the script means for the user, as one sentence: exit code, cause and what
   // happens next.
   static std::string DescribeExit(const TChildExit& AExit);
-  // Without an announcement, the single-target rule waits this long after a start, so that a
-  // node whose inspector failed has said so before a foreign target could be taken for ours.
-  static constexpr uint32_t kAnnounceGraceMs = 1000;
+  // True when process APid holds a TCP socket listening on APort (read from /proc).
+  static bool ProcessListensOn(pid_t APid, int32_t APort);
 
   // The script argument as it goes on the command line (quoted when it needs to be).
   const std::string& Script() const { return FScript; }
@@ -128,7 +127,6 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   std::string FDebuggerUrl;
   std::string FTargetId;        // announced by the current child; "" before
   bool FInspectorFailed = false;  // the current child's inspector could not listen
-  uint32_t FStartedTick = 0;    // when the current child was started
   // Main thread only.
   TNotifyEvent FOnDebugger;
   // Set before Run, called on the worker.

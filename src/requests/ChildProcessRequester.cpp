@@ -112,6 +112,11 @@ bool TChildProcessRequester::IsChildProcesssActive() {
   return ControllerRunning();
 }
 
+pid_t TChildProcessRequester::ChildProcessId() {
+  std::lock_guard<std::mutex> lock(FControllerLock);
+  return ControllerRunning() ? FController->ProcessId() : 0;
+}
+
 void TChildProcessRequester::UnlinkEvents() {
   TRef<IChildProcessRequesterEvents> old;
   TChildExitEvent oldExit;

@@ -79,6 +79,8 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   // AutoRestartMinTime has passed since its start.
   void TerminateChild();
   bool IsChildProcesssActive();
+  // The running child's process id; 0 when none runs.
+  pid_t ChildProcessId();
   // No event is delivered after this returns.
   void UnlinkEvents();
   // Called once per end of a child, after its last output (on the worker; on the watchdog's

@@ -145,7 +145,7 @@ TEST_F(NodeJsRequesterTest, AForeignInspectorOnThePortIsNeverAnnounced) {
     std::lock_guard<std::mutex> guard(lock);
     EXPECT_NE(failedLine.find(std::to_string(port)), std::string::npos) << failedLine;
   }
-  WaitFor([] { return false; }, TBasicNodeJsRequester::kAnnounceGraceMs + 1000);
+  WaitFor([] { return false; }, 1500);
   EXPECT_TRUE(FUrls.empty()) << FUrls.front();
   foreign.Close(true);
 }
@@ -168,6 +168,24 @@ TEST(NodeJsRequester, ReadsNodesAnnouncementsAndDescribesTheEnd) {
        "started again"},
   };
   for (const auto& c : cases) EXPECT_EQ(TBasicNodeJsRequester::DescribeExit(c.Exit), c.Text);
+}
+
+TEST(NodeJsRequester, TellsWhichProcessListensOnAPort) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  socklen_t len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  const int port = ntohs(a.sin_port);
+  EXPECT_FALSE(TBasicNodeJsRequester::ProcessListensOn(::getpid(), port));  // bound, not listening
+  ASSERT_EQ(::listen(s, 1), 0);
+  EXPECT_TRUE(TBasicNodeJsRequester::ProcessListensOn(::getpid(), port));
+  EXPECT_FALSE(TBasicNodeJsRequester::ProcessListensOn(::getppid(), port));
+  EXPECT_FALSE(TBasicNodeJsRequester::ProcessListensOn(0, port));
+  ::close(s);
+  EXPECT_FALSE(TBasicNodeJsRequester::ProcessListensOn(::getpid(), port));
 }
 
 TEST_F(NodeJsRequesterTest, WithoutAHandlerNothingIsStoredAndPollingGoesOn) {
