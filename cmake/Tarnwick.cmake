@@ -11,12 +11,16 @@ function(tw_add_library name)
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    set_property(TARGET ${name} PROPERTY TW_LIBRARY ON)
     return()
   endif()
   add_library(${name} STATIC ${_srcs})
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
   target_compile_options(${name} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+  # Marks our own libraries for the include-dependency check (generated helper targets, such as
+  # Qt's resource objects, are not layers of their own).
+  set_property(TARGET ${name} PROPERTY TW_LIBRARY ON)
 endfunction()
 
 # tw_add_test(NAME LABELS <label...> SOURCES <src...> [DEPS <lib...>] [ENV <VAR=value...>])
