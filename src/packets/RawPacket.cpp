@@ -33,6 +33,7 @@ const char kErrTooDeep[] = "Packet data nested deeper than 1024 levels";
 const char kErrImplausible[] = "Compressed block states an implausible size (%lld bytes from %lld)";
 
 constexpr int64_t kMaxStreamSize = std::numeric_limits<int32_t>::max();
+constexpr int32_t kChannelInitialCapacity = 256;
 
 // The tags: the index of a kind in the table of 39 kinds; 31 to 38 are short forms.
 enum TRawTag : uint8_t {
@@ -130,11 +131,12 @@ class TEncoder {
     std::memcpy(Room(ACount), AData, static_cast<size_t>(ACount));
     FPos += ACount;
   }
-  void TagAndFixed(uint8_t ATag, const void* AData, int ACount) {
-    uint8_t* o = Room(1 + ACount);
+  template <class T>
+  void Tagged(uint8_t ATag, T AValue) {
+    uint8_t* o = Room(1 + sizeof AValue);
     o[0] = ATag;
-    std::memcpy(o + 1, AData, static_cast<size_t>(ACount));
-    FPos += 1 + ACount;
+    Store(o + 1, AValue);
+    FPos += 1 + sizeof AValue;
   }
   void LongText(std::string_view A) {
     uint8_t* o = Room(4 + static_cast<int64_t>(A.size()));
@@ -180,34 +182,14 @@ void TEncoder::Integer(TVarType AKind, int64_t V) {
   if (V == 0) return Byte(tgZero);
   if (V == -1 && (AKind == varInteger || AKind == varShortInt || AKind == varInt64)) return Byte(tgMinusOne);
   switch (AKind) {
-    case varSmallint: {
-      int16_t x = static_cast<int16_t>(V);
-      return TagAndFixed(tgSmallint, &x, 2);
-    }
-    case varInteger: {
-      int32_t x = static_cast<int32_t>(V);
-      return TagAndFixed(tgInteger, &x, 4);
-    }
-    case varShortInt: {
-      int8_t x = static_cast<int8_t>(V);
-      return TagAndFixed(tgShortInt, &x, 1);
-    }
-    case varByte: {
-      uint8_t x = static_cast<uint8_t>(V);
-      return TagAndFixed(tgByte, &x, 1);
-    }
-    case varWord: {
-      uint16_t x = static_cast<uint16_t>(V);
-      return TagAndFixed(tgWord, &x, 2);
-    }
-    case varLongWord: {
-      uint32_t x = static_cast<uint32_t>(V);
-      return TagAndFixed(tgLongWord, &x, 4);
-    }
-    case varInt64:
-      return TagAndFixed(tgInt64, &V, 8);
-    default:  // varUInt64
-      return TagAndFixed(tgUInt64, &V, 8);
+    case varSmallint: return Tagged(tgSmallint, static_cast<int16_t>(V));
+    case varInteger: return Tagged(tgInteger, static_cast<int32_t>(V));
+    case varShortInt: return Tagged(tgShortInt, static_cast<int8_t>(V));
+    case varByte: return Tagged(tgByte, static_cast<uint8_t>(V));
+    case varWord: return Tagged(tgWord, static_cast<uint16_t>(V));
+    case varLongWord: return Tagged(tgLongWord, static_cast<uint32_t>(V));
+    case varInt64: return Tagged(tgInt64, V);
+    default: return Tagged(tgUInt64, V);  // varUInt64
   }
 }
 
@@ -232,10 +214,20 @@ void TEncoder::Packet(IPacket* P) {
     Fixed<int64_t>(0);
     return;
   }
-  LongText(P->GetTypeName());
-  const TPacketValues& values = P->__RawData();
-  Fixed(static_cast<int32_t>(values.size()));
-  for (const Variant& v : values) Value(v);
+  // A plain packet is read directly, not through its interface.
+  const std::type_info* t = &typeid(*P);
+  TPacket* known = t == &typeid(TPacket) || t == &typeid(TPropertyPacket) ? static_cast<TPacket*>(P) : nullptr;
+  LongText(known ? known->TPacket::GetTypeName() : P->GetTypeName());
+  const TPacketValues& values = known ? known->TPacket::__RawData() : P->__RawData();
+  const size_t n = values.size();
+  Fixed(static_cast<int32_t>(n));
+  // Children live apart in memory: ask for the next ones while this one is written.
+  constexpr size_t kAhead = 4;
+  for (size_t i = 0; i < n && i < kAhead; ++i) TPacketValues::PrefetchObject(values[i].ObjectRef());
+  for (size_t i = 0; i < n; ++i) {
+    if (i + kAhead < n) TPacketValues::PrefetchObject(values[i + kAhead].ObjectRef());
+    Value(values[i]);
+  }
 }
 
 void TEncoder::Reference(const Variant& V) {
@@ -313,26 +305,21 @@ void TEncoder::Value(const Variant& V) {
       return Integer(k, V.RawInt64());
     case varSingle: {
       if (V.RawSingle() == 0) return Byte(tgZero);
-      double d = V.RawSingle();
-      return TagAndFixed(tgSingle, &d, 8);
+      return Tagged(tgSingle, static_cast<double>(V.RawSingle()));
     }
     case varDouble: {
       double d = V.RawDouble();
       if (d == 0) return Byte(tgZero);
-      return TagAndFixed(tgDouble, &d, 8);
+      return Tagged(tgDouble, d);
     }
     case varCurrency: {
       if (V.RawInt64() == 0) return Byte(tgZero);
-      double d = static_cast<double>(V.RawInt64()) / 10000.0;
-      return TagAndFixed(tgCurrency, &d, 8);
+      return Tagged(tgCurrency, static_cast<double>(V.RawInt64()) / 10000.0);
     }
-    case varDate: {
-      double d = V.RawDouble();
-      return TagAndFixed(tgDate, &d, 8);
-    }
+    case varDate:
+      return Tagged(tgDate, V.RawDouble());
     case varBoolean: {
-      const uint8_t b = V.RawBoolean() ? 1 : 0;
-      return TagAndFixed(tgBoolean, &b, 1);
+      return Tagged(tgBoolean, static_cast<uint8_t>(V.RawBoolean() ? 1 : 0));
     }
     case varOleStr:
     case varString:
@@ -462,10 +449,8 @@ class TDecoder {
   std::string_view LongText() {
     const int32_t n = FSrc.template Fixed<int32_t>();
     if (n <= 0) return {};
-    return FSrc.Payload(n, [this, n](const uint8_t* p) {
-      FText.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
-      return std::string_view(FText);
-    });
+    // Valid until the next read: used at once.
+    return FSrc.Payload(n, [n](const uint8_t* p) { return std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)); });
   }
 
   // A count of items of at least AMinWidth bytes each, checked against what remains.
@@ -538,7 +523,6 @@ class TDecoder {
  private:
   TSource& FSrc;
   int FDepth = 0;
-  std::string FText;
 };
 
 // ---- compressed blocks ----
@@ -553,44 +537,68 @@ void CheckPlausible(int64_t AClaimed, int64_t AInput, int64_t ARatio) {
 }
 
 // Inflates exactly ALen bytes from AIn; returns how many input bytes the stream used.
-size_t InflateExactly(const uint8_t* AIn, size_t AInLen, int64_t ALen, TBytes& AOut) {
+size_t InflateExactly(const uint8_t* AIn, size_t AInLen, int64_t ALen, TBlockOutput& AOut) {
   CheckPlausible(ALen, static_cast<int64_t>(AInLen), kMaxZLibRatio);
   z_stream z{};
   if (inflateInit(&z) != Z_OK) throw Exception(kErrDecompress);
   // Grown as output arrives, so a false length costs no more than the input produces.
-  size_t cap = std::min<size_t>(static_cast<size_t>(ALen), AInLen * 4 + 65536);
-  AOut.resize(cap);
+  const size_t want = static_cast<size_t>(ALen);
+  size_t cap = std::min<size_t>(want, AInLen * 4 + 65536);
+  uint8_t* out = AOut.Reserve(cap);
   z.next_in = const_cast<Bytef*>(AIn);
   z.avail_in = static_cast<uInt>(AInLen);
   size_t produced = 0;
   int rc = Z_OK;
-  while (produced < static_cast<size_t>(ALen)) {
-    if (produced == AOut.size()) AOut.resize(std::min<size_t>(AOut.size() * 2, static_cast<size_t>(ALen)));
-    z.next_out = AOut.data() + produced;
-    z.avail_out = static_cast<uInt>(AOut.size() - produced);
+  while (produced < want) {
+    if (produced == cap) {
+      cap = std::min<size_t>(cap * 2, want);
+      out = AOut.Reserve(cap);
+    }
+    z.next_out = out + produced;
+    z.avail_out = static_cast<uInt>(cap - produced);
     rc = inflate(&z, Z_NO_FLUSH);
-    produced = AOut.size() - z.avail_out;
-    if (rc == Z_STREAM_END) break;
+    produced = cap - z.avail_out;
     if (rc != Z_OK) break;
   }
   const size_t used = z.total_in;
   inflateEnd(&z);
-  if (produced != static_cast<size_t>(ALen) || (rc != Z_OK && rc != Z_STREAM_END)) throw Exception(kErrDecompress);
+  if (produced != want || (rc != Z_OK && rc != Z_STREAM_END)) throw Exception(kErrDecompress);
+  AOut.Done(want);
   return used;
 }
 
-TBytes SnappyUncompress(const uint8_t* AIn, size_t AInLen) {
+void SnappyUncompress(const uint8_t* AIn, size_t AInLen, TBlockOutput& AOut) {
   size_t n = 0;
   if (snappy_uncompressed_length(reinterpret_cast<const char*>(AIn), AInLen, &n) != SNAPPY_OK)
     throw Exception(kErrCompressedLength);
   CheckPlausible(static_cast<int64_t>(std::min<size_t>(n, SIZE_MAX / 2)), static_cast<int64_t>(AInLen), kMaxSnappyRatio);
-  TBytes out(n);
+  uint8_t* out = AOut.Reserve(n);
   size_t outLen = n;
-  if (snappy_uncompress(reinterpret_cast<const char*>(AIn), AInLen, reinterpret_cast<char*>(out.data()), &outLen) != SNAPPY_OK ||
+  if (snappy_uncompress(reinterpret_cast<const char*>(AIn), AInLen, reinterpret_cast<char*>(out), &outLen) != SNAPPY_OK ||
       outLen != n)
     throw Exception(kErrDecompress);
-  return out;
+  AOut.Done(n);
 }
+
+struct TBytesOutput final : TBlockOutput {
+  TBytes Bytes;
+  uint8_t* Reserve(size_t ACount) override {
+    Bytes.resize(ACount);
+    return Bytes.data();
+  }
+  void Done(size_t ACount) override { Bytes.resize(ACount); }
+};
+
+// Straight into a stream's own memory (no zero-filled vector in between).
+struct TStreamOutput final : TBlockOutput {
+  TPacketMemoryStream& S;
+  explicit TStreamOutput(TPacketMemoryStream& AStream) : S(AStream) {}
+  uint8_t* Reserve(size_t ACount) override { return S.WritableUpTo(static_cast<int64_t>(ACount)); }
+  void Done(size_t ACount) override {
+    S.CommitWrite(static_cast<int64_t>(ACount));
+    S.SetPosition(0);
+  }
+};
 
 // Writes one compressed block at the stream's position.
 void EncodeCompressed(TPacketMemoryStream& S, const void* AData, int32_t ALen, TDataCompressionType AKind) {
@@ -650,10 +658,11 @@ int64_t TPacketMemoryStream::Capacity() const noexcept {
 
 void TPacketMemoryStream::SetCapacity(int64_t ACapacity) {
   if (ACapacity > kMaxStreamSize) throw Exception(kErrOutOfMemory);
-  // Small buffers stay small; large ones grow by a quarter at least so that filling one by many
-  // small writes stays linear.
+  // Growing at least doubles the buffer (by a quarter past 64 KiB), so that filling one by many
+  // small writes stays linear; the steps keep small buffers small.
+  if (FBlock && ACapacity > FBlock->Capacity)
+    ACapacity = std::max(ACapacity, FBlock->Capacity < 65536 ? FBlock->Capacity * 2 : FBlock->Capacity + FBlock->Capacity / 4);
   const int64_t step = ACapacity < 1024 ? 32 : ACapacity < 4096 ? 512 : 8192;
-  if (FBlock && ACapacity > FBlock->Capacity && FSize >= 65536) ACapacity = std::max(ACapacity, FSize + FSize / 4);
   ACapacity = std::min<int64_t>((ACapacity + step - 1) / step * step, kMaxStreamSize);
   const size_t bytes = sizeof(TBlock) + static_cast<size_t>(ACapacity);
   TBlock* b;
@@ -943,33 +952,37 @@ IRawPacketPtr TDataStreamWriter::GetAsRawPacket(bool AReadLenFromData, int32_t A
 }
 
 TBytes TDataStreamWriter::GetCompressed(TDataCompressionType ACompression) {
+  TBytesOutput out;
+  ReadCompressed(ACompression, out);
+  return std::move(out.Bytes);
+}
+
+void TDataStreamWriter::ReadCompressed(TDataCompressionType ACompression, TBlockOutput& AOut) {
   const int32_t len = GetAsInt();
-  if (len <= 0) return {};
+  if (len <= 0) return;
   if (ACompression == dcSnappy) {
     if (len > Remaining()) ShortRead();
     if (FMem) {
       const uint8_t* p = FMem->Memory() + FMem->Position();
       FMem->SetPosition(FMem->Position() + len);
-      return SnappyUncompress(p, static_cast<size_t>(len));
+      return SnappyUncompress(p, static_cast<size_t>(len), AOut);
     }
     TBytes in(static_cast<size_t>(len));
     ReadExact(in.data(), len);
-    return SnappyUncompress(in.data(), in.size());
+    return SnappyUncompress(in.data(), in.size(), AOut);
   }
   // zlib: the compressed length is not stored; the stream runs to where inflating ends.
-  TBytes out;
   if (FMem) {
     const int64_t start = FMem->Position();
-    size_t used = InflateExactly(FMem->Memory() + start, static_cast<size_t>(Remaining()), len, out);
+    size_t used = InflateExactly(FMem->Memory() + start, static_cast<size_t>(Remaining()), len, AOut);
     FMem->SetPosition(start + static_cast<int64_t>(used));
-    return out;
+    return;
   }
   const int64_t start = FData->Position();
   TBytes in(static_cast<size_t>(Remaining()));
   ReadExact(in.data(), static_cast<int64_t>(in.size()));
-  size_t used = InflateExactly(in.data(), in.size(), len, out);
+  size_t used = InflateExactly(in.data(), in.size(), len, AOut);
   FData->SetPosition(start + static_cast<int64_t>(used));
-  return out;
 }
 
 void TDataStreamWriter::GetBuff(void* Data, int32_t ALen) {
@@ -1024,10 +1037,9 @@ void TRawPacket::CompressData(TDataCompressionType Compression) {
 }
 
 void TRawPacket::DecompressData(TDataCompressionType Compression) {
-  TBytes bytes = GetCompressed(Compression);
-  TPacketMemoryStream fresh(static_cast<int64_t>(bytes.size()));
-  if (!bytes.empty()) std::memcpy(fresh.WritableUpTo(static_cast<int64_t>(bytes.size())), bytes.data(), bytes.size());
-  fresh.SetPosition(0);
+  TPacketMemoryStream fresh;
+  TStreamOutput out(fresh);
+  ReadCompressed(Compression, out);
   FStream.TakeOver(fresh);
   FCloned = nullptr;
 }
@@ -1063,7 +1075,9 @@ void TRawPacket::SetSize(int32_t ASize) { FStream.SetSize(ASize); }
 // ---- the channel format ----
 
 IRawPacketPtr PacketToRawChannelFormat(const IPacketPtr& Data, std::optional<TDataCompressionType> ACompression) {
-  IRawPacketPtr raw = TRawPacket::WithCapacity(Data ? Data->DataSize() : 9, true);
+  // Room for a reply line at once; larger packets grow the buffer geometrically, which costs less
+  // than walking the whole tree first for its DataSize.
+  IRawPacketPtr raw = TRawPacket::WithCapacity(kChannelInitialCapacity, true);
   raw->PutVar(Variant(Data));
   if (ACompression) raw->CompressData(*ACompression);
   return raw;

@@ -57,9 +57,10 @@ class TStream {
 };
 
 // Memory stream of a raw packet. Owns a counted block of bytes, or views part of another stream's
-// block (read-only). Capacity grows in steps of 32 bytes below 1 KiB, 512 below 4 KiB and 8 KiB
-// beyond (and by at least a quarter of its size past 64 KiB, so large buffers fill in linear
-// time); a failed growth raises "Out of memory while expanding memory stream".
+// block (read-only). Capacity is a multiple of 32 bytes below 1 KiB, of 512 below 4 KiB and of
+// 8 KiB beyond; growing at least doubles it (adds a quarter past 64 KiB), so buffers filled by
+// many small writes fill in linear time. A failed growth raises "Out of memory while expanding
+// memory stream".
 class TPacketMemoryStream final : public TStream {
  public:
   TPacketMemoryStream() noexcept = default;
@@ -111,6 +112,15 @@ class TPacketMemoryStream final : public TStream {
 
 class IRawPacket;
 class IDataStreamWriter;
+
+// Where a decompressed block goes: Reserve gives room for ACount bytes (keeping what is there).
+struct TBlockOutput {
+  virtual uint8_t* Reserve(size_t ACount) = 0;
+  virtual void Done(size_t ACount) = 0;
+
+ protected:
+  ~TBlockOutput() = default;
+};
 using IRawPacketPtr = TRefPtr<IRawPacket>;
 using IDataStreamWriterPtr = TRefPtr<IDataStreamWriter>;
 
@@ -281,6 +291,8 @@ class TDataStreamWriter : public TRefCntObject, public virtual IDataStreamWriter
 
   // Exactly ACount bytes or EPacketError (the position then stands after what could be read).
   void ReadExact(void* AData, int64_t ACount);
+  // Reads the compressed block at the position into AOut.
+  void ReadCompressed(TDataCompressionType ACompression, TBlockOutput& AOut);
   void WriteBytes(const void* AData, int64_t ACount);
   int64_t Remaining() const;
 };
