@@ -94,21 +94,25 @@ const std::string& BlockInput() {
   return bytes;
 }
 
-void BM_BlockZLib(benchmark::State& state) {
+// A view of the encoded packet, compressed and decompressed in place as a channel does.
+void BlockRoundTrip(benchmark::State& state, TDataCompressionType AKind) {
   const IRawPacketPtr& source = Big().Raw;
   for (auto _ : state) {
-    // A view of the encoded packet, compressed and decompressed in place as a channel does.
     source->Reset();
     IRawPacketPtr raw = source->GetAsPacketClone(0);
     auto& stream = dynamic_cast<TRawPacket&>(*raw).Stream();
     stream.SetPosition(stream.Size());
-    raw->CompressData(dcZLib);
+    raw->CompressData(AKind);
     raw->Reset();
-    raw->DecompressData(dcZLib);
+    raw->DecompressData(AKind);
     benchmark::DoNotOptimize(raw->RawData());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * source->GetSize());
 }
+
+void BM_BlockZLib(benchmark::State& state) { BlockRoundTrip(state, dcZLib); }
+void BM_BlockSnappy(benchmark::State& state) { BlockRoundTrip(state, dcSnappy); }
+
 
 void BM_DirectZLib(benchmark::State& state) {
   const std::string& in = BlockInput();
@@ -122,22 +126,6 @@ void BM_DirectZLib(benchmark::State& state) {
     benchmark::DoNotOptimize(out.get());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
-}
-
-void BM_BlockSnappy(benchmark::State& state) {
-  const IRawPacketPtr& source = Big().Raw;
-  for (auto _ : state) {
-    // A view of the encoded packet, compressed and decompressed in place as a channel does.
-    source->Reset();
-    IRawPacketPtr raw = source->GetAsPacketClone(0);
-    auto& stream = dynamic_cast<TRawPacket&>(*raw).Stream();
-    stream.SetPosition(stream.Size());
-    raw->CompressData(dcSnappy);
-    raw->Reset();
-    raw->DecompressData(dcSnappy);
-    benchmark::DoNotOptimize(raw->RawData());
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * source->GetSize());
 }
 
 void BM_DirectSnappy(benchmark::State& state) {

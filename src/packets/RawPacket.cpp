@@ -289,20 +289,12 @@ void TEncoder::Array(const Variant& V) {
 
 void TEncoder::Value(const Variant& V) {
   const TVarType k = V.Kind();
+  if (V.IsOrdinal()) return Integer(k, V.RawInt64());
   switch (k) {
     case varEmpty:
       return Byte(tgEmpty);
     case varNull:
       return Byte(tgNull);
-    case varSmallint:
-    case varInteger:
-    case varShortInt:
-    case varByte:
-    case varWord:
-    case varLongWord:
-    case varInt64:
-    case varUInt64:
-      return Integer(k, V.RawInt64());
     case varSingle: {
       if (V.RawSingle() == 0) return Byte(tgZero);
       return Tagged(tgSingle, static_cast<double>(V.RawSingle()));
@@ -772,42 +764,14 @@ void TDataStreamWriter::ReadExact(void* AData, int64_t ACount) {
 
 void TDataStreamWriter::WriteBytes(const void* AData, int64_t ACount) { FData->Write(AData, ACount); }
 
-int32_t TDataStreamWriter::GetAsInt() {
-  int32_t v;
-  ReadExact(&v, 4);
-  return v;
-}
-uint16_t TDataStreamWriter::GetAsWord() {
-  uint16_t v;
-  ReadExact(&v, 2);
-  return v;
-}
-uint32_t TDataStreamWriter::GetAsLongWord() {
-  uint32_t v;
-  ReadExact(&v, 4);
-  return v;
-}
-uint8_t TDataStreamWriter::GetAsByte() {
-  uint8_t v;
-  ReadExact(&v, 1);
-  return v;
-}
+int32_t TDataStreamWriter::GetAsInt() { return ReadAs<int32_t>(); }
+uint16_t TDataStreamWriter::GetAsWord() { return ReadAs<uint16_t>(); }
+uint32_t TDataStreamWriter::GetAsLongWord() { return ReadAs<uint32_t>(); }
+uint8_t TDataStreamWriter::GetAsByte() { return ReadAs<uint8_t>(); }
 bool TDataStreamWriter::GetAsBoolean() { return GetAsByte() != 0; }
-double TDataStreamWriter::GetAsDouble() {
-  double v;
-  ReadExact(&v, 8);
-  return v;
-}
-int64_t TDataStreamWriter::GetAsInt64() {
-  int64_t v;
-  ReadExact(&v, 8);
-  return v;
-}
-uint64_t TDataStreamWriter::GetAsUInt64() {
-  uint64_t v;
-  ReadExact(&v, 8);
-  return v;
-}
+double TDataStreamWriter::GetAsDouble() { return ReadAs<double>(); }
+int64_t TDataStreamWriter::GetAsInt64() { return ReadAs<int64_t>(); }
+uint64_t TDataStreamWriter::GetAsUInt64() { return ReadAs<uint64_t>(); }
 
 std::string TDataStreamWriter::GetAsStr() {
   const int32_t n = GetAsInt();

@@ -291,6 +291,12 @@ class TDataStreamWriter : public TRefCntObject, public virtual IDataStreamWriter
 
   // Exactly ACount bytes or EPacketError (the position then stands after what could be read).
   void ReadExact(void* AData, int64_t ACount);
+  template <class T>
+  T ReadAs() {
+    T v;
+    ReadExact(&v, sizeof v);
+    return v;
+  }
   // Reads the compressed block at the position into AOut.
   void ReadCompressed(TDataCompressionType ACompression, TBlockOutput& AOut);
   void WriteBytes(const void* AData, int64_t ACount);

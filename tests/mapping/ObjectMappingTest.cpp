@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "ErrorText.h"
 #include "PacketConversions.h"
 #include "PacketViewAdapter.h"
 
 using namespace vexor;
+using vexor::testing::ErrorText;
 
 namespace {
 
@@ -150,18 +152,10 @@ TEST_F(ObjectMappingTest, ThePlainAdapterCopiesScalarPropertiesOnly) {
   auto person = NewPerson();
   TObjectRef ref = ObjRef(*person);
   // Object-typed properties are rejected by name and type.
-  try {
-    ObjectToPacket("", ref, mvPublished);
-    ADD_FAILURE() << "no error";
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), "Invalid READ property type - Address:TAddress");
-  }
-  try {
-    PacketToObject(NewPacketOf("", Variant(NewPacketOf("Tags", Variant(1)))), ref, mvPublished);
-    ADD_FAILURE() << "no error";
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), "Invalid WRITE property type - Tags:TCommonIndexList<TTag>");
-  }
+  EXPECT_EQ(ErrorText<Exception>([&] { ObjectToPacket("", ref, mvPublished); }),
+            "Invalid READ property type - Address:TAddress");
+  EXPECT_EQ(ErrorText<Exception>([&] { PacketToObject(NewPacketOf("", Variant(NewPacketOf("Tags", Variant(1)))), ref, mvPublished); }),
+            "Invalid WRITE property type - Tags:TCommonIndexList<TTag>");
 }
 
 TEST_F(ObjectMappingTest, ViewsDecideWhichPropertiesTakePartAndUnderWhichNames) {
@@ -208,12 +202,8 @@ TEST_F(ObjectMappingTest, AnEmptyMappedNameFails) {
       return info;
     }
   } bad;
-  try {
-    ObjectAsPacket(bad, "v");
-    ADD_FAILURE() << "no error";
-  } catch (const EPacketConversionsException& e) {
-    EXPECT_STREQ(e.what(), "Mapped name missing for IPacketMapNameAttribute for property \"TBad.A\"");
-  }
+  EXPECT_EQ(ErrorText<EPacketConversionsException>([&] { ObjectAsPacket(bad, "v"); }),
+            "Mapped name missing for IPacketMapNameAttribute for property \"TBad.A\"");
 }
 
 TEST_F(ObjectMappingTest, ObjectsListsAndIndexedPropertiesRoundTrip) {
@@ -267,18 +257,10 @@ TEST_F(ObjectMappingTest, IndexedPropertiesNeedTheirCountAndAdder) {
       return info;
     }
   } bag;
-  try {
-    ObjectAsPacket(bag);
-    ADD_FAILURE() << "no error";
-  } catch (const EPacketConversionsException& e) {
-    EXPECT_STREQ(e.what(), "Missing or invalid item count property \"NotACount\" for indexed property \"TBag.Items\"");
-  }
-  try {
-    PacketAsObject(TPacketConversions::PacketFromJSON(R"({"Items":[1,2]})"), bag);
-    ADD_FAILURE() << "no error";
-  } catch (const EPacketConversionsException& e) {
-    EXPECT_STREQ(e.what(), "Invalid or missing list adder method \"Missing\" for indexed property \"TBag.Items\"");
-  }
+  EXPECT_EQ(ErrorText<EPacketConversionsException>([&] { ObjectAsPacket(bag); }),
+            "Missing or invalid item count property \"NotACount\" for indexed property \"TBag.Items\"");
+  EXPECT_EQ(ErrorText<EPacketConversionsException>([&] { PacketAsObject(TPacketConversions::PacketFromJSON(R"({"Items":[1,2]})"), bag); }),
+            "Invalid or missing list adder method \"Missing\" for indexed property \"TBag.Items\"");
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // Packet values: comparison by text, names read and written on them, operations called by name.
 #include <gtest/gtest.h>
 
+#include "ErrorText.h"
 #include "Exceptions.h"
 #include "PacketConversions.h"
 #include "PacketVariantType.h"
 
 using namespace vexor;
+using vexor::testing::ErrorText;
 
 namespace {
 
@@ -69,13 +71,9 @@ TEST_F(PacketVariantTypeTest, OperationsAreCalledByName) {
   EXPECT_TRUE(PacketVarCall(v, "Reset").IsEmpty());
 
   TVariantArray args{Variant(1), Variant("two")};
-  try {
-    Variant r;
-    TPacketVariantType::DoFunction(r, v, "NoSuchThing", args);
-    ADD_FAILURE() << "no error";
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), "Attempt to call unknown Packet method NoSuchThing");
-  }
+  Variant r;
+  EXPECT_EQ(ErrorText([&] { TPacketVariantType::DoFunction(r, v, "NoSuchThing", args); }),
+            "Attempt to call unknown Packet method NoSuchThing");
   EXPECT_TRUE(args[0].IsEmpty() && args[1].IsEmpty());  // emptied also when the call fails
   TVariantArray bad{Variant("not a number")};
   EXPECT_THROW(TPacketVariantType::DoProcedure(v, "GetPacket", bad), Exception);

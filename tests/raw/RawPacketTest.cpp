@@ -8,9 +8,11 @@
 
 #include "RawPacket.h"
 #include "PacketConversions.h"
+#include "ErrorText.h"
 #include "RawTestSupport.h"
 
 using namespace vexor;
+using vexor::testing::ErrorText;
 
 namespace {
 
@@ -149,12 +151,7 @@ TEST(RawPacketTest, BadInputFailsWithAClearErrorBeforeAllocating) {
   };
   for (const auto& c : cases) {
     IRawPacketPtr raw = TRawPacket::FromBytes(c.Bytes);
-    try {
-      raw->GetAsPacket();
-      ADD_FAILURE() << c.Name << ": no error";
-    } catch (const EPacketError& e) {
-      EXPECT_STREQ(e.what(), c.Message) << c.Name;
-    }
+    EXPECT_EQ(ErrorText<EPacketError>([&] { raw->GetAsPacket(); }), c.Message) << c.Name;
   }
   // A failed read leaves the position after the last byte it could read.
   IRawPacketPtr raw = TRawPacket::FromBytes(Unhex("12 ff ff ff 7f 61"));
@@ -170,24 +167,15 @@ TEST(RawPacketTest, BadInputFailsWithAClearErrorBeforeAllocating) {
 TEST(RawPacketTest, UnwritableValuesAreRejectedAfterTheirTag) {
   TRawPacket raw;
   raw.PutVar(Variant(5));
-  try {
-    raw.PutVar(ArrayOf(varCurrency, {Variant::CurrencyScaled(10000)}));
-    ADD_FAILURE() << "no error";
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), "Writing unsupported variant type ($2006)!");
-  }
+  EXPECT_EQ(ErrorText([&] { raw.PutVar(ArrayOf(varCurrency, {Variant::CurrencyScaled(10000)})); }),
+            "Writing unsupported variant type ($2006)!");
   EXPECT_EQ(Hex(raw.Bytes()), "03 05 00 00 00 23");
 
   // An object that is neither packet nor raw packet.
   class TOther : public TRefCntObject {};
   TRefPtr<IInterface> other = TRefPtr<IInterface>::Adopt(new TOther);
-  try {
-    raw.PutVar(Variant::Object(varUnknown, other));
-    ADD_FAILURE() << "no error";
-  } catch (const Exception& e) {
-    EXPECT_NE(std::string(e.what()).find("TOther in PutVar"), std::string::npos) << e.what();
-    EXPECT_TRUE(std::string(e.what()).starts_with("Invalid Variant ")) << e.what();
-  }
+  const std::string error = ErrorText([&] { raw.PutVar(Variant::Object(varUnknown, other)); });
+  EXPECT_TRUE(error.starts_with("Invalid Variant ") && error.ends_with("TOther in PutVar")) << error;
 }
 
 TEST(RawPacketTest, EmbeddedRawPacketsTravelAsTheirBytes) {
@@ -223,12 +211,7 @@ TEST(RawPacketTest, ViewsShareBytesKeepTheirSourceAndCannotBeWritten) {
     EXPECT_EQ(source->Bytes(), "abcdefghijmore");
   }
   EXPECT_EQ(view->Bytes(), "2345");  // the source went with its last outside reference
-  try {
-    view->PutByte(1);
-    ADD_FAILURE() << "no error";
-  } catch (const EPacketError& e) {
-    EXPECT_STREQ(e.what(), "Can't write to read-only packet stream");
-  }
+  EXPECT_EQ(ErrorText<EPacketError>([&] { view->PutByte(1); }), "Can't write to read-only packet stream");
   EXPECT_THROW(view->SetSize(10), EPacketError);  // its bytes are borrowed: no growing
   view->SetSize(2);
   EXPECT_EQ(view->Bytes(), "23");
@@ -301,12 +284,7 @@ TEST(RawPacketTest, BadCompressedBlocksFailWithTheirMessages) {
   };
   for (const auto& c : cases) {
     IRawPacketPtr raw = TRawPacket::FromBytes(c.Bytes);
-    try {
-      raw->DecompressData(c.Kind);
-      ADD_FAILURE() << c.Name << ": no error";
-    } catch (const Exception& e) {
-      EXPECT_STREQ(e.what(), c.Message) << c.Name;
-    }
+    EXPECT_EQ(ErrorText([&] { raw->DecompressData(c.Kind); }), c.Message) << c.Name;
   }
 }
 
@@ -336,13 +314,9 @@ TEST(RawPacketTest, PutConstsWritesUntaggedItemsByArgumentType) {
   EXPECT_EQ(raw.GetAsPacket()->GetTypeName(), "t");
   EXPECT_EQ(raw.GetAsRawPacket(false, 0)->Bytes(), "xy");
 
-  try {
-    int x = 0;
-    raw.PutConsts({TConstArg(static_cast<const void*>(&x))});
-    ADD_FAILURE() << "no error";
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), "Unsupported argument passed to DataStreamWriter.PutConsts ($5)");
-  }
+  int x = 0;
+  EXPECT_EQ(ErrorText([&] { raw.PutConsts({TConstArg(static_cast<const void*>(&x))}); }),
+            "Unsupported argument passed to DataStreamWriter.PutConsts ($5)");
 }
 
 TEST(RawPacketTest, BuffersGrowInSteps) {
