@@ -678,6 +678,11 @@ uint8_t* TPacketMemoryStream::WritableUpTo(int64_t AEnd) {
   if (FReadOnly) throw EPacketError(kErrReadOnly);
   if (!FBlock || AEnd > FBlock->Capacity || FBlock->Refs.load(std::memory_order_acquire) != 1)
     SetCapacity(std::max(AEnd, FBlock ? FBlock->Capacity : 0));
+  if (FPosition > FSize) {
+    // Written past the end: the gap holds zeros, never old memory.
+    std::memset(FMemory + FSize, 0, static_cast<size_t>(FPosition - FSize));
+    FSize = FPosition;
+  }
   return FMemory;
 }
 

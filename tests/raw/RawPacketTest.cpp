@@ -330,6 +330,13 @@ TEST(RawPacketTest, BuffersGrowInSteps) {
     s.Write(bytes.data(), c.Write);
     EXPECT_EQ(s.Capacity(), c.Capacity) << c.Write;
   }
+  // Writing past the end leaves zeros in the gap, never old memory.
+  TPacketMemoryStream gap;
+  gap.Write("abcdefgh", 8);
+  gap.SetSize(2);
+  gap.SetPosition(4);
+  gap.Write("z", 1);
+  EXPECT_EQ(Hex(std::string_view(reinterpret_cast<const char*>(gap.Memory()), gap.Size())), "61 62 00 00 7a");
   // Created with a size: exactly that many zero bytes, overwritten from 0 and extended.
   TRawPacket raw(4);
   EXPECT_EQ(Hex(raw.Bytes()), "00 00 00 00");
