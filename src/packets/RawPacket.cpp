@@ -289,7 +289,8 @@ void TEncoder::Array(const Variant& V) {
 
 void TEncoder::Value(const Variant& V) {
   const TVarType k = V.Kind();
-  if (V.IsOrdinal()) return Integer(k, V.RawInt64());
+  // The integer kinds: 2, 3 and 16 to 21.
+  if (k == varSmallint || k == varInteger || (k >= varShortInt && k <= varUInt64)) return Integer(k, V.RawInt64());
   switch (k) {
     case varEmpty:
       return Byte(tgEmpty);
