@@ -116,7 +116,6 @@ class TEncoder {
     if (FPos + ACount > FLimit) Grow(ACount);
     return FBase + FPos;
   }
-  void Advance(int64_t ACount) { FPos += ACount; }
   void Byte(uint8_t A) {
     *Room(1) = A;
     ++FPos;
