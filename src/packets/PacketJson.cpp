@@ -12,6 +12,7 @@
 #include "DateText.h"
 #include "Exceptions.h"
 #include "PacketConversions.h"
+#include "PacketFormatManager.h"
 #include "PacketsInternal.h"
 
 namespace vexor {
@@ -949,6 +950,17 @@ IPacketPtr TPacketConversions::LoadConfigDataFromJSON(std::string_view AJSONStr,
   return VarToPacket(p->GetProperty(ADataTag, Variant()));
 }
 
-void InitPacketConversions() { PacketToStringHook = &PacketToJSONHook; }
+void InitPacketConversions() {
+  RegisterPacketFormats();
+  PacketToStringHook = &PacketToJSONHook;
+}
+
+const TVarKindInfo* TCustomConverter::getVarInfoByName(std::string_view AName) noexcept {
+  for (const TVarKindInfo& row : kKindTable)
+    if (SameName(row.TypeName, AName)) return &row;
+  return nullptr;
+}
+
+void AppendMoneyText(std::string& ADest, int64_t AScaled) { AppendMoney(ADest, AScaled); }
 
 }  // namespace vexor
