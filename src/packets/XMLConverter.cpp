@@ -191,8 +191,7 @@ class TPacketSink {
         f.Packet = nullptr;
         break;
       case fkArray:
-        v = Variant::Array(f.VarKind, std::move(f.Items));
-        f.Items = TVariantArray();
+        v = ArrayValue(f);
         break;
       case fkScalar:
         v = ScalarValue(f);
@@ -302,6 +301,16 @@ class TPacketSink {
       parent.Packet->__RawData().emplace_back(std::move(V));
     else if (parent.Kind == fkArray)
       parent.Items.emplace_back(std::move(V));
+  }
+
+  static Variant ArrayValue(TFrame& F) {
+    if (F.VarKind != varCurrency) return Variant::Array(F.VarKind, std::move(F.Items));
+    // Money texts (see ScalarValue) do not convert back: such an array keeps them as variants.
+    try {
+      return Variant::Array(varCurrency, F.Items);
+    } catch (const Exception&) {
+      return Variant::Array(varVariant, std::move(F.Items));
+    }
   }
 
   static Variant ScalarValue(const TFrame& F) {
