@@ -11,50 +11,15 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "../common/GeneratedDocument.h"
 #include "PacketConversions.h"
 
 using namespace vexor;
 
 namespace {
 
-// Deterministic document: records with nested objects, number arrays, escaped and non-ASCII
-// strings, integers, doubles, booleans and nulls.
-std::string MakeDocument(size_t ATargetBytes) {
-  uint64_t seed = 0x9E3779B97F4A7C15ull;
-  auto next = [&seed] {
-    seed ^= seed << 13;
-    seed ^= seed >> 7;
-    seed ^= seed << 17;
-    return seed;
-  };
-  const char* words[] = {"alpha", "b\\\"eta\\\"", "gr\\u00fc\\u00dfe", "\xc3\xa9t\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac",
-                         "line\\nbreak", "tab\\there", "path\\/to", "plain text value"};
-  std::string s = "{\"version\":3,\"records\":[";
-  for (int i = 0; s.size() < ATargetBytes; ++i) {
-    if (i) s += ',';
-    s += "{\"id\":" + std::to_string(i) + ",\"name\":\"" + words[next() % 9] + " " + words[next() % 9] + "\"";
-    s += ",\"score\":" + std::to_string(static_cast<double>(next() % 1000000) / 997.0);
-    s += ",\"big\":" + std::to_string(static_cast<int64_t>(next() >> 2));
-    s += ",\"active\":" + std::string(next() % 2 ? "true" : "false");
-    s += ",\"note\":null,\"values\":[";
-    for (int k = 0; k < 8; ++k) {
-      if (k) s += ',';
-      s += std::to_string(static_cast<double>(next() % 100000) / 64.0);
-    }
-    s += "],\"counts\":[";
-    for (int k = 0; k < 6; ++k) {
-      if (k) s += ',';
-      s += std::to_string(next() % 10000);
-    }
-    s += "],\"owner\":{\"first\":\"" + std::string(words[next() % 9]) + "\",\"last\":\"" + words[next() % 9] +
-         "\",\"address\":{\"city\":\"Z\\u00fcrich\",\"zip\":" + std::to_string(next() % 99999) + "}}}";
-  }
-  s += "]}";
-  return s;
-}
-
 const std::string& Document() {
-  static const std::string doc = MakeDocument(2 * 1024 * 1024);
+  static const std::string doc = bench::MakeDocument(2 * 1024 * 1024);
   return doc;
 }
 

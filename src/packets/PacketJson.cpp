@@ -901,16 +901,7 @@ std::string PacketToJSONHook(IPacket* P) { return TPacketConversions::PacketAsJS
 // ---- TPacketConversions ----
 
 std::string TPacketConversions::PacketAsJSON(const IPacketPtr& Data, bool Readable, bool WithTypes) {
-  if (!Data) return TJSONConverter::ToJSON(Data, Readable, WithTypes);
-  int32_t pos = Data->Pos();
-  try {
-    std::string s = TJSONConverter::ToJSON(Data, Readable, WithTypes);
-    Data->SetPos(pos);
-    return s;
-  } catch (...) {
-    Data->SetPos(pos);
-    throw;
-  }
+  return KeepingCursor(Data, [&] { return TJSONConverter::ToJSON(Data, Readable, WithTypes); });
 }
 
 IPacketPtr TPacketConversions::PacketFromJSON(std::string_view JSONString) {

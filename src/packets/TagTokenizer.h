@@ -79,7 +79,19 @@ inline constexpr const char kOmitEndTag[] = "|p|dt|dd|li|option|thead|tfoot|colg
 inline constexpr const char kClosesP[] =
     "|p|h1|h2|h3|h4|h5|h6|ul|ol|dir|menu|pre|dl|div|center|noscript|noframes|blockquote|form|isindex|hr|"
     "table|fieldset|address|";
-inline constexpr const char kVoid[] = "|basefont|br|area|link|img|hr|input|col|frame|isindex|base|meta|";
+// The void elements ("|basefont|br|area|link|img|hr|input|col|frame|isindex|base|meta|"), asked
+// of every element, so without a search through a list.
+inline bool IsVoid(std::string_view L) {
+  switch (L.size()) {
+    case 2: return L == "br" || L == "hr";
+    case 3: return L == "img" || L == "col";
+    case 4: return L == "area" || L == "link" || L == "base" || L == "meta";
+    case 5: return L == "input" || L == "frame";
+    case 7: return L == "isindex";
+    case 8: return L == "basefont";
+    default: return false;
+  }
+}
 
 // The element name of a tag text (its first piece between white space) and the rest.
 inline void SplitTag(std::string_view ATag, std::string_view& AName, std::string_view& ARest) {
@@ -426,7 +438,7 @@ class TTagTokenizer {
         FSink.Close(false);
       }
     }
-    const bool isVoid = empty || tagtext::InList(tagtext::kVoid, lower);
+    const bool isVoid = empty || tagtext::IsVoid(lower);
     FSink.Open(name, attrs, isVoid);
     if (isVoid)
       FSink.Close(true);

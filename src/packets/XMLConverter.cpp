@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Exceptions.h"
+#include "PacketsInternal.h"
 #include "TagTokenizer.h"
 
 namespace vexor {
@@ -373,16 +374,7 @@ IPacketPtr TXMLConverter::FromXML(std::string_view AText) {
 // ---- TPacketConversions ----
 
 std::string TPacketConversions::PacketAsXML(const IPacketPtr& Data, bool Readable) {
-  if (!Data) return TXMLConverter::ToXML(Data, Readable);
-  const int32_t pos = Data->Pos();
-  try {
-    std::string s = TXMLConverter::ToXML(Data, Readable);
-    Data->SetPos(pos);
-    return s;
-  } catch (...) {
-    Data->SetPos(pos);
-    throw;
-  }
+  return KeepingCursor(Data, [&] { return TXMLConverter::ToXML(Data, Readable); });
 }
 
 IPacketPtr TPacketConversions::PacketFromXML(std::string_view XMLString) { return TXMLConverter::FromXML(XMLString); }

@@ -1,33 +1,15 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "ToolRun.h"
 
 namespace {
 
-struct TRun {
-  int Exit;
-  std::string Out, Err;
-};
+using vexor::testing::TToolRun;
 
-std::string Slurp(const std::string& APath) {
-  std::ifstream f(APath, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-TRun RunTool(const std::string& AArgs, const std::string& AInput) {
-  std::string dir = ::testing::TempDir() + "vxx" + std::to_string(::getpid()) + "_";
-  std::string in = dir + "in", out = dir + "out", err = dir + "err";
-  std::ofstream(in, std::ios::binary) << AInput;
-  std::string cmd = std::string("'") + VXPACKET_PATH + "' " + AArgs + " <" + in + " >" + out + " 2>" + err;
-  int st = std::system(cmd.c_str());
-  return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, Slurp(out), Slurp(err)};
+TToolRun RunTool(const std::string& AArgs, const std::string& AInput) {
+  return vexor::testing::RunTool(VXPACKET_PATH, AArgs, AInput);
 }
 
 const char kExample[] =
@@ -62,7 +44,7 @@ TEST(VxpacketXmlTest, ConvertsBetweenJsonAndXml) {
       {"--from yaml", "[1]", 2, "", nullptr},
   };
   for (const TCase& c : cases) {
-    TRun r = RunTool(c.Args, c.Input);
+    TToolRun r = RunTool(c.Args, c.Input);
     EXPECT_EQ(r.Exit, c.Exit) << c.Args << ": " << r.Err;
     EXPECT_EQ(r.Out, c.Out) << c.Args;
     if (c.Err)
@@ -81,11 +63,11 @@ TEST(VxpacketXmlTest, JsonThroughXmlAndBackKeepsTheText) {
       R"({"when":"2024-02-29","list":[[1,2],[]],"flag":true,"big":1E300})",
   };
   for (const char* t : texts) {
-    TRun xml = RunTool("--to xml", t);
+    TToolRun xml = RunTool("--to xml", t);
     ASSERT_EQ(xml.Exit, 0) << xml.Err;
-    TRun json = RunTool("--from xml --to json", xml.Out);
+    TToolRun json = RunTool("--from xml --to json", xml.Out);
     ASSERT_EQ(json.Exit, 0) << json.Err;
-    TRun direct = RunTool("", t);
+    TToolRun direct = RunTool("", t);
     EXPECT_EQ(json.Out, direct.Out) << xml.Out;
   }
 }
