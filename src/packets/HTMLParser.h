@@ -3,7 +3,8 @@
 // builds a tree of nodes. It never fails: malformed input gives one FOnSyntaxWarning call per
 // problem and a best-effort tree. The usual HTML liberties (unclosed paragraphs and list items,
 // void elements) follow three fixed element lists. One parser is used by one thread at a time;
-// a parse started from a callback while another runs on the same parser does nothing.
+// a parse started from a callback while another runs on the same parser does nothing, and
+// callbacks must not change the tree while it is being built.
 #include <cstdint>
 #include <functional>
 #include <memory>
