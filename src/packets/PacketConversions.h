@@ -25,6 +25,8 @@ class TCustomConverter {
 
   // The kind table row for a kind, or null when the kind cannot be written.
   static const TVarKindInfo* getVarInfo(TVarType VTyp) noexcept;
+  // The first row whose type name matches AName ignoring case, or null.
+  static const TVarKindInfo* getVarInfoByName(std::string_view AName) noexcept;
   // yyyy-MM-dd for a date, UTC yyyy-MM-ddThh:mm:ss.zzzZ for a date-time, UTC hh:mm:ss.zzzZ (or
   // hh:mm for whole minutes) for a time of day; 0 gives "00:00:00.000".
   static std::string FixedDateTimeToISOStr(TDateTime AValue);
@@ -81,12 +83,19 @@ class TPacketConversions {
                                           std::string_view ADataTag, double ADataVersion);
   static IPacketPtr LoadConfigDataFromJSON(std::string_view AJSONStr, std::string_view AVersionTag,
                                            std::string_view ADataTag, double AMinDataVersion);
+  // XML text (XMLConverter.cpp); Data's cursor is restored afterwards, also when writing fails.
+  static std::string PacketAsXML(const IPacketPtr& Data, bool Readable = false);
+  // The packet the first top-level node stands for, or none (see TXMLConverter::FromXML).
+  static IPacketPtr PacketFromXML(std::string_view XMLString);
 };
 
 // Appends S escaped for a JSON string (without the quotes).
 void AppendJSONEscaped(std::string& ADest, std::string_view S);
 // Writes S escaped at AOut, which has room for 6 * S.size() bytes; returns the end.
 char* EscapeJSONTo(char* AOut, std::string_view S);
+
+// The fixed en-US money text of a currency value given as value * 10000 ("$1,234.57").
+void AppendMoneyText(std::string& ADest, int64_t AScaled);
 
 // Start-up of the packet conversions: makes IPacket::AsString produce compact JSON. Called once by
 // the program's start-up before other threads use packets.

@@ -12,6 +12,7 @@
 #include "DateText.h"
 #include "Exceptions.h"
 #include "PacketConversions.h"
+#include "PacketFormatManager.h"
 #include "PacketsInternal.h"
 
 namespace vexor {
@@ -895,16 +896,7 @@ std::string PacketToJSONHook(IPacket* P) { return TPacketConversions::PacketAsJS
 // ---- TPacketConversions ----
 
 std::string TPacketConversions::PacketAsJSON(const IPacketPtr& Data, bool Readable, bool WithTypes) {
-  if (!Data) return TJSONConverter::ToJSON(Data, Readable, WithTypes);
-  int32_t pos = Data->Pos();
-  try {
-    std::string s = TJSONConverter::ToJSON(Data, Readable, WithTypes);
-    Data->SetPos(pos);
-    return s;
-  } catch (...) {
-    Data->SetPos(pos);
-    throw;
-  }
+  return KeepingCursor(Data, [&] { return TJSONConverter::ToJSON(Data, Readable, WithTypes); });
 }
 
 IPacketPtr TPacketConversions::PacketFromJSON(std::string_view JSONString) {
@@ -944,6 +936,17 @@ IPacketPtr TPacketConversions::LoadConfigDataFromJSON(std::string_view AJSONStr,
   return VarToPacket(p->GetProperty(ADataTag, Variant()));
 }
 
-void InitPacketConversions() { PacketToStringHook = &PacketToJSONHook; }
+void InitPacketConversions() {
+  RegisterPacketFormats();
+  PacketToStringHook = &PacketToJSONHook;
+}
+
+const TVarKindInfo* TCustomConverter::getVarInfoByName(std::string_view AName) noexcept {
+  for (const TVarKindInfo& row : kKindTable)
+    if (SameName(row.TypeName, AName)) return &row;
+  return nullptr;
+}
+
+void AppendMoneyText(std::string& ADest, int64_t AScaled) { AppendMoney(ADest, AScaled); }
 
 }  // namespace vexor

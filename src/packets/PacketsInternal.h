@@ -16,6 +16,22 @@ Variant AdoptAsInterfaceValue(TPacket* ANew);
 // A stored value as packets hand it out (a kind-13 packet presented as varPacket).
 Variant HandOutValue(const Variant& V);
 
+// Runs AWrite (a text writer, which resets the cursors of the packets it visits) and puts
+// AData's cursor back where it was, also when writing fails.
+template <class F>
+std::string KeepingCursor(const IPacketPtr& AData, F&& AWrite) {
+  if (!AData) return AWrite();
+  const int32_t pos = AData->Pos();
+  try {
+    std::string s = AWrite();
+    AData->SetPos(pos);
+    return s;
+  } catch (...) {
+    AData->SetPos(pos);
+    throw;
+  }
+}
+
 // Copies a run of plain bytes; short runs (most names and values) without a library call.
 inline char* CopyRun(char* AOut, const char* AFrom, size_t ACount) {
   if (ACount >= 16) {

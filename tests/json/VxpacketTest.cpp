@@ -1,34 +1,16 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
+
+#include "ToolRun.h"
 
 namespace {
 
-struct TRun {
-  int Exit;
-  std::string Out, Err;
-};
+using vexor::testing::TToolRun;
 
-std::string Slurp(const std::string& APath) {
-  std::ifstream f(APath, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-TRun RunTool(const std::string& AArgs, const std::string& AInput) {
-  // Per-process names: ctest may run several cases of this file at once.
-  std::string dir = ::testing::TempDir() + "vx" + std::to_string(::getpid()) + "_";
-  std::string in = dir + "in", out = dir + "out", err = dir + "err";
-  std::ofstream(in, std::ios::binary) << AInput;
-  std::string cmd = std::string("'") + VXPACKET_PATH + "' " + AArgs + " <" + in + " >" + out + " 2>" + err;
-  int st = std::system(cmd.c_str());
-  return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, Slurp(out), Slurp(err)};
+TToolRun RunTool(const std::string& AArgs, const std::string& AInput) {
+  return vexor::testing::RunTool(VXPACKET_PATH, AArgs, AInput);
 }
 
 TEST(VxpacketTest, ConvertsReportsAndRefuses) {
@@ -55,7 +37,7 @@ TEST(VxpacketTest, ConvertsReportsAndRefuses) {
       {"/nonexistent/file.json", "", 1, "", nullptr},
   };
   for (const TCase& c : cases) {
-    TRun r = RunTool(c.Args, c.Input);
+    TToolRun r = RunTool(c.Args, c.Input);
     EXPECT_EQ(r.Exit, c.Exit) << c.Args << " / " << c.Input << ": " << r.Err;
     EXPECT_EQ(r.Out, c.Out) << c.Args << " / " << c.Input;
     if (c.Err)
@@ -70,7 +52,7 @@ TEST(VxpacketTest, ConvertsReportsAndRefuses) {
 TEST(VxpacketTest, ReadsANamedFile) {
   std::string path = ::testing::TempDir() + "vx_file" + std::to_string(::getpid()) + ".json";
   std::ofstream(path) << R"([{"a":1},{"b":"x"}])";
-  TRun r = RunTool("'" + path + "'", "");
+  TToolRun r = RunTool("'" + path + "'", "");
   EXPECT_EQ(r.Exit, 0);
   EXPECT_EQ(r.Out, "{\"a\":1,\"b\":\"x\"}\n");
 }
