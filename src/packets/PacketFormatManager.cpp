@@ -1,5 +1,7 @@
 #include "PacketFormatManager.h"
 
+#include "RawPacket.h"
+
 #include <algorithm>
 
 #include "PacketConversions.h"
@@ -60,14 +62,21 @@ IPacketPtr TXMLPacketFormat::ChannelFormatToPacket(std::string_view Bytes) const
   return TPacketConversions::PacketFromXML(Bytes);
 }
 
+std::string TRAWPacketFormat::PacketToChannelFormat(const IPacketPtr& Data) const {
+  return PacketToRawBytes(Data);
+}
+
+IPacketPtr TRAWPacketFormat::ChannelFormatToPacket(std::string_view Bytes) const {
+  return PacketFromRawBytes(Bytes);
+}
+
 void RegisterPacketFormats() {
   static const TJSONPacketFormat kJSON;
   static const TXMLPacketFormat kXML;
   TPacketFormatManager::RegisterPacketFormatter("JSON", &kJSON);
   TPacketFormatManager::RegisterPacketFormatter("XML", &kXML);
-  // "RAW" (the binary packet stream) is registered here, third, once it is part of the library:
-  //   static const TRAWPacketFormat kRAW;
-  //   TPacketFormatManager::RegisterPacketFormatter("RAW", &kRAW);
+  static const TRAWPacketFormat kRAW;
+  TPacketFormatManager::RegisterPacketFormatter("RAW", &kRAW);
 }
 
 }  // namespace vexor

@@ -35,6 +35,13 @@ class TXMLPacketFormat : public TPacketFormat {
   IPacketPtr ChannelFormatToPacket(std::string_view Bytes) const override;
 };
 
+// The raw binary packet stream: one tagged value, minimized, uncompressed.
+class TRAWPacketFormat : public TPacketFormat {
+ public:
+  std::string PacketToChannelFormat(const IPacketPtr& Data) const override;
+  IPacketPtr ChannelFormatToPacket(std::string_view Bytes) const override;
+};
+
 struct TFormatInfo {
   std::string FName;
   const TPacketFormat* FClass;  // a format with static lifetime

@@ -4,12 +4,14 @@
 // writer's message, 2 for bad options.
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "Exceptions.h"
 #include "PacketConversions.h"
 #include "PacketFormatManager.h"
+#include "RawPacket.h"
 #include "SysError.h"
 
 namespace {
@@ -29,22 +31,14 @@ struct TOptions {
   TCompression Compress = TCompression::None;    // how to compress raw output
 };
 
-const TPacketFormat& RawFormat() {
-  const TPacketFormat* f = TPacketFormatManager::GetPacketFormat("RAW");
-  if (!f) throw Exception("the RAW packet format is not available in this build");
-  return *f;
-}
-
-// One compressed block of raw bytes and back, as the raw packet stream writes and reads them.
-// They join the raw packet stream's block compression once it is part of the library.
-std::string CompressRaw(std::string ABytes, TCompression) {
-  RawFormat();
-  throw Exception("compressed raw packets are not available in this build");
-}
-
-std::string DecompressRaw(std::string ABytes, TCompression) {
-  RawFormat();
-  throw Exception("compressed raw packets are not available in this build");
+// The block compression raw input carries or raw output gets; none when not asked.
+std::optional<TDataCompressionType> RawCompression(TCompression AValue) {
+  switch (AValue) {
+    case TCompression::ZLib: return dcZLib;
+    case TCompression::Snappy: return dcSnappy;
+    case TCompression::None: break;
+  }
+  return std::nullopt;
 }
 
 // The notations the tool knows; new ones join this table. Text notations end with a line feed,
@@ -68,14 +62,8 @@ const TFormat kFormats[] = {
     {"xml", [](std::string T, const TOptions&) { return TPacketConversions::PacketFromXML(T); },
      [](const IPacketPtr& P, const TOptions& O) { return TPacketConversions::PacketAsXML(P, O.Readable) + "\n"; }},
     {"raw",
-     [](std::string T, const TOptions& O) {
-       if (O.Compressed != TCompression::None) T = DecompressRaw(std::move(T), O.Compressed);
-       return RawFormat().ChannelFormatToPacket(T);
-     },
-     [](const IPacketPtr& P, const TOptions& O) {
-       std::string bytes = RawFormat().PacketToChannelFormat(P);
-       return O.Compress != TCompression::None ? CompressRaw(std::move(bytes), O.Compress) : bytes;
-     }},
+     [](std::string T, const TOptions& O) { return PacketFromRawBytes(T, RawCompression(O.Compressed)); },
+     [](const IPacketPtr& P, const TOptions& O) { return PacketToRawBytes(P, RawCompression(O.Compress)); }},
 };
 
 const TFormat* FindFormat(std::string_view AName) {
