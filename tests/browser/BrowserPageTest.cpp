@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "BrowserTestSupport.h"
 #include "CefRuntimeStartup.h"
 #include "ExCefClientHandler.h"
 #include "GlobalMainThreadSynchronizer.h"
@@ -20,6 +21,7 @@
 #include "QtResourceSchemeHandler.h"
 #include "Registry.h"
 #include "TempDir.h"
+#include "WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 namespace vexor {
 namespace {
@@ -202,38 +204,12 @@ TEST_F(BrowserPage, PumpTimerDrainsTheTaskQueueWhileAClientLives) {
 }  // namespace
 }  // namespace vexor
 
-// Under AddressSanitizer: Chromium inside Qt WebEngine deletes some of its own objects through a
-// pointer of another size, and it and fontconfig keep process-lifetime allocations that the leak
-// checker reports. That is the libraries' code, not ours.
-extern "C" const char* __asan_default_options() { return "new_delete_type_mismatch=0"; }
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libQt6WebEngineCore.so\nleak:libfontconfig.so\n";
-}
-
 int main(int argc, char** argv) {
   using namespace vexor;
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-          "--disable-gpu --disable-background-networking --disable-component-update --no-first-run");
-  vexor::testing::TTempDir home;
-  vexor::testing::TScopedEnv config("XDG_CONFIG_HOME", home / "config");
-  vexor::testing::TScopedEnv machine("XDG_CONFIG_DIRS", home / "machine");
-  vexor::testing::TScopedEnv cache("XDG_CACHE_HOME", home / "cache");
-  {
+  // A "CefParameters" item whose effect a page can see: the switch must reach Chromium.
+  return browsertest::RunBrowserTests(argc, argv, [] {
     TRegistry reg(TRegistryHive::rhCurrentUser);
     reg.OpenKey(TCefRuntimeStartup::kRegistryKey, true);
     reg.WriteString(TCefRuntimeStartup::kRegistryValue, "js-flags=--expose-gc");
-  }
-  InitMainThread();
-  InitPacketConversions();
-  if (!StartBrowserRuntime()) return 1;
-  int status;
-  {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    status = RUN_ALL_TESTS();
-    BrowserRuntime()->ReleaseProfile();  // before the application object goes
-  }
-  StopBrowserRuntime();
-  return status;
+  });
 }

@@ -15,11 +15,13 @@
 #include <optional>
 
 #include "BrowserTestSupport.h"
+#include "PageWait.h"
 #include "ChromiumEx.h"
 #include "DebugOutput.h"
 #include "Exceptions.h"
 #include "PacketConversions.h"
 #include "TempDir.h"
+#include "WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 using namespace vexor;
 using namespace vexor::browsertest;
@@ -334,12 +336,5 @@ TEST(ChromiumExFonts, JapaneseLocalesOnly) {
 
 }  // namespace
 
-// Under AddressSanitizer: Chromium inside Qt WebEngine deletes some of its own objects through a
-// pointer of another size, and it and fontconfig keep process-lifetime allocations that the leak
-// checker reports. That is the libraries' code, not ours.
-extern "C" const char* __asan_default_options() { return "new_delete_type_mismatch=0"; }
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libQt6WebEngineCore.so\nleak:libfontconfig.so\n";
-}
 
 int main(int argc, char** argv) { return RunBrowserTests(argc, argv); }

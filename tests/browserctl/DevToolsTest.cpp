@@ -9,8 +9,10 @@
 #include <QWebEngineView>
 
 #include "BrowserTestSupport.h"
+#include "PageWait.h"
 #include "ChromiumEx.h"
 #include "InspectedNode.h"
+#include "WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 using namespace vexor;
 using namespace vexor::browsertest;
@@ -68,9 +70,5 @@ TEST(DevTools, FrontEndOfAPausedNodeScriptShowsItsSource) {
 
 }  // namespace
 
-extern "C" const char* __asan_default_options() { return "new_delete_type_mismatch=0"; }
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libQt6WebEngineCore.so\nleak:libfontconfig.so\n";
-}
 
 int main(int argc, char** argv) { return RunBrowserTests(argc, argv); }

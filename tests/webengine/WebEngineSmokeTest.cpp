@@ -14,6 +14,8 @@
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 
+#include "WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
+
 namespace {
 
 class TCtrlDataHandler : public QWebEngineUrlSchemeHandler {
@@ -59,14 +61,6 @@ TEST(WebEngine, PageServedByCustomSchemeRunsItsScript) {
 
 }  // namespace
 
-// Under AddressSanitizer: Chromium inside Qt WebEngine deletes some of its own objects through a
-// pointer of another size, and it and fontconfig keep process-lifetime allocations that the leak
-// checker reports. That is the libraries' code, not ours; both checks stay whole for every other
-// test program.
-extern "C" const char* __asan_default_options() { return "new_delete_type_mismatch=0"; }
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libQt6WebEngineCore.so\nleak:libfontconfig.so\n";
-}
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,20 +1,22 @@
 #pragma once
-// Shared by the browser-control test programs: a main that starts the browser runtime the way the
-// program does (and the waits of PageWait.h).
+// Shared by the browser test programs: a main that starts the browser runtime the way the program
+// does. Main thread only, once per program.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <functional>
 
 #include "MainThread.h"
 #include "PacketConversions.h"
-#include "PageWait.h"
 #include "QtCefRuntime.h"
 #include "TempDir.h"
 
 namespace vexor::browsertest {
 
-// Offscreen, without GPU, with the runtime started before the application object exists.
-inline int RunBrowserTests(int argc, char** argv) {
+// Offscreen, without GPU, in a private home, with the runtime started before the application object
+// exists. ABeforeStart runs in that home just before the runtime starts (registry values the start
+// reads, for example).
+inline int RunBrowserTests(int argc, char** argv, const std::function<void()>& ABeforeStart = {}) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
           "--disable-gpu --disable-background-networking --disable-component-update --no-first-run");
@@ -22,6 +24,7 @@ inline int RunBrowserTests(int argc, char** argv) {
   vexor::testing::TScopedEnv config("XDG_CONFIG_HOME", home / "config");
   vexor::testing::TScopedEnv machine("XDG_CONFIG_DIRS", home / "machine");
   vexor::testing::TScopedEnv cache("XDG_CACHE_HOME", home / "cache");
+  if (ABeforeStart) ABeforeStart();
   InitMainThread();
   InitPacketConversions();
   if (!StartBrowserRuntime()) return 1;
