@@ -1,13 +1,16 @@
 #include "HeadlessRunner.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "AppPaths.h"
 #include "MainThread.h"
@@ -46,6 +49,40 @@ std::string AbsolutePath(const std::string& APath) {
   return APath;
 }
 
+// Forwards our standard input to the script until it ends, then ends the script's input.
+// Its own thread; stops when asked (polling, so a terminal that never ends input does not hold
+// the program).
+class TInputForwarder {
+ public:
+  explicit TInputForwarder(TBasicNodeJsRequester* ARequester)
+      : FRequester(ARequester), FThread([this] { Execute(); }) {}
+  ~TInputForwarder() {
+    FStop.store(true);
+    FThread.join();
+  }
+
+ private:
+  void Execute() {
+    char buffer[65536];
+    while (!FStop.load()) {
+      pollfd p{STDIN_FILENO, POLLIN, 0};
+      const int r = ::poll(&p, 1, 50);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0 || (p.revents & POLLNVAL)) break;
+      if (r == 0) continue;
+      const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) break;
+      FRequester->SendInput(std::string(buffer, static_cast<size_t>(n)));
+    }
+    if (!FStop.load()) FRequester->CloseInput();
+  }
+
+  TBasicNodeJsRequester* const FRequester;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
 }  // namespace
 
 int RunHeadless(const TTarnwickOptions& AOptions) {
@@ -82,8 +119,23 @@ int RunHeadless(const TTarnwickOptions& AOptions) {
         AOptions.Node);
     requester->SetStopOnStart(AOptions.BreakOnLoad);
     requester->SetOnDebugger([](TBasicNodeJsRequester* ASender) { WriteLine(stdout, "DevTools: " + ASender->DebuggerUrl()); });
+    requester->SetOnChildExit([](const TChildExit& AExit) {
+      std::string next = AExit.RestartInSeconds < 0 ? " (Ctrl+C ends tarnwick)" : " (Ctrl+C to stop)";
+      WriteLine(stderr, "tarnwick: " + TBasicNodeJsRequester::DescribeExit(AExit) + next);
+    });
+    // Without its inspector the script would run undebugged (and unpaused): the run ends.
+    requester->SetOnInspectorFailed([&](int32_t APort, const std::string&) {
+      std::lock_guard<std::mutex> guard(failureLock);
+      if (failure.empty())
+        failure = "the inspector port " + std::to_string(APort) +
+                  " is in use by another program; choose another port with --port N";
+      failed.store(true);
+    });
     requester->Run();
-    while (gStopSignal.load() == 0 && !failed.load()) CheckSynchronize(20);
+    {
+      TInputForwarder input(requester.get());
+      while (gStopSignal.load() == 0 && !failed.load()) CheckSynchronize(20);
+    }
     if (failed.load()) {
       std::lock_guard<std::mutex> guard(failureLock);
       WriteLine(stderr, "tarnwick: " + failure);

@@ -1,12 +1,16 @@
 #pragma once
 // The headless debug run: starts the script under the inspector, prints "DevTools: <address>"
-// each time the address becomes known, forwards the script's output, and ends on SIGINT/SIGTERM.
+// each time the address becomes known, forwards the script's output (and our standard input to
+// the script, ending its input when ours ends), says on standard error how each run of the
+// script ended and what comes next, and ends on SIGINT/SIGTERM, on a failed start, or when the
+// inspector port is taken by another program.
 // Main thread only; the services must be running.
 #include "TarnwickOptions.h"
 
 namespace vexor {
 
-// Returns the process exit status: 0 after a signal, 1 when the script could not be started.
+// Returns the process exit status: 0 after a signal, 1 when the script could not be started or
+// debugged.
 int RunHeadless(const TTarnwickOptions& AOptions);
 
 }  // namespace vexor

@@ -93,7 +93,9 @@ class TxTimerEvent : public TRefCntObject, public ITxEvent {
     if (FDeleting) return;
     FActive = false;
     if (AInterval > 0) FInterval.store(AInterval);
-    FLastTime.store(0);
+    // An explicit mark: a last-run tick of 0 is not "long ago" while the counter itself is
+    // small (it starts at boot).
+    FDue = true;
     FActive = true;
   }
   void Unlink() override {
@@ -101,14 +103,22 @@ class TxTimerEvent : public TRefCntObject, public ITxEvent {
     ReleaseCallback();
   }
   uint32_t GetLastTime() override { return FLastTime.load(); }
-  void SetLastTime(uint32_t AValue) override { FLastTime.store(AValue); }
+  void SetLastTime(uint32_t AValue) override {
+    std::lock_guard<std::mutex> lock(FLock);
+    FLastTime.store(AValue);
+    FDue = false;
+  }
 
   // The timer's own references (its list entry and the two taken while examining the entry)
   // account for three; anything above is a holder outside the timer.
   bool IsUsed() override { return RefCount() > 3; }
   uint32_t SetRunTime(uint32_t ALastExecuted) override {
     uint32_t now = GetTickCount32();
-    FLastTime.store(now);
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FLastTime.store(now);
+      FDue = false;
+    }
     uint32_t duration = TickDiff(ALastExecuted, now);
     FEventTime->Val(int64_t(duration));
     return duration;
@@ -125,8 +135,8 @@ class TxTimerEvent : public TRefCntObject, public ITxEvent {
     uint32_t elapsed = TicksSince(last);
     int32_t interval = FInterval.load();
     if (interval < 0) return false;  // never fires, and must not shorten the pause
-    if (elapsed >= uint32_t(interval)) return TrySetPendingLocked();
-    if (last != 0) AMinWait = std::min<int64_t>(AMinWait, int64_t(interval) - int64_t(elapsed));
+    if (FDue || elapsed >= uint32_t(interval)) return TrySetPendingLocked();
+    AMinWait = std::min<int64_t>(AMinWait, int64_t(interval) - int64_t(elapsed));
     return false;
   }
   bool ActiveAndUsed() override { return GetActive() && IsUsed(); }
@@ -180,6 +190,9 @@ class TxTimerEvent : public TRefCntObject, public ITxEvent {
   bool FPending = false;
   bool FSynchronized;
   bool FDropCallback = false;
+  // Due at the next check whatever the ticks say: set until the first activation or run
+  // gives the event a time, and by Restart.
+  bool FDue = true;
   uint32_t FThreadId = 0;
   // Read by the timer thread without the monitor.
   std::atomic<int32_t> FInterval;
@@ -451,7 +464,11 @@ void TxTimerEvent::Activate() {
   {
     std::lock_guard<std::mutex> lock(FLock);
     if (FActive || FDeleting) return;
-    if (FLastTime.load() == 0 && FInterval.load() != 0) FLastTime.store(GetTickCount32());
+    // A first activation counts the interval from now; interval 0 stays due at the next check.
+    if (FDue && FInterval.load() != 0) {
+      FLastTime.store(GetTickCount32());
+      FDue = false;
+    }
     FActive = true;
   }
   if (auto timer = FOwner.GetTimerRef(false)) timer->Thread()->LowerMinWait(FInterval.load());

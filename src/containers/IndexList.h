@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <type_traits>
+#include <unordered_set>
 #include <vector>
 
 #include "ListErrors.h"
@@ -175,7 +176,16 @@ class TCommonIndexList {
   void BuildFrom(It AFirst, It ALast) {
     TWriteLock lock(this);
     std::vector<T*> items(AFirst, ALast);  // AList may be this list
-    Clear();
+    // An owned item that comes back (the list rebuilt from itself, or overlapping items) must
+    // not be destroyed on its way out.
+    std::unordered_set<T*> kept(items.begin(), items.end());
+    std::vector<T*> old;
+    old.swap(FList);
+    FIndexValid = true;
+    for (T* item : old) {
+      ItemNotify(item, cnRemoved);
+      if (FOwnsObjects && !kept.count(item)) DisposeOwnedItem(item);
+    }
     for (T* item : items) DoInsert(Count(), item);
     if (FUpdating == 0) Rebuild();
   }

@@ -174,18 +174,18 @@ class TAppStatData : public TRefCntObject, public IAppStatCounter, public IIndex
     else
       FChanges.fetch_add(1, std::memory_order_relaxed);
   }
+  // Under the counter's lock: a text value written meanwhile would otherwise turn the counter
+  // away from its integer while the comparison still updates it, and the new extreme is lost.
   bool Extreme(int64_t V, bool AMax, const TStatVariant* AInfo) {
-    if (!FIsInt.load()) {
+    {
       std::lock_guard<std::mutex> lock(FLock);
       if (!FIsInt) SetIntLocked(StatVariantToInt64(FValue));
-    }
-    int64_t cur = FInt.load();
-    for (;;) {
+      int64_t cur = FInt.load();
       if (AMax ? !(V > cur) : !(V < cur)) return false;
-      if (FInt.compare_exchange_weak(cur, V)) break;
+      FInt.store(V);
+      if (AInfo) FInfo = *AInfo;
     }
     Touch();
-    if (AInfo) SetInfo(*AInfo);
     return true;
   }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Named statistics counters and the process-wide registry that hands them out.
-// Counters may be updated from any thread: Inc, Dec and the integer Val/Max/Min use lock-free
-// 64-bit operations while the value is an integer; other changes take the counter's own lock.
+// Counters may be updated from any thread: Inc, Dec and the integer Val use lock-free 64-bit
+// operations while the value is an integer; Max, Min and other changes take the counter's own
+// lock (a comparison must see the value a concurrent text Val leaves).
 // Look-up, creation, removal and snapshots take the list's lock; a counter's lock is taken inside
 // the list's lock, never the other way round. Both are leaf locks.
 // A dynamic counter (DynCounter) lives while somebody holds it; a persistent one (Counter) until

@@ -124,7 +124,14 @@ void TMessagesList::ConsoleLog(const std::string& AMsg) { OutputDebugString(AMsg
 std::string TMessagesList::DefaultFileName() {
   std::string folder = IncludeTrailingPathDelimiter(XdgStateHome()) + "Vexor/Logs/";
   std::string name = ChangeFileExt(ProgramPath(), ".msg");
-  if (ForceDirectories(folder)) name = folder + ChangeFileExt(ProgramFileName(), ".msg");
+  if (ForceDirectories(folder) && ::access(folder.c_str(), W_OK) == 0) {
+    name = folder + ChangeFileExt(ProgramFileName(), ".msg");
+  } else {
+    // The log does not move without a word: the user would look for it in the usual place.
+    const int error = errno;
+    ConsoleLog("The log folder " + folder + " cannot be used (" + SysErrorMessage(error) +
+               "); the message log is written to " + name + " instead");
+  }
   ConsoleLog(name);
   return name;
 }

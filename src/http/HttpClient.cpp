@@ -272,7 +272,7 @@ THttpResponse THttpClient::Request(THttpMethod AMethod, const std::string& AUrl,
   if (!Error.empty()) throw Exception(Error);
   if (I.ResponseCode >= 400) {
     std::string Line = I.HasStatus && I.Status.Code == I.ResponseCode ? I.Status.Version : "HTTP/1.1";
-    Line += " " + std::to_string(I.ResponseCode);
+    Line.append(" ").append(std::to_string(I.ResponseCode));
     if (!I.ResponseText.empty()) Line += " " + I.ResponseText;
     throw Exception(Line);
   }

@@ -1,7 +1,16 @@
 #include "NodeJsRequester.h"
 
-#include <cmath>
+#include <dirent.h>
+#include <unistd.h>
 
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string_view>
+
+#include "CommandLine.h"
 #include "Exceptions.h"
 #include "MainThread.h"
 #include "StrFormat.h"
@@ -39,8 +48,9 @@ TBasicNodeJsRequester::TBasicNodeJsRequester(TRef<IChildProcessRequesterEvents> 
 TBasicNodeJsRequester::~TBasicNodeJsRequester() = default;
 
 std::string TBasicNodeJsRequester::QuoteScript(const std::string& AScript) {
-  if (!AScript.empty() && AScript.find(' ') != std::string::npos && AScript[0] != '"') return '"' + AScript + '"';
-  return AScript;
+  // Quoted so that node receives exactly this path as one argument, quotes and all; a path
+  // already in quotes is a path whose name holds quotes.
+  return AScript.empty() ? AScript : QuoteArgument(AScript);
 }
 
 void TBasicNodeJsRequester::AfterConstruction() {
@@ -91,6 +101,8 @@ std::string TBasicNodeJsRequester::GetParams() {
   {
     std::lock_guard<std::mutex> lock(FUrlLock);
     FDebuggerUrl.clear();  // the owner is told again after every start
+    FTargetId.clear();
+    FInspectorFailed = false;
   }
   std::string inspect;
   if (FDebug != 0)
@@ -107,10 +119,103 @@ bool TBasicNodeJsRequester::IsInspectorBanner(const std::string& ALine) {
          ALine.find("chrome-devtools://") != std::string::npos;
 }
 
+std::string TBasicNodeJsRequester::AnnouncedTargetId(const std::string& ALine) {
+  static constexpr std::string_view kListening = "Debugger listening on ws://";
+  if (ALine.rfind(kListening, 0) != 0) return std::string();
+  const size_t slash = ALine.find('/', kListening.size());
+  if (slash == std::string::npos) return std::string();
+  std::string id = ALine.substr(slash + 1);
+  while (!id.empty() && (id.back() == '\r' || id.back() == ' ')) id.pop_back();
+  return id;
+}
+
+bool TBasicNodeJsRequester::IsInspectorFailure(const std::string& ALine) {
+  return ALine.rfind("Starting inspector on ", 0) == 0 && ALine.find(" failed") != std::string::npos;
+}
+
+std::string TBasicNodeJsRequester::DescribeExit(const TChildExit& AExit) {
+  std::string text;
+  switch (AExit.Reason) {
+    case cerWatchdog:
+      text = "the script was ended by the watchdog (silent too long on standard output)";
+      break;
+    case cerTerminated:
+      text = "the script was ended";
+      break;
+    case cerExited:
+      text = "the script ended";
+      break;
+  }
+  text += " with exit code " + std::to_string(AExit.ExitCode) + "; ";
+  if (AExit.RestartInSeconds < 0)
+    text += "it is not started again";
+  else if (AExit.RestartInSeconds == 0)
+    text += "it starts again now";
+  else
+    text += "it starts again in " + std::to_string(AExit.RestartInSeconds) + " s";
+  return text;
+}
+
+bool TBasicNodeJsRequester::ProcessListensOn(pid_t APid, int32_t APort) {
+  if (APid <= 0) return false;
+  // Inodes of the sockets listening on the port (state 0A), IPv4 and IPv6.
+  std::set<std::string> inodes;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // header
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+      if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
+        continue;
+      const size_t colon = local.rfind(':');
+      if (state != "0A" || colon == std::string::npos) continue;
+      if (std::strtol(local.c_str() + colon + 1, nullptr, 16) == APort) inodes.insert(inode);
+    }
+  }
+  if (inodes.empty()) return false;
+  const std::string fds = "/proc/" + std::to_string(APid) + "/fd";
+  DIR* dir = ::opendir(fds.c_str());
+  if (!dir) return false;
+  bool found = false;
+  while (dirent* entry = ::readdir(dir)) {
+    char target[128];
+    const std::string link = fds + "/" + entry->d_name;
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    const std::string_view text(target, static_cast<size_t>(n));
+    if (text.rfind("socket:[", 0) == 0 && inodes.count(std::string(text.substr(8, text.size() - 9)))) {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+void TBasicNodeJsRequester::SetOnInspectorFailed(TInspectorFailedEvent AValue) {
+  FOnInspectorFailed = std::move(AValue);
+}
+
 void TBasicNodeJsRequester::DoErrorOutput(const std::string& ALine) {
   if (IsInspectorBanner(ALine)) {
-    if (ALine.rfind("Debugger listening", 0) == 0) CheckDebuggerNow();
+    std::string id = AnnouncedTargetId(ALine);
+    if (!id.empty()) {
+      {
+        std::lock_guard<std::mutex> lock(FUrlLock);
+        FTargetId = id;
+      }
+      CheckDebuggerNow();
+    }
     return;
+  }
+  if (FDebug != 0 && IsInspectorFailure(ALine)) {
+    {
+      std::lock_guard<std::mutex> lock(FUrlLock);
+      FInspectorFailed = true;
+    }
+    if (FOnInspectorFailed) FOnInspectorFailed(FDebug, ALine);
   }
   TChildProcessRequester::DoErrorOutput(ALine);
 }
@@ -156,15 +261,32 @@ void TBasicNodeJsRequester::SetOnDebugger(TNotifyEvent AValue) { FOnDebugger = s
 void TBasicNodeJsRequester::OnCheckDebuggerSettings(ITxTimerEvent*) {
   try {
     bool noUrl;
+    std::string ownId;
     {
       std::lock_guard<std::mutex> lock(FUrlLock);
       noUrl = FDebuggerUrl.empty();
+      ownId = FTargetId;
+      // Whatever listens on the port now is not our child's inspector.
+      if (FInspectorFailed) return;
     }
+    // Unannounced, the port's targets are ours only while our child holds the listening socket.
+    if (ownId.empty() && !ProcessListensOn(ChildProcessId(), FDebug)) return;
     if (!noUrl && !IsActive()) return;  // delivered, and the child has ended: wait for a restart
     if (!FClient) return;
     IPacketPtr targets = FClient->GetSettings();
-    if (!targets || targets->GetCount() != 1) return;
-    IPacketPtr target = VarToPacket(targets->GetVar(0));
+    if (!targets) return;
+    IPacketPtr target;
+    if (!ownId.empty()) {
+      // Our child announced its target: only that one is ours, however many are listed.
+      for (int32_t i = 0; i < targets->GetCount() && !target; ++i) {
+        IPacketPtr candidate = VarToPacket(targets->GetVar(i));
+        if (!candidate) continue;
+        Variant id = candidate->GetProperties()->GetPropValue("id");
+        if (!id.IsEmptyOrNull() && id.AsString() == ownId) target = candidate;
+      }
+    } else if (targets->GetCount() == 1) {
+      target = VarToPacket(targets->GetVar(0));
+    }
     if (!target) return;
     Variant value = target->GetProperties()->GetPropValue("devtoolsFrontendUrl");
     std::string url = value.IsEmptyOrNull() ? std::string() : value.AsString();
@@ -192,7 +314,15 @@ void TBasicNodeJsRequester::OnWatchdog(ITxTimerEvent*) {
 
 void TBasicNodeJsRequester::TerminateByWatchdog() {
   LogMessage(tmsError, kLogSource, "Process terminated by watchdog");
+  SetEndReason(cerWatchdog);
   Finalize();
+  // The worker may have seen the end first; it then reported it, as a watchdog end.
+  if (!ClaimExitReport()) return;
+  TChildExit exit;
+  exit.ExitCode = TChildProcessController::FORCED_EXIT_CODE;
+  exit.Reason = cerWatchdog;
+  exit.RestartInSeconds = -1;  // Finalize leaves nothing to restart
+  DoChildExit(exit);
 }
 
 void TBasicNodeJsRequester::Finalize() {

@@ -42,6 +42,9 @@ class TDebuggerClient : public TJSONClient {
 
 class TBasicNodeJsRequester;
 using TNotifyEvent = std::function<void(TBasicNodeJsRequester* ASender)>;
+// The inspector of our child could not listen on its port (another program holds it): the
+// port and node's own line. The child then runs without a debugger.
+using TInspectorFailedEvent = std::function<void(int32_t APort, const std::string& ALine)>;
 
 class TBasicNodeJsRequester : public TChildProcessRequester {
  public:
@@ -64,12 +67,26 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   // Main thread only.
   std::string DebuggerUrl() const;
   void SetOnDebugger(TNotifyEvent AValue);
+  // Called on the worker when node reports that its inspector could not start; no address is
+  // announced for that start. Set it before Run.
+  void SetOnInspectorFailed(TInspectorFailedEvent AValue);
+  int32_t Port() const { return FDebug; }
 
-  // The script argument as it goes on the command line (quoted when it holds a blank).
+  // The target id node announces ("Debugger listening on ws://host:port/<id>"), "" otherwise.
+  static std::string AnnouncedTargetId(const std::string& ALine);
+  // Node's report that the inspector could not listen ("Starting inspector on ... failed").
+  static bool IsInspectorFailure(const std::string& ALine);
+  // What the end of the script means for the user, as one sentence: exit code, cause and what
+  // happens next.
+  static std::string DescribeExit(const TChildExit& AExit);
+  // True when process APid holds a TCP socket listening on APort (read from /proc).
+  static bool ProcessListensOn(pid_t APid, int32_t APort);
+
+  // The script argument as it goes on the command line (quoted when it needs to be).
   const std::string& Script() const { return FScript; }
   // True when the error-output filter drops ALine.
   static bool IsInspectorBanner(const std::string& ALine);
-  // AScript in double quotes when it holds a blank and does not start with a quote.
+  // AScript written so that the child's command line gives it back as one argument.
   static std::string QuoteScript(const std::string& AScript);
 
   void Finalize() override;
@@ -108,8 +125,12 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   // start), read by the discovery thread.
   mutable std::mutex FUrlLock;
   std::string FDebuggerUrl;
+  std::string FTargetId;        // announced by the current child; "" before
+  bool FInspectorFailed = false;  // the current child's inspector could not listen
   // Main thread only.
   TNotifyEvent FOnDebugger;
+  // Set before Run, called on the worker.
+  TInspectorFailedEvent FOnInspectorFailed;
 };
 
 }  // namespace vexor

@@ -570,11 +570,7 @@ void TJSONConverter::WriteValue(const Variant& V, int L) {
       }
     } else {
       const TVarKindInfo* row = getVarInfo(V.ElementKind());
-      if (!row) {
-        char buf[8];
-        auto r = std::to_chars(buf, buf + sizeof buf, V.Kind(), 16);
-        throw Exception("Invalid variant type for JSON conversion: $" + std::string(buf, r.ptr));
-      }
+      if (!row) throw Exception("Invalid variant type for JSON conversion: " + Variant::KindCode(V.Kind()));
       for (size_t i = 0, n = V.ArrayCount(); i < n; ++i) {
         if (i) Put(',');
         WriteScalar(*row, V.ArrayItem(i));
@@ -623,11 +619,7 @@ void TJSONConverter::WriteValue(const Variant& V, int L) {
     }
   }
   const TVarKindInfo* row = getVarInfo(V.Kind());
-  if (!row) {
-    char buf[8];
-    auto r = std::to_chars(buf, buf + sizeof buf, V.Kind(), 16);
-    throw Exception("Invalid variant type for JSON conversion: $" + std::string(buf, r.ptr));
-  }
+  if (!row) throw Exception("Invalid variant type for JSON conversion: " + Variant::KindCode(V.Kind()));
   WriteScalar(*row, V);
 }
 
@@ -834,8 +826,9 @@ class TJSONReader {
   }
 };
 
-// The parser refuses whole numbers beyond 64 bits; they are read as doubles instead, by marking
-// each such integer token (outside strings) with a fraction and parsing again.
+// The parser refuses whole numbers beyond 64 bits (above the unsigned range, below the signed
+// one); they are read as doubles instead, by marking each such integer token (outside strings)
+// with a fraction and parsing again.
 bool WidenBigIntegers(std::string_view AText, std::string& AOut) {
   bool changed = false;
   bool inString = false;
@@ -860,7 +853,9 @@ bool WidenBigIntegers(std::string_view AText, std::string& AOut) {
     while (j < AText.size() && AText[j] >= '0' && AText[j] <= '9') ++j;
     digits = j - digits;
     bool plain = j == AText.size() || !std::strchr(".eE", AText[j]);
-    if (digits >= 20 && plain) {
+    // Below the signed range with 19 digits already (JSON has no leading zeros).
+    bool tooLow = c == '-' && (digits > 19 || (digits == 19 && AText.substr(i + 1, 19) > "9223372036854775808"));
+    if ((digits >= 20 || tooLow) && plain) {
       AOut.append(AText.substr(copied, j - copied));
       AOut += ".0";
       copied = j;

@@ -175,7 +175,7 @@ void TPacket::MakeUntyped() {
 IPacketPropertyAccessPtr TPacket::GetProperties() { return IPacketPropertyAccessPtr(this); }
 
 Variant TPacket::GetPropValueByIndex(int32_t Index) {
-  const Variant& v = FData[static_cast<size_t>(Index)];
+  const Variant& v = ValueAt(Index);
   IPacket* p = VarPacketRef(v);
   if (!p) return VarIsPacket(v) ? Variant::Array(varVariant, {}) : v;
   int32_t n = p->GetCount();
@@ -187,7 +187,7 @@ Variant TPacket::GetPropValueByIndex(int32_t Index) {
 Variant TPacket::GetPropValue(std::string_view AName) { return GetProperty(AName, Variant()); }
 
 std::string TPacket::GetPropName(int32_t Index) {
-  IPacket* p = VarPacketRef(FData[static_cast<size_t>(Index)]);
+  IPacket* p = VarPacketRef(ValueAt(Index));
   std::string name = p ? std::string(p->GetTypeName()) : std::string();
   if (name.empty() && IsTyped() && FData.size() == 1) return FTypeName.Str();
   return name;

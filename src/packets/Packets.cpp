@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "Exceptions.h"
+#include "ListErrors.h"
 #include "TextUtf.h"
 #include "PacketBlocks.h"
 #include "PacketsInternal.h"
@@ -333,7 +334,13 @@ IPacketPtr TPacket::GetAsPacket() {
 
 IPacketPtr TPacket::GetAsPacketClone() { return Own(new TPacket(static_cast<IPacket*>(this), FPos)); }
 
-IPacketPtr TPacket::GetPacket(int32_t Index) { return VarToPacket(FData[static_cast<size_t>(Index)]); }
+// Indices are checked: a bad one raises the lists' index error instead of reading past the values.
+const Variant& TPacket::ValueAt(int32_t Index) const {
+  CheckListIndex(Index, static_cast<int>(FData.size()));
+  return FData[static_cast<size_t>(Index)];
+}
+
+IPacketPtr TPacket::GetPacket(int32_t Index) { return VarToPacket(ValueAt(Index)); }
 
 void TPacket::GetAsStrings(std::vector<std::string>& L) {
   L.clear();
@@ -362,9 +369,10 @@ IPacketPtr TPacket::AsUntyped() {
   return p;
 }
 
-Variant TPacket::GetVar(int32_t Index) { return HandOut(FData[static_cast<size_t>(Index)]); }
+Variant TPacket::GetVar(int32_t Index) { return HandOut(ValueAt(Index)); }
 
 void TPacket::SetVar(int32_t Index, const Variant& Value) {
+  CheckListIndex(Index, static_cast<int>(FData.size()));
   Variant& stored = FData[static_cast<size_t>(Index)];
   if (!VarIsPacket(Value) && stored.SameValue(Value)) return;
   stored = Value;

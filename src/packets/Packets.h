@@ -319,6 +319,8 @@ class TPacket : public TReadablePacket,
   friend class TPacketRecordAdder;
 
  private:
+  // The value at Index; raises the lists' index error for an index outside the values.
+  const Variant& ValueAt(int32_t Index) const;
   void SetBuildParent(TPacket* AParent);
   TPacket* BuildParent();
   TPacket* TakeBuildParent();

@@ -1,5 +1,6 @@
 #include "Variant.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -130,7 +131,7 @@ Variant Variant::CurrencyScaled(int64_t AScaled) noexcept {
 
 Variant Variant::FromCurrency(double A) {
   if (!std::isfinite(A) || std::fabs(A) >= 922337203685477.0)
-    throw Exception("Overflow while converting variant of type (Double) into type (Currency)");
+    throw EVariantOverflowError("Overflow while converting variant of type (Double) into type (Currency)");
   return CurrencyScaled(std::llround(A * 10000.0));
 }
 
@@ -266,12 +267,18 @@ std::string Variant::KindName(TVarType AKind) {
     case varString: return "String";
     case varUString: return "UnicodeString";
     case varPacket: return "Packet";
-    default: {
-      char buf[16];
-      auto r = std::to_chars(buf, buf + sizeof buf, AKind, 16);
-      return "$" + std::string(buf, r.ptr);
-    }
+    default:
+      return KindCode(AKind);
   }
+}
+
+std::string Variant::KindCode(TVarType AKind) {
+  char buf[16];
+  auto r = std::to_chars(buf, buf + sizeof buf, AKind, 16);
+  std::string text("$");
+  text.append(buf, r.ptr);
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
 }
 
 void Variant::CastError(TVarType ATo) const {
@@ -280,7 +287,7 @@ void Variant::CastError(TVarType ATo) const {
 }
 
 void Variant::OverflowError(TVarType ATo) const {
-  throw Exception("Overflow while converting variant of type (" + KindName(FKind) +
+  throw EVariantOverflowError("Overflow while converting variant of type (" + KindName(FKind) +
                   ") into type (" + KindName(ATo) + ")");
 }
 
@@ -370,7 +377,10 @@ char* FormatFloatGTo(char* AOut, double AValue) {
   while (nd > 1 && digits[nd - 1] == '0') --nd;
   char* o = AOut;
   if (neg) *o++ = '-';
-  auto put = [&o](const char* AFrom, int ACount) { o = CopyRun(o, AFrom, static_cast<size_t>(ACount)); };
+  // Counts are differences of digit positions: an empty run (0 or less) copies nothing.
+  auto put = [&o](const char* AFrom, int ACount) {
+    if (ACount > 0) o = CopyRun(o, AFrom, static_cast<size_t>(ACount));
+  };
   auto zeros = [&o](int ACount) {
     std::memset(o, '0', static_cast<size_t>(ACount));
     o += ACount;
@@ -496,8 +506,9 @@ int64_t Variant::AsInt64() const {
 int64_t Variant::ToInt64For(TVarType ATo) const {
   try {
     return AsInt64();
-  } catch (const Exception& e) {
-    if (std::string_view(e.what()).starts_with("Overflow")) OverflowError(ATo);
+  } catch (const EVariantOverflowError&) {
+    OverflowError(ATo);
+  } catch (const Exception&) {
     CastError(ATo);
   }
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "DateTime.h"
+#include "Exceptions.h"
 #include "PacketBlocks.h"
 #include "RefPtr.h"
 #include "SharedText.h"
@@ -47,6 +48,12 @@ constexpr TVarType varTypeMask = 0x0FFF;
 
 class Variant;
 class IPacket;
+// A value outside the target kind's range; a conversion error of its own kind so that callers
+// tell it from "Could not convert" by type.
+class EVariantOverflowError : public Exception {
+ public:
+  using Exception::Exception;
+};
 // Lists of values; short ones live in the packet pool's blocks.
 using TVariantArray = std::vector<Variant, TPacketBlockAllocator<Variant>>;
 using TBytes = std::vector<uint8_t>;
@@ -184,6 +191,8 @@ class Variant {
   bool SameValue(const Variant& A) const;
 
   static std::string KindName(TVarType AKind);
+  // The kind code as error texts write it: "$", then upper-case hexadecimal ("$D", "$200D").
+  static std::string KindCode(TVarType AKind);
 
  private:
   enum : uint8_t { stTrivial, stString, stObject, stArray };

@@ -83,6 +83,25 @@ std::vector<std::string> SplitCommandLine(const std::string& ACommandLine) {
   return argv;
 }
 
+std::string QuoteArgument(const std::string& AArgument) {
+  if (!AArgument.empty() && AArgument.find_first_of(" \t\"") == std::string::npos) return AArgument;
+  std::string quoted = "\"";
+  size_t slashes = 0;
+  for (char c : AArgument) {
+    if (c == '\\') {
+      ++slashes;
+      continue;
+    }
+    // Backslashes count double only before a quote, which is escaped itself.
+    quoted.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
+    slashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(slashes * 2, '\\');  // the closing quote follows
+  quoted.push_back('"');
+  return quoted;
+}
+
 std::string FindProgramOnPath(const std::string& AProgram) {
   if (AProgram.empty()) return std::string();
   if (AProgram.find('/') != std::string::npos) return AProgram;

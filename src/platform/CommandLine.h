@@ -18,6 +18,11 @@ bool FindCmdLineSwitch(const std::vector<std::string>& AArgs, const std::string&
 // and are removed, backslashes before a quote escape it ("\\\"" -> '"', "\\\\\"" -> '\\' + group).
 std::vector<std::string> SplitCommandLine(const std::string& ACommandLine);
 
+// AArgument written so that SplitCommandLine gives it back as exactly one argument, whatever
+// bytes it holds (blanks, quotes, backslashes, any other byte): unchanged when nothing in it
+// needs quoting, otherwise in double quotes with quotes and the backslashes before them escaped.
+std::string QuoteArgument(const std::string& AArgument);
+
 // Finds a bare program name on $PATH; a name holding '/' is returned unchanged. "" when not found.
 std::string FindProgramOnPath(const std::string& AProgram);
 

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
@@ -481,6 +482,32 @@ bool TChildProcessController::SendToInput(const std::string& AData, bool FLushBu
 
 bool TChildProcessController::SendToInput(const std::vector<uint8_t>& AData) {
   return WriteInput(reinterpret_cast<const char*>(AData.data()), AData.size());
+}
+
+size_t TChildProcessController::SendToInputNow(std::string_view AData) {
+  const int fd = FileHandles_[3];
+  size_t written = 0;
+  while (fd != NO_HANDLE && written < AData.size()) {
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, 0) <= 0 || (p.revents & (POLLERR | POLLHUP)) || !(p.revents & POLLOUT)) break;
+    // A writable pipe takes PIPE_BUF bytes at once without blocking.
+    const size_t piece = std::min<size_t>(AData.size() - written, PIPE_BUF);
+    if (!WriteAllNoSigPipe(fd, AData.data() + written, piece)) break;
+    written += piece;
+  }
+  return written;
+}
+
+void TChildProcessController::CloseInput() { CloseFd(FileHandles_[3]); }
+
+bool TChildProcessController::CheckExited() {
+  if (FProcessInfo.hProcess == NO_HANDLE) return true;
+  if (PollIn(FProcessInfo.hProcess, 0) <= 0) return false;
+  // Not reaped (WNOWAIT): the process stays ours until it is released.
+  siginfo_t info{};
+  const pid_t pid = FProcessInfo.dwProcessId;
+  if (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) FExitCode = ExitCodeOf(info);
+  return true;
 }
 
 // ---- Jobs

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Exceptions.h"
@@ -84,6 +85,16 @@ class TChildProcessController {
   bool SendToInput(const std::string& AData, bool FLushBuffers);
   // One write of all bytes; true when all were written. Blocks while the pipe is full.
   bool SendToInput(const std::vector<uint8_t>& AData);
+  // Writes what the pipe takes now without blocking, in pieces of at most PIPE_BUF bytes;
+  // the number of bytes written (0 when the pipe is full, the child's input is closed or the
+  // child is gone).
+  size_t SendToInputNow(std::string_view AData);
+  // Closes our end of the child's standard input: the child reads end-of-file.
+  void CloseInput();
+
+  // True once the child has ended; ExitCode() then tells how (the child stays held until
+  // Close). A released child counts as ended.
+  bool CheckExited();
 
   // With 0, creates a job owned by this controller (or reuses the one it owns already);
   // otherwise uses AProcessContainer without owning it. Then assigns the child, if any.

@@ -37,21 +37,26 @@ std::string FormatRequestLine(int32_t AId, std::string_view AJson) {
 }
 
 void SplitLines(std::string& ABuffer, std::string_view AChunk, const TLineHandler& AHandler) {
-  ABuffer.append(AChunk);
-  if (AChunk.empty() || AChunk.back() != kLineFeed) return;
-
-  // Taken out first: whatever a handler does, these lines are never handed out again.
+  const size_t lastFeed = AChunk.rfind(kLineFeed);
+  if (lastFeed == std::string_view::npos) {
+    ABuffer.append(AChunk);
+    return;
+  }
+  // Taken out first: whatever a handler does, these lines are never handed out again, and the
+  // unfinished rest already waits in the buffer.
   std::string text;
   text.swap(ABuffer);
+  text.append(AChunk.substr(0, lastFeed + 1));
+  ABuffer.assign(AChunk.substr(lastFeed + 1));
 
   std::exception_ptr first;
   std::string firstText;
   size_t failures = 0;
   std::string line;
   size_t start = 0;
-  for (;;) {
-    size_t end = text.find(kLineFeed, start);
-    line.assign(text, start, end == std::string::npos ? std::string::npos : end - start);
+  while (start < text.size()) {
+    const size_t end = text.find(kLineFeed, start);  // every line of text ends in a line feed
+    line.assign(text, start, end - start);
     try {
       AHandler(line);
     } catch (const std::exception& e) {
@@ -62,7 +67,6 @@ void SplitLines(std::string& ABuffer, std::string_view AChunk, const TLineHandle
     } catch (...) {
       if (failures++ == 0) first = std::current_exception();
     }
-    if (end == std::string::npos) break;
     start = end + 1;
   }
 

@@ -38,12 +38,11 @@ std::string FormatRequestLine(int32_t AId, std::string_view AJson);
 
 using TLineHandler = std::function<void(const std::string& ALine)>;
 
-// Appends AChunk to ABuffer. When AChunk ends with U+000A, the whole buffer is split at every
-// U+000A (empty parts kept, the one after the final U+000A too; a U+000D stays in its line),
-// every part is handed to AHandler in order, and the buffer is emptied; otherwise everything
-// stays buffered for a later chunk.
-// A handler that throws does not stop the others: the buffer is emptied before the first line
-// is handed out, every later line of the chunk is still handed out exactly once, and afterwards
+// Hands every line that AChunk completes to AHandler in order (ABuffer's unfinished line first,
+// without its U+000A; empty lines too; a U+000D stays in its line) and keeps the unfinished rest
+// in ABuffer for a later chunk.
+// A handler that throws does not stop the others: the lines are taken from the buffer before
+// the first one is handed out, every later line is still handed out exactly once, and afterwards
 // the first failure is thrown again (with the number of further failing lines added to its
 // text), so the caller's error handling reports it.
 void SplitLines(std::string& ABuffer, std::string_view AChunk, const TLineHandler& AHandler);

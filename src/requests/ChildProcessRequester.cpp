@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -100,6 +101,7 @@ void TChildProcessRequester::Run() {
 }
 
 void TChildProcessRequester::TerminateChild() {
+  SetEndReason(cerTerminated);
   KillChildNow();
   std::lock_guard<std::mutex> lock(FControllerLock);
   if (FController) FController->Close(true);
@@ -110,10 +112,36 @@ bool TChildProcessRequester::IsChildProcesssActive() {
   return ControllerRunning();
 }
 
+pid_t TChildProcessRequester::ChildProcessId() {
+  std::lock_guard<std::mutex> lock(FControllerLock);
+  return ControllerRunning() ? FController->ProcessId() : 0;
+}
+
 void TChildProcessRequester::UnlinkEvents() {
   TRef<IChildProcessRequesterEvents> old;
+  TChildExitEvent oldExit;
   std::lock_guard<std::mutex> lock(FEventsLock);
   old.Swap(FEvents);
+  oldExit.swap(FOnChildExit);
+}
+
+void TChildProcessRequester::SetOnChildExit(TChildExitEvent AValue) {
+  std::lock_guard<std::mutex> lock(FEventsLock);
+  FOnChildExit = std::move(AValue);
+}
+
+void TChildProcessRequester::SendInput(std::string AData) {
+  Synchronizer()->Synchronize([this, data = std::move(AData)] {
+    FRawInput += data;
+    WriteRawInput();
+  });
+}
+
+void TChildProcessRequester::CloseInput() {
+  Synchronizer()->Synchronize([this] {
+    FInputClosed = true;
+    WriteRawInput();
+  });
 }
 
 TRef<IChildProcessRequesterEvents> TChildProcessRequester::Events() {
@@ -150,6 +178,15 @@ void TChildProcessRequester::DoTerminated() {
   if (auto e = Events()) e->OnTerminated();
 }
 
+void TChildProcessRequester::DoChildExit(const TChildExit& AExit) {
+  TChildExitEvent handler;
+  {
+    std::lock_guard<std::mutex> lock(FEventsLock);
+    handler = FOnChildExit;
+  }
+  if (handler) handler(AExit);
+}
+
 std::string TChildProcessRequester::GetParams() { return FParams; }
 
 TDateTime TChildProcessRequester::CurrentTime() { return Now(); }
@@ -170,6 +207,11 @@ void TChildProcessRequester::StartProcess() {
     }
     SetKillHandle(killFd);
     FLastMessageTime.store(CurrentTime());
+    FOutputStream = TLineStream();
+    FErrorStream = TLineStream();
+    FEndReason.store(cerExited);
+    FExitReported.store(false);
+    WriteRawInput();
   } catch (const Exception& e) {
     LogMessage(tmsException, kLogSource, e.what());
   }
@@ -185,45 +227,120 @@ void TChildProcessRequester::CheckAutoRestart() {
   }
   SetKillHandle(-1);
   LogMessage(tmsWarning, kLogSource, "Restarting process");
-  FOutputBuffer.clear();
   old.reset();
   StartProcess();
 }
 
+int32_t TChildProcessRequester::RestartInSeconds() {
+  if (!AutoRestart()) return -1;
+  int64_t passed = WholeSecondsBetween(FLastStarted, CurrentTime());
+  return static_cast<int32_t>(std::max<int64_t>(0, AutoRestartMinTime() - passed));
+}
+
 void TChildProcessRequester::CheckProcess() {
-  CheckAutoRestart();
+  // Everything read is handed out even when a line fails; the first failure is reported
+  // afterwards.
+  std::exception_ptr failure;
+  auto attempt = [&](auto AProc) {
+    try {
+      AProc();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  const TLineHandler onError = [this](const std::string& l) { ProcessErrorLine(l); };
+  const TLineHandler onOutput = [this](const std::string& l) { ProcessOutputLine(l); };
   std::vector<std::string> errors, outputs;
+  bool ended = false, drained = false;
   for (int pass = 0; pass < kMaxReadPasses; ++pass) {
     errors.clear();
     outputs.clear();
     {
       std::lock_guard<std::mutex> lock(FControllerLock);
-      if (!ControllerRunning()) break;
+      if (!FController) break;
+      // Asked before reading: whatever an ended child wrote is in the pipes by now, so an
+      // empty read after this answer means its output is complete.
+      ended = FController->CheckExited();
       FController->CheckProcessErrors([&](const std::string& s) { errors.push_back(s); }, 0);
       FController->CheckProcess([&](const std::string& s) { outputs.push_back(s); }, 0, true);
     }
-    if (errors.empty() && outputs.empty()) break;
-    // Everything read in this pass is handed out even when a line fails; the first failure
-    // is reported afterwards.
-    std::exception_ptr failure;
-    auto split = [&](std::string& buffer, const std::string& chunk, const TLineHandler& handler) {
-      try {
-        SplitLines(buffer, chunk, handler);
-      } catch (...) {
-        if (!failure) failure = std::current_exception();
-      }
-    };
-    for (const auto& chunk : errors)
-      split(FErrorBuffer, chunk, [this](const std::string& l) { ProcessErrorLine(l); });
-    for (const auto& chunk : outputs)
-      split(FOutputBuffer, chunk, [this](const std::string& l) { ProcessOutputLine(l); });
-    if (failure) std::rethrow_exception(failure);
+    if (errors.empty() && outputs.empty()) {
+      drained = true;
+      break;
+    }
+    for (const auto& chunk : errors) attempt([&] { TakeChunk(FErrorStream, chunk, onError); });
+    for (const auto& chunk : outputs) attempt([&] { TakeChunk(FOutputStream, chunk, onOutput); });
   }
+  const bool endNow = ended && drained && !FExitReported.load();
+  attempt([&] { FlushPartial(FErrorStream, endNow, false, onError); });
+  attempt([&] { FlushPartial(FOutputStream, endNow, true, onOutput); });
+  if (endNow && ClaimExitReport()) {
+    TChildExit exit;
+    exit.Reason = static_cast<TChildExitReason>(FEndReason.load());
+    {
+      std::lock_guard<std::mutex> lock(FControllerLock);
+      if (FController) exit.ExitCode = FController->ExitCode();
+    }
+    // Ended from outside: killed, whatever signal status the kill left.
+    if (exit.Reason != cerExited) exit.ExitCode = TChildProcessController::FORCED_EXIT_CODE;
+    exit.RestartInSeconds = exit.Reason == cerWatchdog ? -1 : RestartInSeconds();
+    attempt([&] { DoChildExit(exit); });
+  }
+  if (FExitReported.load()) CheckAutoRestart();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TChildProcessRequester::TakeChunk(TLineStream& AStream, const std::string& AChunk, const TLineHandler& AHandler) {
+  const bool hadPartial = !AStream.Buffer.empty();
+  size_t handed = 0;
+  auto started = [&] {
+    // A new unfinished line starts its clock; one that only grew keeps it.
+    if (!AStream.Buffer.empty() && (!hadPartial || handed > 0)) AStream.PendingSince = GetTickCount32();
+  };
+  try {
+    SplitLines(AStream.Buffer, AChunk, [&](const std::string& ALine) {
+      ++handed;
+      if (AStream.Continues) {
+        AStream.Continues = false;
+        if (ALine.empty()) return;  // only the line feed of a line handed out already
+      }
+      AHandler(ALine);
+    });
+  } catch (...) {
+    started();
+    throw;
+  }
+  started();
+}
+
+void TChildProcessRequester::FlushPartial(TLineStream& AStream, bool AAll, bool AProtocol,
+                                          const TLineHandler& AHandler) {
+  if (AStream.Buffer.empty()) {
+    if (AAll) AStream.Continues = false;
+    return;
+  }
+  if (!AAll) {
+    if (!TickElapsed(AStream.PendingSince, kPartialLineMs)) return;
+    // A protocol line is only whole with its line feed.
+    if (AProtocol && ClassifyLine(AStream.Buffer) != lkOutput) return;
+  }
+  std::string line;
+  line.swap(AStream.Buffer);
+  AStream.Continues = !AAll;
+  AHandler(line);
 }
 
 void TChildProcessRequester::SplitLines(std::string& ABuffer, std::string_view AChunk,
                                         const TLineHandler& AHandler) {
   vexor::SplitLines(ABuffer, AChunk, AHandler);
+}
+
+void TChildProcessRequester::WriteRawInput() {
+  if (FRawInput.empty() && !FInputClosed) return;
+  std::lock_guard<std::mutex> lock(FControllerLock);
+  if (!FController || FController->CheckExited()) return;
+  if (!FRawInput.empty()) FRawInput.erase(0, FController->SendToInputNow(FRawInput));
+  if (FInputClosed && FRawInput.empty()) FController->CloseInput();
 }
 
 IPacketPtr TChildProcessRequester::ParseReply(std::string_view AJson, int32_t& AId) {
@@ -264,8 +381,7 @@ IPacketPtr TChildProcessRequester::ParseReply(std::string_view AJson, int32_t& A
 }
 
 void TChildProcessRequester::ProcessOutputLine(const std::string& ALine) {
-  if (ALine.empty()) return;
-  FLastMessageTime.store(CurrentTime());
+  if (!ALine.empty()) FLastMessageTime.store(CurrentTime());
   switch (ClassifyLine(ALine)) {
     case lkReply: {
       int32_t id = 0;
@@ -277,17 +393,15 @@ void TChildProcessRequester::ProcessOutputLine(const std::string& ALine) {
       DoNotify(ALine.substr(1));
       break;
     case lkKeepAlive:
-    case lkEmpty:
       break;
+    case lkEmpty:  // a blank line is output too: the user sees what the child wrote
     case lkOutput:
       DoOutput(ALine);
       break;
   }
 }
 
-void TChildProcessRequester::ProcessErrorLine(const std::string& ALine) {
-  if (!ALine.empty()) DoErrorOutput(ALine);
-}
+void TChildProcessRequester::ProcessErrorLine(const std::string& ALine) { DoErrorOutput(ALine); }
 
 void TChildProcessRequester::DoSendRequest(const IPacketPtr& ARequest, Variant& AId) {
   bool running;
@@ -334,6 +448,7 @@ void TChildProcessRequester::Idle(int32_t AWaitMs) {
   } catch (...) {
     failure = std::current_exception();
   }
+  WriteRawInput();
   uint32_t now = GetTickCount32();
   if (!FFlushedOnce || FlushInterval() == 0 || TickDiff(FLastDataFlush, now) > FlushInterval()) {
     FlushInput();

@@ -6,8 +6,14 @@
 // the child once AutoRestartMinTime seconds have passed since its start when it has exited, and
 // reports output and the end of the child to an events sink.
 //
+// Output: every line reaches its event as soon as its line feed has been read; a line left
+// unfinished for PartialLineMs (a prompt) is handed out as it stands, and its rest later as a
+// line of its own (unless the rest is empty); protocol lines wait for their line feed. When the
+// child ends, everything it wrote is read and handed out first (an unfinished last line too),
+// then OnChildExit tells the exit code and when the automatic restart comes.
+//
 // Threads: all process work (start, reads, writes, restart) runs on the requester's worker, and
-// so do OnOutput, OnErrorOutput and OnNotify. OnTerminated runs on the main thread. Run,
+// so do OnOutput, OnErrorOutput, OnNotify and OnChildExit. OnTerminated runs on the main thread. Run,
 // TerminateChild, IsChildProcesssActive, UnlinkEvents, Finalize and the properties may be
 // called from any thread. Terminating from another thread never closes pipes under a read or
 // write of the worker: the child is killed at once, and the controller is closed under the lock
@@ -15,6 +21,7 @@
 // the child dies). Event handlers run without that lock, so they may call any of the above.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,9 +38,9 @@ namespace vexor {
 class IChildProcessRequesterEvents : public virtual IInterface {
  public:
   static constexpr const char* IID = "{E20F9693-E71D-4E13-A005-317E83FA316A}";
-  // A standard-output line that is not a protocol line.
+  // A standard-output line that is not a protocol line (blank lines included).
   virtual void OnOutput(const std::string& ALine) = 0;
-  // A non-empty standard-error line.
+  // A standard-error line (blank lines included).
   virtual void OnErrorOutput(const std::string& ALine) = 0;
   // A notification line without its marker.
   virtual void OnNotify(const std::string& AText) = 0;
@@ -41,12 +48,22 @@ class IChildProcessRequesterEvents : public virtual IInterface {
   virtual void OnTerminated() = 0;
 };
 
+// How a child ended, as OnChildExit reports it.
+enum TChildExitReason { cerExited, cerTerminated, cerWatchdog };
+struct TChildExit {
+  uint32_t ExitCode = 0;  // 1460 after a forced end, 128 + signal after a signal
+  TChildExitReason Reason = cerExited;
+  int32_t RestartInSeconds = -1;  // when the automatic restart comes; -1: none
+};
+using TChildExitEvent = std::function<void(const TChildExit& AExit)>;
+
 class TChildProcessRequester : public TCustomAsyncRequester {
  public:
   static constexpr int32_t kMaxDataToSend = 262144;
   static constexpr int32_t kAutoRestartMinTime = 30;
   static constexpr uint32_t kFlushInterval = 25;
   static constexpr int kMaxReadPasses = 101;
+  static constexpr uint32_t kPartialLineMs = 100;
   static constexpr const char* kLogSource = "ChildProcessRequester";
 
   // No child is started yet: Run does that on the worker.
@@ -62,8 +79,19 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   // AutoRestartMinTime has passed since its start.
   void TerminateChild();
   bool IsChildProcesssActive();
+  // The running child's process id; 0 when none runs.
+  pid_t ChildProcessId();
   // No event is delivered after this returns.
   void UnlinkEvents();
+  // Called once per end of a child, after its last output (on the worker; on the watchdog's
+  // thread for a watchdog end). Set it before Run.
+  void SetOnChildExit(TChildExitEvent AValue);
+  // Bytes for the child's standard input as they are (no framing), written in order on the
+  // worker without blocking it; kept for a child that has not started yet. Any thread.
+  void SendInput(std::string AData);
+  // Ends the child's standard input once everything sent before is written; children started
+  // later get an ended input too. Any thread.
+  void CloseInput();
   // Ends and releases the child (the release on the main thread, which also gets OnTerminated);
   // nothing restarts until Run. Any thread.
   void Finalize() override;
@@ -99,6 +127,7 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   virtual void DoOutput(const std::string& ALine);
   virtual void DoErrorOutput(const std::string& ALine);
   virtual void DoTerminated();
+  virtual void DoChildExit(const TChildExit& AExit);
   virtual void StartProcess();
   virtual std::string GetParams();
   // The clock of LastMessageTime and of the restart rule; tests replace it.
@@ -107,6 +136,12 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   void CheckProcess();
   void CheckAutoRestart();
   void FlushInput();
+  // When the automatic restart of an ended child comes: seconds from now, -1 for never.
+  int32_t RestartInSeconds();
+  // Before ending the child from outside: what its end report will say.
+  void SetEndReason(TChildExitReason AReason) { FEndReason.store(AReason); }
+  // True for the one caller that may report the current child's end.
+  bool ClaimExitReport() { return !FExitReported.exchange(true); }
   void ProcessOutputLine(const std::string& ALine);
   void ProcessErrorLine(const std::string& ALine);
   // Worker only.
@@ -119,6 +154,17 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   std::unique_ptr<TChildProcessController> TakeController(bool ATerminate);
   void SetKillHandle(int APidFd);
   void KillChildNow();
+  // One output stream's line assembly (worker only).
+  struct TLineStream {
+    std::string Buffer;       // the unfinished line
+    uint32_t PendingSince = 0;  // tick when the unfinished line began (valid while non-empty)
+    bool Continues = false;   // the start of the line in progress was handed out already
+  };
+  void TakeChunk(TLineStream& AStream, const std::string& AChunk, const TLineHandler& AHandler);
+  // Hands out an unfinished line: at once with AAll, otherwise after PartialLineMs unless it is
+  // a protocol line.
+  void FlushPartial(TLineStream& AStream, bool AAll, bool AProtocol, const TLineHandler& AHandler);
+  void WriteRawInput();
 
   // Constant after construction.
   const std::string FProcess;
@@ -136,11 +182,14 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   // Guarded by FEventsLock (a leaf; handlers are called after it is released).
   std::mutex FEventsLock;
   TRef<IChildProcessRequesterEvents> FEvents;
+  TChildExitEvent FOnChildExit;
 
   // Worker only.
   int32_t FRequestId = 0;
-  std::string FErrorBuffer;
-  std::string FOutputBuffer;
+  TLineStream FErrorStream;
+  TLineStream FOutputStream;
+  std::string FRawInput;       // SendInput bytes not yet written
+  bool FInputClosed = false;   // CloseInput was called
   TInputBatchQueue FInputBuffers;
   TDateTime FLastStarted = 0;
   uint32_t FLastDataFlush = 0;
@@ -152,6 +201,10 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   std::atomic<bool> FAutoRestart{true};
   std::atomic<int32_t> FAutoRestartMinTime{kAutoRestartMinTime};
   std::atomic<TDateTime> FLastMessageTime{0};
+  // The current child's end: why it comes (set before it is ended from outside) and whether it
+  // was reported (by the worker, or by whoever ended it; only the first report counts).
+  std::atomic<int> FEndReason{cerExited};
+  std::atomic<bool> FExitReported{false};
 };
 
 }  // namespace vexor

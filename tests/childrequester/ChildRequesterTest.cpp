@@ -3,12 +3,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "CommandLine.h"
 #include "PacketConversions.h"
+#include "TempDir.h"
 #include "RequesterTestSupport.h"
 #include "AppStats.h"
 #include "ChildProcessRequester.h"
@@ -18,7 +21,7 @@ namespace {
 
 using test::TAnswers;
 using test::TExceptionCapture;
-using test::WaitUntil;
+using vexor::testing::WaitFor;
 
 class TEventsSink : public TRefCntObject, public IChildProcessRequesterEvents {
  public:
@@ -94,7 +97,7 @@ IPacketPtr Json(const std::string& AText) { return TPacketConversions::PacketFro
 
 void StartAndWait(TTestRequester& R) {
   R.Run();
-  ASSERT_TRUE(WaitUntil([&] { return R.IsChildProcesssActive(); }));
+  ASSERT_TRUE(WaitFor([&] { return R.IsChildProcesssActive(); }));
 }
 
 int CountLog(const std::string& AEntry) {
@@ -131,10 +134,10 @@ TEST(ChildRequester, ProtocolLinesGoToTheirEvents) {
   r->SetClockSeconds(5);
   TAnswers answers;
   r->Request(answers.Make("k", Json(R"({"keepalive":true,"noreply":true})")));
-  ASSERT_TRUE(WaitUntil([&] { return r->LastMessageTime() == TTestRequester::kT0 + 5 / 86400.0; }));
+  ASSERT_TRUE(WaitFor([&] { return r->LastMessageTime() == TTestRequester::kT0 + 5 / 86400.0; }));
   r->Request(answers.Make("mixed", Json(R"({"notify":"ready","print":"plain \r","stderr":"oops","reply":1})")));
   ASSERT_TRUE(answers.Await("mixed").has_value());
-  ASSERT_TRUE(WaitUntil([&] { return events->Errors().size() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return events->Errors().size() == 2; }));
   EXPECT_EQ(events->Notes(), std::vector<std::string>{"ready"});
   EXPECT_EQ(events->Output(), std::vector<std::string>{"plain \r"});
   EXPECT_EQ(events->Errors(), (std::vector<std::string>{"started", "oops"}));
@@ -196,14 +199,14 @@ TEST(ChildRequester, MalformedReplyLinesAreReportedAndDoNotStopTheChannel) {
     r->Request(answers.Make(next, Json(R"({"reply":7})")));
     EXPECT_EQ(answers.Await(next), "[7]") << c.Name;
     if (c.Reported) {
-      EXPECT_TRUE(WaitUntil([&] { return reports.Texts().size() > reported; })) << c.Name;
+      EXPECT_TRUE(WaitFor([&] { return reports.Texts().size() > reported; })) << c.Name;
       reported = reports.Texts().size();
       EXPECT_NE(reports.Texts().back().find("Reply line"), std::string::npos) << reports.Texts().back();
       EXPECT_LT(reports.Texts().back().size(), 500u) << c.Name;
     }
   }
   // "several in one chunk" and "unknown id" each name an id nobody waits for.
-  EXPECT_TRUE(WaitUntil([&] { return counter->IVal() - counted0 == 2; })) << counter->IVal() - counted0;
+  EXPECT_TRUE(WaitFor([&] { return counter->IVal() - counted0 == 2; })) << counter->IVal() - counted0;
   EXPECT_EQ(reports.Texts().size(), reported);
 }
 
@@ -219,12 +222,12 @@ TEST(ChildRequester, ExitedChildRestartsOnceTheMinimumTimeHasPassed) {
     r->SetAutoRestart(c.AutoRestart);
     int warnings0 = CountLog("3:Restarting process");
     r->Run();
-    ASSERT_TRUE(WaitUntil([&] { return r->Starts.load() == 1 && !r->IsChildProcesssActive(); }));
+    ASSERT_TRUE(WaitFor([&] { return r->Starts.load() == 1 && !r->IsChildProcesssActive(); }));
     r->SetClockSeconds(10);
     r->Settle();
     EXPECT_EQ(r->Starts.load(), c.StartsAt10s) << c.AutoRestart;
     r->SetClockSeconds(30);
-    WaitUntil([&] { return r->Starts.load() == c.StartsAt30s; }, 2000);
+    WaitFor([&] { return r->Starts.load() == c.StartsAt30s; }, 2000);
     r->Settle();
     EXPECT_EQ(r->Starts.load(), c.StartsAt30s) << c.AutoRestart;
     EXPECT_EQ(CountLog("3:Restarting process") - warnings0, c.StartsAt30s - 1) << c.AutoRestart;
@@ -248,12 +251,12 @@ TEST(ChildRequester, TerminateKeepsTheControllerFinalizeReleasesIt) {
     auto events = MakeRef<TEventsSink>();
     auto r = NewRequester(events, "--hello");
     StartAndWait(*r);
-    ASSERT_TRUE(WaitUntil([&] { return events->HelloPid() != 0; }));
+    ASSERT_TRUE(WaitFor([&] { return events->HelloPid() != 0; }));
     pid_t pid = events->HelloPid();
     TAnswers answers;
     r->SetRequestTimeOut(60000);
     r->Request(answers.Make("pending", Json(R"({"noreply":true})")));
-    ASSERT_TRUE(WaitUntil([&] { return r->PendingCount() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 1; }));
     switch (c.End) {
       case TerminateChild:
         r->TerminateChild();
@@ -267,19 +270,21 @@ TEST(ChildRequester, TerminateKeepsTheControllerFinalizeReleasesIt) {
           r->Finalize();
           done = true;
         });
-        EXPECT_TRUE(WaitUntil([&] { return done.load(); }));
+        EXPECT_TRUE(WaitFor([&] { return done.load(); }));
         t.join();
         break;
       }
     }
     EXPECT_FALSE(r->IsChildProcesssActive()) << c.Name;
-    EXPECT_TRUE(WaitUntil([&] { return ::kill(pid, 0) != 0; })) << c.Name << ": child still alive";
+    EXPECT_TRUE(WaitFor([&] { return ::kill(pid, 0) != 0; })) << c.Name << ": child still alive";
     r->SetClockSeconds(30);
-    WaitUntil([&] { return r->Starts.load() == c.StartsAt30s; }, 2000);
+    WaitFor([&] { return r->Starts.load() == c.StartsAt30s; }, 2000);
     r->Settle();
     EXPECT_EQ(r->Starts.load(), c.StartsAt30s) << c.Name;
     EXPECT_EQ(events->Terminated.load(), c.Terminated) << c.Name;
-    if (c.Terminated) EXPECT_TRUE(events->OnMainThread.load()) << c.Name;
+    if (c.Terminated) {
+      EXPECT_TRUE(events->OnMainThread.load()) << c.Name;
+    }
     // The pending request is left to its time-out.
     EXPECT_FALSE(answers.Get("pending").has_value()) << c.Name;
   }
@@ -293,14 +298,14 @@ TEST(ChildRequester, DestroyEndsTheChildWithoutAnsweringPendingRequests) {
     auto r = NewRequester(events, "--hello");
     r->SetRequestTimeOut(60000);
     StartAndWait(*r);
-    ASSERT_TRUE(WaitUntil([&] { return events->HelloPid() != 0; }));
+    ASSERT_TRUE(WaitFor([&] { return events->HelloPid() != 0; }));
     pid = events->HelloPid();
-    for (int i = 0; i < 3; ++i) r->Request(answers.Make("p" + std::to_string(i), Json(R"({"delay":60000})")));
-    ASSERT_TRUE(WaitUntil([&] { return r->PendingCount() == 3; }));
+    for (int i = 0; i < 3; ++i) r->Request(answers.Make(std::string("p").append(std::to_string(i)), Json(R"({"delay":60000})")));
+    ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 3; }));
   }
   EXPECT_EQ(events->Terminated.load(), 1);
   EXPECT_EQ(answers.Count(), 0u);
-  EXPECT_TRUE(WaitUntil([&] { return ::kill(pid, 0) != 0; })) << "child still alive";
+  EXPECT_TRUE(WaitFor([&] { return ::kill(pid, 0) != 0; })) << "child still alive";
 }
 
 TEST(ChildRequester, ManyRequestsPassTheInFlightLimitInOrder) {
@@ -311,10 +316,126 @@ TEST(ChildRequester, ManyRequestsPassTheInFlightLimitInOrder) {
   constexpr int kCount = 500;
   TAnswers answers;
   for (int i = 0; i < kCount; ++i)
-    r->Request(answers.Make(std::to_string(i), Json(R"({"delay":2,"reply":)" + std::to_string(i) + "}")));
-  ASSERT_TRUE(WaitUntil([&] { return answers.Count() == kCount; }, 30000)) << answers.Count();
-  for (int i = 0; i < kCount; ++i) EXPECT_EQ(answers.Get(std::to_string(i)), "[" + std::to_string(i) + "]");
+    r->Request(answers.Make(std::to_string(i), Json(std::string(R"({"delay":2,"reply":)").append(std::to_string(i)).append("}"))));
+  ASSERT_TRUE(WaitFor([&] { return answers.Count() == kCount; }, 30000)) << answers.Count();
+  for (int i = 0; i < kCount; ++i) EXPECT_EQ(answers.Get(std::to_string(i)), std::string("[").append(std::to_string(i)).append("]"));
   EXPECT_EQ(r->PendingCount(), 0);
+}
+
+// ---- A real node child: what the script writes reaches the events whole and in order.
+
+class NodeChildTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (FindProgramOnPath("node").empty()) GTEST_SKIP() << "node is not installed";
+  }
+  std::string Script(const std::string& ABody) {
+    std::string path = FDir / std::string("s").append(std::to_string(FScripts++)).append(".js");
+    std::ofstream(path) << ABody;
+    return path;
+  }
+  // A requester on node running AScript whose exits are recorded.
+  TRequesterPtr Start(TRef<TEventsSink> AEvents, const std::string& AScript, bool ARun = true) {
+    auto r = NewRequester(AEvents, QuoteArgument(AScript), "node");
+    r->SetOnChildExit([this](const TChildExit& AExit) {
+      std::lock_guard<std::mutex> lock(FLock);
+      FExits.push_back(AExit);
+    });
+    if (ARun) r->Run();
+    return r;
+  }
+  std::vector<TChildExit> Exits() {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FExits;
+  }
+  testing::TTempDir FDir;
+  int FScripts = 0;
+  std::mutex FLock;
+  std::vector<TChildExit> FExits;
+};
+
+TEST_F(NodeChildTest, AQuicklyEndingScriptDeliversEverythingBeforeItsEnd) {
+  struct TCase {
+    const char* Body;
+    std::vector<std::string> Output;
+    const char* ErrorPart;  // in some standard-error line
+    uint32_t ExitCode;
+    int Runs;
+  } cases[] = {
+      {"console.log('bye'); process.exit(3);", {"bye"}, nullptr, 3, 50},
+      {"console.log('a\\n\\n'); console.log(''); process.stdout.write('no line feed');", {"a", "", "", "", "no line feed"},
+       nullptr, 0, 3},
+      {"console.log('x'); throw new Error('boom');", {"x"}, "Error: boom", 1, 3},
+      {"require('./no-such-module');", {}, "Cannot find module './no-such-module'", 1, 3},
+  };
+  for (const TCase& c : cases) {
+    std::string script = Script(c.Body);
+    for (int run = 0; run < c.Runs; ++run) {
+      SCOPED_TRACE(std::string(c.Body) + " / run " + std::to_string(run));
+      FExits.clear();
+      auto events = MakeRef<TEventsSink>();
+      auto r = Start(events, script);
+      ASSERT_TRUE(WaitFor([&] { return !Exits().empty(); })) << "no end reported";
+      EXPECT_EQ(events->Output(), c.Output);
+      if (c.ErrorPart) {
+        auto errors = events->Errors();
+        EXPECT_TRUE(std::any_of(errors.begin(), errors.end(),
+                                [&](const std::string& l) { return l.find(c.ErrorPart) != std::string::npos; }))
+            << ::testing::PrintToString(errors);
+      }
+      TChildExit exit = Exits().front();
+      EXPECT_EQ(exit.ExitCode, c.ExitCode);
+      EXPECT_EQ(exit.Reason, cerExited);
+      EXPECT_EQ(exit.RestartInSeconds, TChildProcessRequester::kAutoRestartMinTime);  // the test clock stands
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+}
+
+TEST_F(NodeChildTest, LinesGoOutAtOnceAndAnUnfinishedLineAfterAShortWhile) {
+  auto events = MakeRef<TEventsSink>();
+  auto r = Start(events, Script("process.stdout.write('line1\\nline2\\nprompt> ');\n"
+                                "process.stdin.once('data', () => {\n"
+                                "  process.stdout.write('\\nafter\\n\\nend');\n"
+                                "  setTimeout(() => process.exit(0), 50);\n"
+                                "});\n"));
+  // The prompt appears while the script waits for input.
+  ASSERT_TRUE(WaitFor([&] { return events->Output().size() == 3; })) << ::testing::PrintToString(events->Output());
+  EXPECT_EQ(events->Output(), (std::vector<std::string>{"line1", "line2", "prompt> "}));
+  EXPECT_TRUE(r->IsChildProcesssActive());
+  r->SendInput("go\n");
+  ASSERT_TRUE(WaitFor([&] { return !Exits().empty(); }));
+  // The line feed that finishes the prompt adds no blank line; the real blank line stays.
+  EXPECT_EQ(events->Output(), (std::vector<std::string>{"line1", "line2", "prompt> ", "after", "", "end"}));
+}
+
+TEST_F(NodeChildTest, InputReachesTheScriptAndItsEndEndsTheScriptsInput) {
+  auto events = MakeRef<TEventsSink>();
+  auto r = Start(events, Script("let got = '';\n"
+                                "process.stdin.on('data', (d) => { got += d; });\n"
+                                "process.stdin.on('end', () => { console.log('got:' + got); process.exit(5); });\n"),
+                 false);
+  r->SendInput("kept for the child\n");  // before the child runs
+  r->Run();
+  ASSERT_TRUE(WaitFor([&] { return r->IsChildProcesssActive(); }));
+  r->SendInput("second \xc3\xa9\n");
+  r->CloseInput();
+  ASSERT_TRUE(WaitFor([&] { return !Exits().empty(); }));
+  EXPECT_EQ(events->Output(), (std::vector<std::string>{"got:kept for the child", "second \xc3\xa9", ""}));
+  EXPECT_EQ(Exits().front().ExitCode, 5u);
+}
+
+TEST_F(NodeChildTest, ATerminatedChildIsReportedAsSuch) {
+  auto events = MakeRef<TEventsSink>();
+  auto r = Start(events, Script("setInterval(() => {}, 1000);"));
+  ASSERT_TRUE(WaitFor([&] { return r->IsChildProcesssActive(); }));
+  r->TerminateChild();
+  ASSERT_TRUE(WaitFor([&] { return !Exits().empty(); }));
+  EXPECT_EQ(Exits().front().ExitCode, TChildProcessController::FORCED_EXIT_CODE);
+  EXPECT_EQ(Exits().front().Reason, cerTerminated);
+  r->SetAutoRestart(false);
+  r->Settle();
+  EXPECT_EQ(Exits().size(), 1u);  // once per end
 }
 
 }  // namespace

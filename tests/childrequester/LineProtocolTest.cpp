@@ -30,7 +30,7 @@ TEST(LineProtocol, LinesAreClassifiedByTheirFirstCharacter) {
 }
 
 // Each step feeds one chunk and names the lines handed out by it.
-TEST(LineProtocol, SplitLinesHandsOutLinesOnlyWithAChunkEndingInLineFeed) {
+TEST(LineProtocol, SplitLinesHandsOutEachLineOnceItsLineFeedArrives) {
   struct Step {
     std::string Chunk;
     std::vector<std::string> Lines;
@@ -38,14 +38,16 @@ TEST(LineProtocol, SplitLinesHandsOutLinesOnlyWithAChunkEndingInLineFeed) {
   struct Case {
     const char* Name;
     std::vector<Step> Steps;
+    std::string Rest;  // left in the buffer
   } cases[] = {
-      {"joined across chunks", {{"abc", {}}, {"def\n", {"abcdef", ""}}}},
-      {"two lines and a partial third wait for the rest",
-       {{"l1\nl2\npar", {}}, {"t", {}}, {"3\n", {"l1", "l2", "part3", ""}}}},
-      {"a lone line feed gives two empty parts", {{"\n", {"", ""}}}},
-      {"carriage return stays in its line", {{"a\r\nb\r\n", {"a\r", "b\r", ""}}}},
-      {"empty chunk changes nothing", {{"x", {}}, {"", {}}, {"\n", {"x", ""}}}},
-      {"buffer starts afresh after each split", {{"a\n", {"a", ""}}, {"b\n", {"b", ""}}}},
+      {"joined across chunks", {{"abc", {}}, {"def\n", {"abcdef"}}}, ""},
+      // Complete lines do not wait behind an unfinished one.
+      {"complete lines go at once, the partial third waits",
+       {{"l1\nl2\npar", {"l1", "l2"}}, {"t", {}}, {"3\n", {"part3"}}}, ""},
+      {"a prompt stays buffered", {{"line1\nline2\nprompt> ", {"line1", "line2"}}}, "prompt> "},
+      {"blank lines are lines", {{"\n", {""}}, {"a\n\n\nb\n", {"a", "", "", "b"}}}, ""},
+      {"carriage return stays in its line", {{"a\r\nb\r\n", {"a\r", "b\r"}}}, ""},
+      {"empty chunk changes nothing", {{"x", {}}, {"", {}}, {"\n", {"x"}}}, ""},
   };
   for (const auto& c : cases) {
     std::string buffer;
@@ -54,7 +56,7 @@ TEST(LineProtocol, SplitLinesHandsOutLinesOnlyWithAChunkEndingInLineFeed) {
       SplitLines(buffer, s.Chunk, [&](const std::string& l) { got.push_back(l); });
       EXPECT_EQ(got, s.Lines) << c.Name << " / chunk '" << s.Chunk << "'";
     }
-    EXPECT_TRUE(buffer.empty()) << c.Name;
+    EXPECT_EQ(buffer, c.Rest) << c.Name;
   }
 }
 
@@ -73,23 +75,24 @@ TEST(LineProtocol, AFailingLineNeitherRepeatsNorBlocksOtherLines) {
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "cannot handle bad1");
   }
-  EXPECT_EQ(got, (std::vector<std::string>{"held one", "bad1", "two", ""}));
+  EXPECT_EQ(got, (std::vector<std::string>{"held one", "bad1", "two"}));
   EXPECT_TRUE(buffer.empty());
 
   // Several failures in one chunk: one report that counts the others.
   got.clear();
   try {
-    SplitLines(buffer, "bad2\nbad3\nbad4\nthree\n", handler);
+    SplitLines(buffer, "bad2\nbad3\nbad4\nthree\nrest", handler);
     FAIL() << "expected the failure to be reported";
   } catch (const std::exception& e) {
     EXPECT_STREQ(e.what(), "cannot handle bad2 (and 2 more failing lines in the same chunk)");
   }
-  EXPECT_EQ(got, (std::vector<std::string>{"bad2", "bad3", "bad4", "three", ""}));
+  EXPECT_EQ(got, (std::vector<std::string>{"bad2", "bad3", "bad4", "three"}));
+  EXPECT_EQ(buffer, "rest");  // the unfinished line survives the failures
 
   // Later chunks go on as before.
   got.clear();
   SplitLines(buffer, "four\n", handler);
-  EXPECT_EQ(got, (std::vector<std::string>{"four", ""}));
+  EXPECT_EQ(got, (std::vector<std::string>{"restfour"}));
 }
 
 TEST(LineProtocol, BatchesStopOnceTheLimitInUtf16UnitsIsReached) {

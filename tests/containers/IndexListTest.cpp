@@ -222,5 +222,20 @@ TEST_F(IndexListTest, BuildIndexFromObjectList) {
   EXPECT_EQ(Keys(index), (std::vector<int>{2, 4, 9}));
 }
 
+// An owning list rebuilt from its own items (or from items it partly holds) keeps them alive;
+// only the items that do not come back are destroyed. The live count shows both.
+TEST_F(IndexListTest, OwningListRebuiltFromItsOwnItemsKeepsThem) {
+  TItemIndex list(true);
+  for (int k : {3, 1, 2}) list.Add(new TItem(k));
+  list.BuildIndex(list);
+  EXPECT_EQ(Keys(list), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(TItem::Live, 3);
+
+  std::vector<TItem*> overlap{list[2], new TItem(7)};  // keeps 3, drops 1 and 2, adds 7
+  list.BuildIndex(overlap);
+  EXPECT_EQ(Keys(list), (std::vector<int>{3, 7}));
+  EXPECT_EQ(TItem::Live, 2);
+}
+
 }  // namespace
 }  // namespace vexor

@@ -50,7 +50,9 @@ TEST(JsonDateTest, ReaderRecognisesOnlyExactDateTexts) {
     std::string json = "[\"" + std::string(c.Text) + "\"]";
     Variant v = TPacketConversions::PacketFromJSON(json)->GetVar(0);
     EXPECT_EQ(v.Kind(), c.IsDate ? varDate : varUString) << c.Text;
-    if (c.IsDate) EXPECT_DOUBLE_EQ(v.RawDouble(), c.Value) << c.Text;
+    if (c.IsDate) {
+      EXPECT_DOUBLE_EQ(v.RawDouble(), c.Value) << c.Text;
+    }
   }
 }
 

@@ -50,6 +50,9 @@ TEST(JsonReadWriteTest, ReadAndWriteBack) {
       {"[10, -0, 1.0, 1.5e3, 0.1, 1e-7, 1e20, 9223372036854775807, 9223372036854775808]",
        "[10,0,1,1500,0.1,1E-7,1E20,9223372036854775807,9.22337203685478E18]"},
       {"[123456789012345678901234567890, -123456789012345678901]", "[1.23456789012346E29,-1.23456789012346E20]"},
+      // Just past the signed range with 19 digits: a double; the smallest 64-bit value stays whole.
+      {"[-9223372036854775809, -9223372036854775808]", "[-9.22337203685478E18,-9223372036854775808]"},
+      {"[-9999999999999999999, 18446744073709551616]", "[-1E19,1.84467440737096E19]"},
       {"  {\"point\" : 7}  ", R"({"point":7})"},
       // Shapes a naive writer would change on each pass through text.
       {R"({"p":[[1]]})", R"({"p":[[1]]})"},
@@ -187,10 +190,10 @@ TEST(JsonReadWriteTest, UnwritableKindsFailAndTheCursorIsRestored) {
     Variant V;
     const char* Message;
   } cases[] = {
-      {Variant::Object(varUnknown, thing), "Invalid variant type for JSON conversion: $d"},
+      {Variant::Object(varUnknown, thing), "Invalid variant type for JSON conversion: $D"},
       {Variant::Object(291, thing), "Invalid variant type for JSON conversion: $123"},
       {Variant::Array(varUnknown, {Variant::Object(varUnknown, thing)}),
-       "Invalid variant type for JSON conversion: $200d"},
+       "Invalid variant type for JSON conversion: $200D"},
   };
   for (const TCase& c : cases) {
     IPacketPtr p = NewPacketOfValues("", {Variant(1), c.V}, true);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -142,6 +143,29 @@ TEST_F(MessageLogTest, MemoryKeepsTheLast100WhileTheFileKeepsAll) {
   EXPECT_EQ(CountLines(ReadFile(DefaultLog())), 101u);
 }
 
+// An unusable state folder: the log goes beside the program, and the console says once which
+// folder was refused and where the log goes instead.
+TEST_F(MessageLogTest, ARefusedLogFolderIsNamedWithTheFallback) {
+  std::string blocker = FState / "file";
+  std::ofstream(blocker) << "x";
+  TScopedEnv state("XDG_STATE_HOME", blocker);
+  SetArgs({"script.js", "-t"});
+  StartMessageLog();
+  std::string fallback = ChangeFileExt(ProgramPath(), ".msg");
+  EXPECT_EQ(MessagesList()->LogFile(), fallback);
+  int told = 0;
+  for (const std::string& line : FConsole)
+    told += line.find("The log folder " + blocker + "/Vexor/Logs/ cannot be used") == 0 &&
+            line.find("written to " + fallback + " instead") != std::string::npos;
+  EXPECT_EQ(told, 1) << ::testing::PrintToString(FConsole);
+  LogMessage(tmsError, "Src", "x");  // no second word about it
+  StopMessageLog();
+  told = 0;
+  for (const std::string& line : FConsole) told += line.find("The log folder ") == 0;
+  EXPECT_EQ(told, 1);
+  std::remove(fallback.c_str());
+}
+
 TEST_F(MessageLogTest, UnwritableFileKeepsTheMessageAndReportsOnce) {
   StartMessageLog();
   std::string blocker = FState / "not-a-folder";
@@ -184,7 +208,7 @@ TEST_F(MessageLogTest, ConcurrentLoggersWriteWholeLinesInOrderOfTheLock) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([t] {
-      for (int i = 0; i < 50; ++i) LogMessage(tmsTrace, "T" + std::to_string(t), std::string(100, 'a' + t));
+      for (int i = 0; i < 50; ++i) LogMessage(tmsTrace, std::string("T").append(std::to_string(t)), std::string(100, 'a' + t));
     });
   for (auto& th : threads) th.join();
   std::istringstream lines(ReadFile(DefaultLog()));

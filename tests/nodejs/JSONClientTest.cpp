@@ -49,7 +49,9 @@ TEST_F(JSONClientTest, ResponsesFollowTheFailureTable) {
     EXPECT_EQ(r.Status, c.Status) << c.Url << ": " << r.StatusText;
     EXPECT_NE(r.StatusText.find(c.TextPart), std::string::npos) << c.Url << ": " << r.StatusText;
     ASSERT_EQ(bool(r.Data), c.HasData) << c.Url;
-    if (r.Data) EXPECT_EQ(r.Data->GetCount(), c.Count) << c.Url;
+    if (r.Data) {
+      EXPECT_EQ(r.Data->GetCount(), c.Count) << c.Url;
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <set>
 
 #include "CommandLine.h"
@@ -109,6 +110,84 @@ TEST_F(NodeJsRequesterTest, OnlyASingleTargetIsReported) {
   EXPECT_NE(FUrls[0].find("/t0"), std::string::npos);
 }
 
+TEST_F(NodeJsRequesterTest, TheTargetOurChildAnnouncedIsReportedAmongSeveral) {
+  auto r = Start(FDir / "two-targets-announce.js", FreePort(), 0, TW_FAKE_NODE);
+  ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; }));
+  EXPECT_NE(FUrls[0].find("/t1"), std::string::npos) << FUrls[0];
+}
+
+// Another program's inspector holds the port: its target is never announced as ours, and the
+// failure is reported with the port.
+TEST_F(NodeJsRequesterTest, AForeignInspectorOnThePortIsNeverAnnounced) {
+  int port = FreePort();
+  TChildProcessController foreign("node", "--inspect=127.0.0.1:" + std::to_string(port) +
+                                              " -e \"setInterval(() => {}, 1000)\"");
+  foreign.SetKillProcessOnParentTerminated(0);
+  TDebuggerClient probe(port);
+  ASSERT_TRUE(WaitFor([&] { return probe.GetSettings() != nullptr; })) << "the foreign inspector did not come up";
+
+  std::atomic<int> failedPort{0};
+  std::string failedLine;
+  std::mutex lock;
+  auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(
+      nullptr, Script("mine", "setInterval(() => {}, 1000);"), port, 0, "node");
+  r->SetStopOnStart(true);
+  r->SetOnDebugger([this](TBasicNodeJsRequester* ASender) { FUrls.push_back(ASender->DebuggerUrl()); });
+  r->SetOnInspectorFailed([&](int32_t APort, const std::string& ALine) {
+    std::lock_guard<std::mutex> guard(lock);
+    failedLine = ALine;
+    failedPort = APort;
+  });
+  r->Run();
+  ASSERT_TRUE(WaitFor([&] { return failedPort.load() != 0; })) << "no inspector failure reported";
+  EXPECT_EQ(failedPort.load(), port);
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_NE(failedLine.find(std::to_string(port)), std::string::npos) << failedLine;
+  }
+  WaitFor([] { return false; }, 1500);
+  EXPECT_TRUE(FUrls.empty()) << FUrls.front();
+  foreign.Close(true);
+}
+
+TEST(NodeJsRequester, ReadsNodesAnnouncementsAndDescribesTheEnd) {
+  EXPECT_EQ(TBasicNodeJsRequester::AnnouncedTargetId("Debugger listening on ws://127.0.0.1:5678/0f2c-11"), "0f2c-11");
+  EXPECT_EQ(TBasicNodeJsRequester::AnnouncedTargetId("Debugger attached."), "");
+  EXPECT_TRUE(TBasicNodeJsRequester::IsInspectorFailure(
+      "Starting inspector on 127.0.0.1:5678 failed: address already in use"));
+  EXPECT_FALSE(TBasicNodeJsRequester::IsInspectorFailure("Starting inspector on 127.0.0.1:5678"));
+  struct {
+    TChildExit Exit;
+    const char* Text;
+  } cases[] = {
+      {{3, cerExited, 30}, "the script ended with exit code 3; it starts again in 30 s"},
+      {{0, cerExited, 0}, "the script ended with exit code 0; it starts again now"},
+      {{1460, cerTerminated, 12}, "the script was ended with exit code 1460; it starts again in 12 s"},
+      {{1460, cerWatchdog, -1},
+       "the script was ended by the watchdog (silent too long on standard output) with exit code 1460; it is not "
+       "started again"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TBasicNodeJsRequester::DescribeExit(c.Exit), c.Text);
+}
+
+TEST(NodeJsRequester, TellsWhichProcessListensOnAPort) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  socklen_t len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  const int port = ntohs(a.sin_port);
+  EXPECT_FALSE(TBasicNodeJsRequester::ProcessListensOn(::getpid(), port));  // bound, not listening
+  ASSERT_EQ(::listen(s, 1), 0);
+  EXPECT_TRUE(TBasicNodeJsRequester::ProcessListensOn(::getpid(), port));
+  EXPECT_FALSE(TBasicNodeJsRequester::ProcessListensOn(::getppid(), port));
+  EXPECT_FALSE(TBasicNodeJsRequester::ProcessListensOn(0, port));
+  ::close(s);
+  EXPECT_FALSE(TBasicNodeJsRequester::ProcessListensOn(::getpid(), port));
+}
+
 TEST_F(NodeJsRequesterTest, WithoutAHandlerNothingIsStoredAndPollingGoesOn) {
   auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr, Script("x", "setInterval(() => {}, 1000);"),
                                                              FreePort(), 0, "node");
@@ -132,6 +211,12 @@ TEST_F(NodeJsRequesterTest, PortZeroStartsNoDiscovery) {
 
 TEST_F(NodeJsRequesterTest, WatchdogEndsASilentChildOnce) {
   auto r = Start(Script("silent", "console.error('only on stderr'); setInterval(() => {}, 1000);"), 0, 700);
+  std::atomic<int> exits{0};
+  std::atomic<int> reason{-1};
+  r->SetOnChildExit([&](const TChildExit& AExit) {
+    reason = AExit.Reason;
+    ++exits;
+  });
   ASSERT_TRUE(WaitFor([&] { return r->IsActive(); }));
   auto watchdogMessages = [] {
     int n = 0;
@@ -145,6 +230,8 @@ TEST_F(NodeJsRequesterTest, WatchdogEndsASilentChildOnce) {
   WaitFor([] { return false; }, 1500);
   EXPECT_EQ(watchdogMessages(), 1);
   EXPECT_FALSE(r->IsActive());  // no automatic restart after a watchdog end
+  EXPECT_EQ(exits.load(), 1);   // the end is told, once
+  EXPECT_EQ(reason.load(), cerWatchdog);
 }
 
 TEST(NodeJsRequester, QuotesScriptsWithBlanks) {
@@ -154,7 +241,9 @@ TEST(NodeJsRequester, QuotesScriptsWithBlanks) {
   } cases[] = {
       {"/tmp/a b/app.js", "\"/tmp/a b/app.js\""},
       {"/tmp/ab/app.js", "/tmp/ab/app.js"},
-      {"\"/tmp/a b/app.js\"", "\"/tmp/a b/app.js\""},
+      // Quotes are part of the name: escaped, never taken as grouping.
+      {"\"/tmp/a b/app.js\"", "\"\\\"/tmp/a b/app.js\\\"\""},
+      {"/tmp/dq\"x.js", "\"/tmp/dq\\\"x.js\""},
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(TBasicNodeJsRequester::QuoteScript(c.Script), c.Quoted);

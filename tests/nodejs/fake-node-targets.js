@@ -1,7 +1,8 @@
 #!/usr/bin/env node
 // Stands in for node in discovery tests: takes node's command line (an --inspect switch and a
 // script), and answers /json on the switch's port with as many targets as the script's name says
-// ("two-targets", "one-target"), each with its own front-end address.
+// ("two-targets", "one-target"), each with its own front-end address. A script name holding
+// "announce" makes it announce the last target on standard error as node does.
 'use strict';
 const http = require('http');
 const inspect = process.argv.find((a) => a.startsWith('--inspect'));
@@ -15,4 +16,7 @@ for (let i = 0; i < count; i++) {
 http.createServer((req, res) => {
   res.writeHead(req.url === '/json' ? 200 : 404, { 'Content-Type': 'application/json' });
   res.end(JSON.stringify(targets));
-}).listen(port, '127.0.0.1', () => console.log(`fake inspector on ${port}`));
+}).listen(port, '127.0.0.1', () => {
+  console.log(`fake inspector on ${port}`);
+  if (script.includes('announce')) console.error(`Debugger listening on ws://127.0.0.1:${port}/t${count - 1}`);
+});

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
 #include "Exceptions.h"
@@ -244,6 +245,32 @@ TEST(PacketTest, LastReferenceFreesThePacketAndItsValues) {
     EXPECT_EQ(freed, 0);
   }
   EXPECT_EQ(freed, 2);
+}
+
+// Indices outside the values raise the lists' index error; nothing is read past the values.
+TEST(PacketTest, IndexOutsideTheValuesRaisesTheListIndexError) {
+  IPacketPtr p = NewPacketOfValues("", {Variant(1), Variant(2)}, true);
+  IPacketPtr props = NewPacket();
+  props->PutProperty("a", Variant(1));
+  const std::function<void(int32_t)> ops[] = {
+      [&](int32_t i) { p->GetVar(i); },
+      [&](int32_t i) { p->SetVar(i, Variant(0)); },
+      [&](int32_t i) { p->GetPacket(i); },
+      [&](int32_t i) { props->GetProperties()->GetPropValueByIndex(i); },
+      [&](int32_t i) { props->GetProperties()->GetPropName(i); },
+  };
+  for (size_t op = 0; op < std::size(ops); ++op) {
+    for (int32_t index : {-1, 2, 1000000}) {
+      if (op >= 3 && index == 2) index = 1;  // the property packet holds one value
+      try {
+        ops[op](index);
+        ADD_FAILURE() << "operation " << op << " index " << index;
+      } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "List index out of bounds (" + std::to_string(index) + ")") << op;
+      }
+    }
+  }
+  EXPECT_EQ(p->GetVar(1).AsInt32(), 2);
 }
 
 }  // namespace

@@ -52,6 +52,8 @@ TEST(VariantTest, ConversionsBetweenKinds) {
       {"int overflow", Variant(300), varByte, nullptr, "Overflow while converting"},
       {"int64 to int overflow", Variant(int64_t{1} << 40), varInteger, nullptr, "Overflow while converting"},
       {"negative to uint64", Variant(-1), varUInt64, nullptr, "Overflow while converting"},
+      {"text to int overflow", Variant("1e40"), varInteger, nullptr,
+       "Overflow while converting variant of type (UnicodeString) into type (Integer)"},
       {"array to text", Variant::Array(varVariant, {Variant(1)}), varUString, nullptr,
        "Could not convert variant of type (Array Variant)"},
   };
@@ -67,6 +69,9 @@ TEST(VariantTest, ConversionsBetweenKinds) {
         ADD_FAILURE() << "no error";
       } catch (const Exception& e) {
         EXPECT_EQ(std::string(e.what()).rfind(c.Error, 0), 0u) << e.what();
+        // Told apart by type: only range errors are overflow errors.
+        bool overflow = dynamic_cast<const EVariantOverflowError*>(&e) != nullptr;
+        EXPECT_EQ(overflow, std::string(c.Error).rfind("Overflow", 0) == 0);
       }
     }
   }

@@ -39,6 +39,28 @@ TEST(CommandLine, SplitsLikeWindows) {
   for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.Line), c.Args) << c.Line;
 }
 
+// Whatever an argument holds, quoting it and splitting the line gives it back as one argument:
+// hand-picked texts around quotes and backslashes, then random bytes of every value.
+TEST(CommandLine, QuotedArgumentsSplitBackUnchanged) {
+  std::vector<std::string> texts = {
+      "", " ", "plain", "a b", "dq\"x.js", "x\" \"--require=/tmp/evil.js\" \"y.js", "\\", "a\\", "a\\\\ b\\",
+      "\\\"", "\"\"", "\"a b.js\"", "$HOME `id` 'q' \t tab", "caf\xc3\xa9 \xe2\x82\xac.js", std::string("nul\0in", 6)};
+  std::srand(12345);
+  for (int i = 0; i < 2000; ++i) {
+    std::string t(static_cast<size_t>(std::rand() % 12), ' ');
+    // Mostly the characters that matter to the splitter, some of any value.
+    const char kSpecial[] = {' ', '\t', '"', '\\', 'a'};
+    for (char& c : t) c = std::rand() % 3 ? kSpecial[std::rand() % 5] : static_cast<char>(std::rand() % 256);
+    texts.push_back(t);
+  }
+  for (const std::string& t : texts) {
+    std::vector<std::string> args = SplitCommandLine("node --inspect " + QuoteArgument(t) + " " + QuoteArgument(t));
+    ASSERT_EQ(args, (std::vector<std::string>{"node", "--inspect", t, t})) << ::testing::PrintToString(t);
+  }
+  EXPECT_EQ(QuoteArgument("/tmp/plain/app.js"), "/tmp/plain/app.js");
+  EXPECT_EQ(QuoteArgument("/tmp/a b/app.js"), "\"/tmp/a b/app.js\"");
+}
+
 TEST(CommandLine, FindsSwitchAfterDashOrSlashInAnyCase) {
   struct Case {
     std::vector<std::string> Args;

@@ -18,7 +18,7 @@ using test::LogContains;
 using test::TConsoleCapture;
 using test::TGate;
 using test::TTrace;
-using test::WaitUntil;
+using vexor::testing::WaitFor;
 
 uint32_t WorkerThreadOf(const TRef<IDataSynchronizer>& ASync) {
   uint32_t id = 0;
@@ -60,7 +60,7 @@ TEST(SynchronizersPool, ProxiesShareOneWorkerAndCleanupStopsItOnceUnused) {
   }
   EXPECT_EQ(TSharedSynchronizersPool::GetSynchronizerUsage(name), 0);
   TSharedSynchronizersPool::Cleanup();
-  EXPECT_TRUE(WaitUntil([&] { return !TExThread::ThreadExists(worker); }));
+  EXPECT_TRUE(WaitFor([&] { return !TExThread::ThreadExists(worker); }));
 
   TRef<IDataSynchronizer> d = TSharedSynchronizersPool::NewSynchronizer(name, false);
   EXPECT_EQ(TSharedSynchronizersPool::GetSynchronizerUsage(name), 1);
@@ -136,7 +136,7 @@ TEST(SynchronizersPool, TimerSynchronizerIsCachedByName) {
   b->Finalize();
   a = b = nullptr;
   TSharedSynchronizersPool::Cleanup();
-  EXPECT_TRUE(WaitUntil([&] { return timer->GetCount() == 0; }));
+  EXPECT_TRUE(WaitFor([&] { return timer->GetCount() == 0; }));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -169,7 +169,7 @@ TEST(DataSynchronizerTask, RunAndWaitCases) {
   test::TExceptionCapture errors;
   EXPECT_TRUE(TDataSynchronizerTask::RunAndWait(sync, [] { throw Exception("task failed"); }));
   // Reported by the worker after the waiter was released.
-  EXPECT_TRUE(WaitUntil([&] { return errors.Texts().size() == 1; }));
+  EXPECT_TRUE(WaitFor([&] { return errors.Texts().size() == 1; }));
 
   sync->Finalize();
 }
@@ -186,7 +186,7 @@ TEST(DataSynchronizerTask, FiniteTimeOutOnAStuckSynchronizer) {
   EXPECT_FALSE(LogContains("TASK ERROR WAITING ON SYNCHRONIZER Task Stuck"));
   gate.Open();
   // The closure still runs later and signals an event that is still alive.
-  EXPECT_TRUE(WaitUntil([&] { return late.load(); }));
+  EXPECT_TRUE(WaitFor([&] { return late.load(); }));
   sync->Finalize();
 }
 
@@ -231,7 +231,7 @@ TEST(DataSynchronizerTask, WaitEndsWhenItsItemIsDiscarded) {
   sync->Synchronize([&] { gate.Pass(); });
   ASSERT_TRUE(gate.WaitArrived());
   std::thread finalizer([&] { sync->Finalize(); });
-  ASSERT_TRUE(WaitUntil([&] { return sync->QueueCount() == 1; }));  // the finalization item
+  ASSERT_TRUE(WaitFor([&] { return sync->QueueCount() == 1; }));  // the finalization item
   bool ran = false;
   TRef<IDataSynchronizerTask> task = TDataSynchronizerTask::Run(sync, [&] { ran = true; });
   gate.Open();

@@ -16,7 +16,7 @@ namespace vexor {
 namespace {
 
 using test::TAnswers;
-using test::WaitUntil;
+using vexor::testing::WaitFor;
 
 // A transport driven by the request packet's "mode": "id" waits for an answer under a new id,
 // "null" has nothing to send to, "packet" answers at once, "throw" fails, "other" returns a text.
@@ -85,7 +85,7 @@ TFakePtr NewFake(TRef<IAppStatCounter> ACounter = nullptr, TRef<IDataSynchronize
 TEST(AsyncRequester, OwnWorkerIsNamedAfterTheClassAndStartsOnIt) {
   auto r = NewFake();
   EXPECT_EQ(r->Synchronizer()->GetName(), "TFakeRequester");
-  EXPECT_TRUE(WaitUntil([&] { return r->Initialized.load(); }));
+  EXPECT_TRUE(WaitFor([&] { return r->Initialized.load(); }));
 }
 
 TEST(AsyncRequester, TransportResultsDecideTheAnswer) {
@@ -107,7 +107,9 @@ TEST(AsyncRequester, TransportResultsDecideTheAnswer) {
   for (const auto& c : cases) {
     auto got = answers.Get(c.Mode);
     EXPECT_EQ(got.has_value(), c.Answered) << c.Mode;
-    if (c.Answered && got) EXPECT_EQ(*got, c.Answer) << c.Mode;
+    if (c.Answered && got) {
+      EXPECT_EQ(*got, c.Answer) << c.Mode;
+    }
   }
   EXPECT_EQ(answers.Reply("throw")->GetTypeName(), "exception");
   EXPECT_EQ(answers.Reply("packet")->GetTypeName(), "instant");
@@ -120,7 +122,7 @@ TEST(AsyncRequester, AnswerGoesToTheRequestWithThatId) {
   TAnswers answers;
   r->Request(answers.Make("a", Req("a")));
   r->Request(answers.Make("b", Req("b")));
-  ASSERT_TRUE(WaitUntil([&] { return r->PendingCount() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 2; }));
   r->Answer(2, NewPacketOf("", Variant(5)));
   EXPECT_EQ(answers.Await("b"), "[5]");
   EXPECT_FALSE(answers.Get("a").has_value());
@@ -139,7 +141,7 @@ TEST(AsyncRequester, UnansweredRequestTimesOutWithAnErrorPacket) {
   EXPECT_EQ(reply->GetTypeName(), "error");
   EXPECT_EQ(reply->GetProperty("message", Variant()).AsString(), "Timeout");
   // A late answer finds no entry any more.
-  EXPECT_TRUE(WaitUntil([&] { return r->PendingCount() == 0; }));
+  EXPECT_TRUE(WaitFor([&] { return r->PendingCount() == 0; }));
 }
 
 // Entries: 64 in flight, the 65th waits; cancelation and unknown ids are checked on the way.
@@ -153,7 +155,7 @@ TEST(AsyncRequester, AtMost64InFlightAndWaitingOnesGoInOrder) {
   auto canceled = answers.Make("canceled", Req("canceled"));
   r->Request(canceled);
   r->Request(answers.Make("w66", Req("w66")));
-  ASSERT_TRUE(WaitUntil([&] { return r->PendingCount() == 64 && r->WaitingCount() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 64 && r->WaitingCount() == 2; }));
   canceled->Cancel();
 
   // Answers for ids that are not pending are counted and change nothing.
@@ -162,12 +164,12 @@ TEST(AsyncRequester, AtMost64InFlightAndWaitingOnesGoInOrder) {
   r->Answer(3, NewPacketOf("", Variant(33)));
   EXPECT_EQ(answers.Await("p3"), "[3]");
   // The canceled request is dropped unsent and unanswered; the next waiting one takes the slot.
-  ASSERT_TRUE(WaitUntil([&] { return r->WaitingCount() == 0 && r->PendingCount() == 64; }));
+  ASSERT_TRUE(WaitFor([&] { return r->WaitingCount() == 0 && r->PendingCount() == 64; }));
   std::vector<std::string> sent = r->Sent();
   ASSERT_EQ(sent.size(), 65u);
   EXPECT_EQ(sent.back(), "w66");
   EXPECT_FALSE(answers.Get("canceled").has_value());
-  EXPECT_TRUE(WaitUntil([&] { return counter->IVal() - counted0 == 2; }));
+  EXPECT_TRUE(WaitFor([&] { return counter->IVal() - counted0 == 2; }));
 }
 
 TEST(AsyncRequester, CanceledPendingRequestGetsNoTimeoutAnswer) {
@@ -176,9 +178,9 @@ TEST(AsyncRequester, CanceledPendingRequestGetsNoTimeoutAnswer) {
   auto req = answers.Make("c", Req("c"));
   r->SetRequestTimeOut(50);
   r->Request(req);
-  ASSERT_TRUE(WaitUntil([&] { return r->PendingCount() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 1; }));
   req->Cancel();
-  ASSERT_TRUE(WaitUntil([&] { return r->PendingCount() == 0; }));
+  ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 0; }));
   EXPECT_FALSE(answers.Get("c").has_value());
 }
 
@@ -189,9 +191,9 @@ TEST(AsyncRequester, WaitQueueGivesMemoryBackOnceLessThanHalfFull) {
   // 64 requests that only time out hold the table while 2100 instant ones queue up.
   for (int i = 0; i < 64; ++i) r->Request(answers.Make("hold" + std::to_string(i), Req("h")));
   for (int i = 0; i < 2100; ++i) r->Request(answers.Make("q" + std::to_string(i), Req("q", "packet")));
-  ASSERT_TRUE(WaitUntil([&] { return r->WaitingCount() == 2100; }));
+  ASSERT_TRUE(WaitFor([&] { return r->WaitingCount() == 2100; }));
   EXPECT_GT(r->CapacityOnWorker(), 2100);
-  ASSERT_TRUE(WaitUntil([&] { return answers.Count() == 2164; }));
+  ASSERT_TRUE(WaitFor([&] { return answers.Count() == 2164; }));
   EXPECT_EQ(r->WaitingCount(), 0);
   EXPECT_LE(r->CapacityOnWorker(), TCustomAsyncRequester::kWaitQueueCapacity);
 }
@@ -201,7 +203,7 @@ TEST(AsyncRequester, DestroyReleasesPendingRequestsWithoutAnswers) {
   auto r = NewFake();
   r->SetRequestTimeOut(60000);
   for (int i = 0; i < 70; ++i) r->Request(answers.Make("r" + std::to_string(i), Req("r")));
-  ASSERT_TRUE(WaitUntil([&] { return r->PendingCount() == 64 && r->WaitingCount() == 6; }));
+  ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 64 && r->WaitingCount() == 6; }));
   auto start = std::chrono::steady_clock::now();
   r.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));

@@ -21,12 +21,6 @@
 
 namespace vexor::test {
 
-// Polls ACondition until it holds or ADeadlineMs pass; the main thread keeps serving its queue.
-template <class F>
-bool WaitUntil(F ACondition, uint32_t ADeadlineMs = 10000) {
-  return vexor::testing::WaitFor(ACondition, ADeadlineMs);
-}
-
 // Answers collected by name. An answer is the reply's JSON text, "<none>" for a null reply.
 class TAnswers {
  public:
@@ -54,7 +48,7 @@ class TAnswers {
     return it == FReplies.end() ? nullptr : it->second;
   }
   std::optional<std::string> Await(const std::string& AName, uint32_t ADeadlineMs = 10000) const {
-    WaitUntil([&] { return Get(AName).has_value(); }, ADeadlineMs);
+    vexor::testing::WaitFor([&] { return Get(AName).has_value(); }, ADeadlineMs);
     return Get(AName);
   }
   size_t Count() const {

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "ServiceWait.h"
 #include "SyncObjs.h"
 
 namespace vexor {
@@ -63,8 +64,7 @@ TEST(QuickSynQueueTest, BoundBlocksProducersUntilTheConsumerSwaps) {
       ++pushed;
     }
   });
-  uint32_t start = GetTickCount32();
-  while (pushed < 2 && !TickElapsed(start, 10000)) std::this_thread::yield();
+  testing::WaitFor([&] { return pushed >= 2; });
   ASSERT_EQ(pushed, 2);
   EXPECT_EQ(q.GetCount(), 2u);
   // The consumer may not wait for a place that only it can free.

@@ -20,7 +20,7 @@ using test::TConsoleCapture;
 using test::TExceptionCapture;
 using test::TGate;
 using test::TTrace;
-using test::WaitUntil;
+using vexor::testing::WaitFor;
 
 using TThreadExecutor = TThreadDataSynchronizer::TThreadSynchronizer;
 
@@ -64,7 +64,7 @@ TEST(DataSynchronizer, ClosuresFromSeveralThreadsRunSeriallyInOrderOnTheNamedWor
   }
   // The pending counter is brought up to date at the end of the pass.
   TRef<IAppStatCounter> pending = TAppStatRegistry::DynCounter("Synchronizer.Sync Order");
-  EXPECT_TRUE(WaitUntil([&] { return pending->IVal() == 0; })) << pending->IVal();
+  EXPECT_TRUE(WaitFor([&] { return pending->IVal() == 0; })) << pending->IVal();
   sync->Finalize();
 }
 
@@ -91,7 +91,7 @@ TEST(DataSynchronizer, BubblingDecidesWhereAClosureFromTheWorkerRuns) {
     sync->Synchronize([&] { trace.Add("C"); });
     gate.Open();
     std::string expected = c.Expected;
-    EXPECT_TRUE(WaitUntil([&] { return trace.Text().size() >= expected.size(); }));
+    EXPECT_TRUE(WaitFor([&] { return trace.Text().size() >= expected.size(); }));
     EXPECT_EQ(trace.Text(), expected);
     sync->Finalize();
   }
@@ -130,7 +130,7 @@ TEST(DataSynchronizer, ProcessingPassLimitsAndExceptions) {
       });
     gate.Open();
     std::string expected = c.Expected;
-    ASSERT_TRUE(WaitUntil([&] { return trace.Text() == expected; })) << trace.Text();
+    ASSERT_TRUE(WaitFor([&] { return trace.Text() == expected; })) << trace.Text();
     if (c.ThrowAt) {
       ASSERT_EQ(errors.Texts().size(), 1u);
       EXPECT_EQ(errors.Texts()[0], "Queue:Sync Pass - boom");
@@ -144,10 +144,10 @@ TEST(DataSynchronizer, ProcessingPassLimitsAndExceptions) {
 TEST(DataSynchronizer, IdlePassesStillRunTheProcessingProcedure) {
   std::atomic<int> calls{0};
   auto sync = MakeRef<TThreadProcessingSynchronizer>("Sync Idle", [&] { ++calls; }, false, 10);
-  EXPECT_TRUE(WaitUntil([&] { return calls >= 3; }));
+  EXPECT_TRUE(WaitFor([&] { return calls >= 3; }));
   sync->Finalize();
   int after = calls;
-  EXPECT_TRUE(WaitUntil([&] { return ExecutorOf(TRef<IDataSynchronizer>(sync))->WorkerEnded(); }));
+  EXPECT_TRUE(WaitFor([&] { return ExecutorOf(TRef<IDataSynchronizer>(sync))->WorkerEnded(); }));
   EXPECT_EQ(calls, after);
 }
 
@@ -173,7 +173,7 @@ TEST(DataSynchronizer, FinalizeDrainsThenRefusesAndIsIdempotent) {
         EXPECT_TRUE(sync->IsFinalized());
       });
       gate.Open();
-      ASSERT_TRUE(WaitUntil([&] { return sync->IsFinalized(); }));
+      ASSERT_TRUE(WaitFor([&] { return sync->IsFinalized(); }));
     } else {
       std::thread opener([&] {
         std::this_thread::yield();
@@ -186,7 +186,7 @@ TEST(DataSynchronizer, FinalizeDrainsThenRefusesAndIsIdempotent) {
     EXPECT_EQ(ran, 10);
     EXPECT_FALSE(sync->Synchronize([&] { lateRan = true; }));
     sync->Finalize();
-    EXPECT_TRUE(WaitUntil([&] { return executor->WorkerEnded(); }));
+    EXPECT_TRUE(WaitFor([&] { return executor->WorkerEnded(); }));
     EXPECT_FALSE(lateRan);
   }
 }
@@ -202,7 +202,7 @@ TEST(DataSynchronizer, ReleasingTheLastHandleFinalizesAndEndsTheWorker) {
   }
   EXPECT_EQ(ran, 100);
   EXPECT_TRUE(executor->IsFinalized());
-  EXPECT_TRUE(WaitUntil([&] { return executor->WorkerEnded(); }, 2000));
+  EXPECT_TRUE(WaitFor([&] { return executor->WorkerEnded(); }, 2000));
   executor = nullptr;
   EXPECT_FALSE(console.Contains("NOT FINALIZED"));
 }
@@ -265,7 +265,7 @@ TEST(DataSynchronizer, ProcessingThreadOnlyOperations) {
   ASSERT_TRUE(gate.WaitArrived());
   sync->Synchronize([&] { flag = true; });
   gate.Open();
-  EXPECT_TRUE(WaitUntil([&] { return waited.load(); }));
+  EXPECT_TRUE(WaitFor([&] { return waited.load(); }));
   sync->Finalize();
 }
 

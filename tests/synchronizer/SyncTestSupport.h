@@ -20,12 +20,6 @@
 
 namespace vexor::test {
 
-// Polls ACondition until it holds or ADeadlineMs pass; the main thread keeps serving its queue.
-template <class F>
-bool WaitUntil(F ACondition, uint32_t ADeadlineMs = 10000) {
-  return vexor::testing::WaitFor(ACondition, ADeadlineMs);
-}
-
 // Holds whoever calls Pass until Open (or a 10 s safety deadline).
 class TGate {
  public:

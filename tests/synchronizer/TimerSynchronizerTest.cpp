@@ -13,7 +13,7 @@ namespace {
 
 using test::TGate;
 using test::TTrace;
-using test::WaitUntil;
+using vexor::testing::WaitFor;
 
 // Everything queued before a tick runs in that tick on the timer thread: a closure posted to the
 // timer from the first item can only run after the whole batch.
@@ -33,7 +33,7 @@ TEST(TimerSynchronizer, QueuedItemsRunTogetherInTheNextTickOnTheTimerThread) {
       trace.Add(std::to_string(i));
     }));
   gate.Open();
-  ASSERT_TRUE(WaitUntil([&] { return trace.Text().size() >= 11; }));
+  ASSERT_TRUE(WaitFor([&] { return trace.Text().size() >= 11; }));
   EXPECT_EQ(trace.Text(), "1 2 3 4 5 X");
   EXPECT_FALSE(offTimer);
   sync->Finalize();
@@ -55,7 +55,7 @@ TEST(TimerSynchronizer, FinalizeDrainsAndRemovesTheTimerEvent) {
       sync->Finalize();
     } else if (way == wFromTick) {
       sync->Synchronize([&] { sync->Finalize(); });
-      ASSERT_TRUE(WaitUntil([&] { return sync->IsFinalized(); }));
+      ASSERT_TRUE(WaitFor([&] { return sync->IsFinalized(); }));
     } else {
       // Keep the executor to look at it once the handle is gone.
       TRef<IDataSynchronizer> executor = dynamic_cast<TBaseProxySynchronizer*>(sync.get())->Synchronizer();
@@ -64,7 +64,7 @@ TEST(TimerSynchronizer, FinalizeDrainsAndRemovesTheTimerEvent) {
       sync = executor;
     }
     EXPECT_EQ(ran, 20);
-    EXPECT_TRUE(WaitUntil([&] { return timer->GetCount() == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return timer->GetCount() == 0; }));
     EXPECT_FALSE(sync->Synchronize([&] { late = true; }));
     sync->Finalize();  // a second time: nothing
     EXPECT_FALSE(late);
@@ -95,15 +95,15 @@ TEST(SynchronizerTimerEvent, TicksRunOnTheSynchronizerAndOverlappingTicksAreSkip
   sync->Synchronize([&] { gate.Pass(); });
   ASSERT_TRUE(gate.WaitArrived());
   timerEvent->Activate();
-  ASSERT_TRUE(WaitUntil([&] { return event->InProcessing(); }));
+  ASSERT_TRUE(WaitFor([&] { return event->InProcessing(); }));
   for (int run = 0; run < 3; ++run) {
     uint32_t last = timerEvent->GetLastTime();
-    ASSERT_TRUE(WaitUntil([&] { return timerEvent->GetLastTime() != last; }));
+    ASSERT_TRUE(WaitFor([&] { return timerEvent->GetLastTime() != last; }));
     EXPECT_LE(sync->QueueCount(), 1);
   }
   EXPECT_EQ(ticks, 0);
   gate.Open();
-  ASSERT_TRUE(WaitUntil([&] { return ticks >= 3; }));
+  ASSERT_TRUE(WaitFor([&] { return ticks >= 3; }));
   EXPECT_FALSE(offThread);
   event->Delete();
   int after = ticks;
@@ -136,7 +136,7 @@ TEST(SynchronizerTimerEvent, DeleteFromAnotherThreadWaitsForTheTickInFlight) {
     deleted = true;
   });
   // Delete must still be waiting while the tick runs.
-  EXPECT_FALSE(WaitUntil([&] { return deleted.load(); }, 100));
+  EXPECT_FALSE(WaitFor([&] { return deleted.load(); }, 100));
   inTick.Open();
   deleter.join();
   EXPECT_EQ(trace.Text(), "tick-end deleted");

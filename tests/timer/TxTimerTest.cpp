@@ -19,6 +19,22 @@ using testing::WaitFor;
 
 void SleepMs(int AMs) { std::this_thread::sleep_for(std::chrono::milliseconds(AMs)); }
 
+// A tick counter that reads AStart now and then advances with the real clock.
+std::atomic<uint32_t> gTickBase{0};
+uint32_t ShiftedTicks() {
+  static const auto origin = std::chrono::steady_clock::now();
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - origin);
+  return gTickBase.load() + uint32_t(ms.count());
+}
+struct TShiftedTicks {
+  explicit TShiftedTicks(uint32_t AStart) {
+    gTickBase = 0;
+    gTickBase = AStart - ShiftedTicks();
+    SetTickSource(&ShiftedTicks);
+  }
+  ~TShiftedTicks() { SetTickSource(nullptr); }
+};
+
 class TxTimerTest : public ::testing::Test {
  protected:
   void SetUp() override { FTimer = NewTimer("Test Timer"); }
@@ -85,12 +101,30 @@ TEST_F(TxTimerTest, IntervalZeroFiresEverySweepNegativeNever) {
   negative->Delete();
 }
 
-TEST_F(TxTimerTest, RestartFiresAtTheNextCheck) {
+// "Due at the next check" must not depend on how long ago the machine booted: a counter a few
+// milliseconds after boot, one in mid-range, and one about to wrap.
+TEST_F(TxTimerTest, RestartFiresAtTheNextCheckWhateverTheCounterReads) {
+  for (uint32_t start : {5u, 0x7FFFFFFFu, 0xFFFFFFF0u}) {
+    SCOPED_TRACE(start);
+    TShiftedTicks ticks(start);
+    std::atomic<int> runs{0};
+    auto event = FTimer->AddEvent(1000000, "rare", [&](ITxTimerEvent*) { ++runs; }, false);
+    event->Activate();
+    event->Restart();
+    EXPECT_TRUE(WaitFor([&] { return runs == 1; }));
+    EXPECT_TRUE(event->GetActive());
+    event->Delete();
+  }
+}
+
+// A fresh event waits one interval, also when the counter is still small.
+TEST_F(TxTimerTest, FirstRunComesOneIntervalAfterActivationOnAFreshCounter) {
+  TShiftedTicks ticks(1);
   std::atomic<int> runs{0};
-  auto event = FTimer->AddEvent(1000000, "rare", [&](ITxTimerEvent*) { ++runs; }, false);
+  auto event = FTimer->AddEvent(1000000, "fresh", [&](ITxTimerEvent*) { ++runs; }, false);
   event->Activate();
-  event->Restart();
-  EXPECT_TRUE(WaitFor([&] { return runs == 1; }));
+  EXPECT_TRUE(FTimer->Synchronize(nullptr));  // one full check has passed
+  EXPECT_EQ(runs, 0);
   event->Delete();
 }
 
@@ -269,24 +303,13 @@ TEST_F(TxTimerTest, ClearUnlinksEveryEvent) {
   event->Delete();  // inert, no wait
 }
 
-std::atomic<uint32_t> gTickBase{0};
-uint32_t NearWrapTicks() {
-  static const auto origin = std::chrono::steady_clock::now();
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - origin);
-  return gTickBase.load() + uint32_t(ms.count());
-}
-
 TEST_F(TxTimerTest, IntervalsSpanTheTickWrap) {
-  NearWrapTicks();
-  gTickBase = 0xFFFFFFFFu - 150 - NearWrapTicks();  // wraps 150 ms from now
-  SetTickSource(&NearWrapTicks);
+  TShiftedTicks ticks(0xFFFFFFFFu - 150);  // wraps 150 ms from now
   std::atomic<int> runs{0};
   auto event = FTimer->AddEvent(100, "wrap", [&](ITxTimerEvent*) { ++runs; }, false);
   event->Activate();
-  bool fired = WaitFor([&] { return runs >= 4; });  // runs on both sides of the wrap
+  EXPECT_TRUE(WaitFor([&] { return runs >= 4; }));  // runs on both sides of the wrap
   event->Delete();
-  SetTickSource(nullptr);
-  EXPECT_TRUE(fired);
 }
 
 }  // namespace
