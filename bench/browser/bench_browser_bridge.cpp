@@ -23,32 +23,16 @@
 #include "ChromiumEx.h"
 #include "InspectedNode.h"
 #include "MainThread.h"
+#include "PageWait.h"
 #include "PacketConversions.h"
 #include "QtCefRuntime.h"
 #include "TempDir.h"
 
 using namespace vexor;
+using browsertest::Js;
+using browsertest::WaitFor;
 
 namespace {
-
-template <typename P>
-bool WaitFor(P APredicate, int ATimeoutMs = 120000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!APredicate() && clock.elapsed() < ATimeoutMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  return APredicate();
-}
-
-QVariant Js(QWebEnginePage* APage, const QString& AScript) {
-  QVariant result;
-  bool done = false;
-  APage->runJavaScript(AScript, [&](const QVariant& AValue) {
-    result = AValue;
-    done = true;
-  });
-  WaitFor([&] { return done; });
-  return result;
-}
 
 // The bare peer: a slot answering with its first argument.
 class TBareObject : public QObject {

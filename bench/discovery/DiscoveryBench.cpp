@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "FreePort.h"
 #include "MainThread.h"
 #include "Services.h"
 #include "NodeJsRequester.h"
@@ -42,20 +43,7 @@ constexpr auto kExitDeadline = std::chrono::seconds(5);
 double Ms(TClock::duration ADuration) { return std::chrono::duration<double, std::milli>(ADuration).count(); }
 
 // A port nobody listens on right now: bound to 0 on loopback, read back, released.
-uint16_t FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  uint16_t port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-    port = ntohs(addr.sin_port);
-  ::close(fd);
-  return port;
-}
+using vexor::testing::FreeLoopbackPort;
 
 // Our children named "node" that have not ended (zombies waiting for their reaper do not count:
 // they hold no port and no CPU).
@@ -113,7 +101,7 @@ struct TRequesterRun {
 };
 
 std::optional<TRequesterRun> RunRequester(const std::string& ANode, const std::string& AScript) {
-  const uint16_t port = FreePort();
+  const uint16_t port = FreeLoopbackPort();
   if (port == 0) return std::nullopt;
   std::optional<TRequesterRun> result;
   {
@@ -149,7 +137,7 @@ struct TDirectRun {
 
 // Starts node by hand (fork/exec, its standard error on a pipe) and waits for its banner.
 std::optional<TDirectRun> RunDirect(const std::string& ANode, const std::string& AScript) {
-  const uint16_t port = FreePort();
+  const uint16_t port = FreeLoopbackPort();
   if (port == 0) return std::nullopt;
   int err[2];
   if (::pipe2(err, O_CLOEXEC) != 0) return std::nullopt;

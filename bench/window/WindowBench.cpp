@@ -153,7 +153,8 @@ void Report(const char* AName, const TStats& AMine, const TStats& APeer) {
 }
 
 // The bare view's limit for one run: node start -> listening, then load -> attached.
-std::optional<double> BareViewRun(QWebEngineView& AView, const std::string& AScript, const std::string& ALog) {
+std::optional<double> BareViewRun(QWebEngineView& AView, const std::string& AScript, const std::string& ALog,
+                                  TStats* AListening = nullptr, TStats* AAttached = nullptr) {
   const uint16_t port = FreeLoopbackPort();
   const size_t listening = Count(ALog, "Debugger listening"), attached = Count(ALog, "Debugger attached.");
   const auto t0 = TClock::now();
@@ -163,8 +164,11 @@ std::optional<double> BareViewRun(QWebEngineView& AView, const std::string& AScr
     const auto t1 = TClock::now();
     const auto t2 = TClock::now();
     AView.load(QUrl(QString::fromStdString(DevToolsAddress(ALog))));
-    if (Spin([&] { return Count(ALog, "Debugger attached.") > attached; }))
+    if (Spin([&] { return Count(ALog, "Debugger attached.") > attached; })) {
       result = Ms(t1 - t0) + Ms(TClock::now() - t2);
+      if (AListening) AListening->Values.push_back(Ms(t1 - t0));
+      if (AAttached) AAttached->Values.push_back(Ms(TClock::now() - t2));
+    }
   }
   EndGroup(node);
   AView.setUrl(QUrl("about:blank"));
@@ -282,6 +286,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QString::fromLatin1(TMainForm::kCaption));
     TExceptionDisplay display;
     TStats debug, restart, limit;
+    TStats toListening, toLoad, toAttached;  // Debug's steps
+    TStats limitListening, limitAttached;     // the limit's two parts
     {
       TTarnwickOptions options;
       options.Script = script;
@@ -293,10 +299,23 @@ int main(int argc, char** argv) {
       for (int i = 0; i < runs; ++i) {
         form.acnStopExecute();
         Spin([] { return false; }, 100);
-        const size_t before = Count(log, "Debugger attached.");
+        const size_t before = Count(log, "Debugger attached."), listening = Count(log, "Debugger listening");
         const auto t0 = TClock::now();
+        std::optional<TClock::time_point> listened, loaded;
         form.acnRunExecute();
-        if (Spin([&] { return Count(log, "Debugger attached.") > before; })) debug.Values.push_back(Ms(TClock::now() - t0));
+        if (Spin([&] {
+              if (!listened && Count(log, "Debugger listening") > listening) listened = TClock::now();
+              if (!loaded && !form.DebuggerAddress().isEmpty()) loaded = TClock::now();
+              return Count(log, "Debugger attached.") > before;
+            })) {
+          const auto t = TClock::now();
+          debug.Values.push_back(Ms(t - t0));
+          if (listened && loaded) {
+            toListening.Values.push_back(Ms(*listened - t0));
+            toLoad.Values.push_back(Ms(*loaded - *listened));
+            toAttached.Values.push_back(Ms(t - *loaded));
+          }
+        }
       }
       for (int i = 0; i < runs; ++i) {
         Spin([] { return false; }, 100);
@@ -314,10 +333,15 @@ int main(int argc, char** argv) {
       view.show();
       BareViewRun(view, script, log);  // warm-up, as the window's first run
       for (int i = 0; i < runs; ++i)
-        if (auto t = BareViewRun(view, script, log)) limit.Values.push_back(*t);
+        if (auto t = BareViewRun(view, script, log, &limitListening, &limitAttached)) limit.Values.push_back(*t);
     }
     Report("Debug -> attached", debug, limit);
     Report("Restart -> attached", restart, limit);
+    std::printf("  Debug's steps (medians): start -> listening %.1f ms, listening -> DevTools address loaded %.1f ms, "
+                "loaded -> attached %.1f ms\n",
+                toListening.Median(), toLoad.Median(), toAttached.Median());
+    std::printf("  the limit's parts (medians): start -> listening %.1f ms, load -> attached %.1f ms\n",
+                limitListening.Median(), limitAttached.Median());
     BrowserRuntime()->ReleaseProfile();
   }
   StopBrowserServices();

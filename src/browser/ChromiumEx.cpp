@@ -64,10 +64,13 @@ bool gRuntimeProfileInUse = false;
 void PostQueueDrain() {
   if (gDrainPosted) return;
   gDrainPosted = true;
-  QTimer::singleShot(0, [] {
-    gDrainPosted = false;
-    TExCefClientHandler::PumpTick();
-  });
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(),
+      [] {
+        gDrainPosted = false;
+        TExCefClientHandler::PumpTick();
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -164,16 +167,22 @@ void TChromiumEx::ApplyOptions() {
   s->setAttribute(QWebEngineSettings::AllowRunningInsecureContent, !Options.WebSecurity);
   const uint32_t c = Options.BackgroundColor;
   page->setBackgroundColor(QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
-  // Japanese font defaults for a Japanese runtime locale.
-  const QString locale = QString::fromStdString(TCefRuntimeStartup::RuntimeLocale());
-  if (locale.compare(QLatin1String("JA"), Qt::CaseInsensitive) == 0 ||
-      locale.compare(QLatin1String("JPN"), Qt::CaseInsensitive) == 0) {
-    const bool legacy = TCefRuntimeStartup::IsLegacyWindows();
-    const QString serif = legacy ? QStringLiteral("MS Mincho") : QStringLiteral("MS PMincho");
+  QString serif, sansSerif;
+  if (LocaleFontDefaults(TCefRuntimeStartup::RuntimeLocale(), TCefRuntimeStartup::IsLegacyWindows(), serif, sansSerif)) {
     s->setFontFamily(QWebEngineSettings::SerifFont, serif);
-    s->setFontFamily(QWebEngineSettings::SansSerifFont, legacy ? QStringLiteral("MS Gothic") : QStringLiteral("Meiryo UI"));
+    s->setFontFamily(QWebEngineSettings::SansSerifFont, sansSerif);
     s->setFontFamily(QWebEngineSettings::CursiveFont, serif);
   }
+}
+
+bool TChromiumEx::LocaleFontDefaults(const std::string& ALocale, bool ALegacy, QString& ASerif, QString& ASansSerif) {
+  const QString locale = QString::fromStdString(ALocale);
+  if (locale.compare(QLatin1String("JA"), Qt::CaseInsensitive) != 0 &&
+      locale.compare(QLatin1String("JPN"), Qt::CaseInsensitive) != 0)
+    return false;
+  ASerif = ALegacy ? QStringLiteral("MS Mincho") : QStringLiteral("MS PMincho");
+  ASansSerif = ALegacy ? QStringLiteral("MS Gothic") : QStringLiteral("Meiryo UI");
+  return true;
 }
 
 void TChromiumEx::SetHTML(const QStringList& ALines) {

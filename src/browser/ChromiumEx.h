@@ -102,6 +102,9 @@ class TChromiumEx : public QWidget {
   QWebEnginePage* Page() const;
   QWebEngineView* DevToolsView() const { return FDevTools; }
 
+  // The font families a Japanese runtime locale ("JA", "JPN", any case) asks for (the cursive
+  // family is the serif one); false for any other locale, whose fonts stay as they are.
+  static bool LocaleFontDefaults(const std::string& ALocale, bool ALegacy, QString& ASerif, QString& ASansSerif);
   // "devtools://devtools/<page>" -> "devtools://devtools/bundled/<page>"; other addresses unchanged.
   static QString MapDevToolsUrl(const QString& AUrl);
 

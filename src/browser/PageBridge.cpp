@@ -54,19 +54,30 @@ ICefBrowserPtr TPageBridge::BrowserFor(const QString& AToken) {
 
 ICefBrowserPtr TPageBridge::CurrentBrowser() { return BrowserFor(QString()); }
 
-void TPageBridge::post(const QString& token, const QString& name, int id, const QString& args) {
+void TPageBridge::setInbox(const QString& AMessage) {
+  // Three line breaks separate token, name and id from the arguments (which hold none: JSON).
+  const qsizetype a = AMessage.indexOf(u'\n'), b = AMessage.indexOf(u'\n', a + 1), c = AMessage.indexOf(u'\n', b + 1);
+  if (a < 0 || b < 0 || c < 0) {
+    OutputDebugString(">> Exception >> Invalid page message");
+    return;
+  }
+  FLastName = AMessage.mid(a + 1, b - a - 1);
+  Post(AMessage.left(a), FLastName, AMessage.mid(b + 1, c - b - 1).toInt(), AMessage.mid(c + 1));
+}
+
+void TPageBridge::Post(const QString& AToken, const QString& AName, int AId, const QString& AArgs) {
   TCefProcessMessage message;
   try {
-    TVariantArray params = TCefConversion::VarArrayFromCef(TBridgeWire::ParseArguments(args.toStdString()));
-    if (name == QLatin1String("excpt") && !params.empty() && params[0].IsString())
+    TVariantArray params = TCefConversion::VarArrayFromCef(TBridgeWire::ParseArguments(AArgs.toStdString()));
+    if (AName == QLatin1String("excpt") && !params.empty() && params[0].IsString())
       OutputDebugString(">> JS Exception >> " + params[0].AsString());
     // Built as the render side builds it, not sent anywhere yet.
-    message = TProcessMessages::SendBrowserRequest(nullptr, PID_BROWSER, id, name.toStdString(), params);
+    message = TProcessMessages::SendBrowserRequest(nullptr, PID_BROWSER, AId, AName.toStdString(), params);
   } catch (const Exception& e) {
     OutputDebugString(">> Exception >> " + e.Message());
     return;
   }
-  if (FOnMessage) FOnMessage(BrowserFor(token), message);
+  if (FOnMessage) FOnMessage(BrowserFor(AToken), message);
 }
 
 void TPageBridge::log(const QString& text) { OutputDebugString(text.toStdString()); }

@@ -27,6 +27,10 @@ namespace vexor {
 
 class TPageBridge : public QObject {
   Q_OBJECT
+  // The page's messages arrive as writes of this property: a property write asks for no answer,
+  // so a message costs one transfer (a method call would send its result back as well). The text
+  // is "<token>\n<name>\n<id>\n<tagged arguments>"; reading gives the last message's name.
+  Q_PROPERTY(QString inbox READ inbox WRITE setInbox NOTIFY inboxChanged)
 
  public:
   // AOnMessage receives every message the page sends, with the browser of its document.
@@ -42,13 +46,18 @@ class TPageBridge : public QObject {
   // The render process announced itself (Qt reports it instead of the page): a "pid" message.
   void RenderProcessStarted(qint64 APid);
 
+  // One message of the page's document named AToken (see the inbox property).
+  void Post(const QString& AToken, const QString& AName, int AId, const QString& AArgs);
+
   // The page script's calls.
+  QString inbox() const { return FLastName; }
+  void setInbox(const QString& AMessage);
  public slots:
-  void post(const QString& token, const QString& name, int id, const QString& args);
   void log(const QString& text);
 
  signals:
   void deliver(const QString& token, const QString& name, int id, const QString& params);
+  void inboxChanged();  // never emitted: the page does not read the property
 
  private:
   ICefBrowserPtr BrowserFor(const QString& AToken);
@@ -56,6 +65,7 @@ class TPageBridge : public QObject {
   // Main thread only.
   QPointer<QWebEnginePage> FPage;
   TOnMessage FOnMessage;
+  QString FLastName;
 };
 
 }  // namespace vexor

@@ -7,6 +7,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineUrlScheme>
 
+#include "CefConversion.h"
 #include "CefRuntimeStartup.h"
 #include "ExCefClientHandler.h"
 #include "Exceptions.h"
@@ -116,6 +117,7 @@ QWebEngineProfile* TQtCefRuntime::Profile() {
 }
 
 bool StartBrowserRuntime(const std::string& AUiLanguage) {
+  TCef8ValueVariantType::Register();
   TGlobalMainThreadSynchronizer::CreateQueue();
   if (!gRuntime) gRuntime = std::make_unique<TQtCefRuntime>();
   return TCefRuntimeStartup::Start(*gRuntime, TCefStartupEnvironment::Current(AUiLanguage));

@@ -195,6 +195,26 @@ TEST_F(MainFormTest, AMissingFirstArgumentOnlyFillsThePathBox) {
   EXPECT_EQ(form.Requester(), nullptr);
 }
 
+TEST_F(MainFormTest, TheFileButtonPutsThePickedScriptsFullPathIntoThePathBox) {
+  TMainForm form(Options(""));
+  form.show();
+  QFileDialog* dialog = form.FileDialog();
+  EXPECT_EQ(dialog->nameFilters(), QStringList({"Javascript (*.js *.es)"}));
+  EXPECT_EQ(dialog->defaultSuffix(), "js");
+  QTimer::singleShot(0, dialog, [&] {
+    dialog->selectFile(QString::fromStdString(FScript));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  QAction* button = form.ProjectFile()->actions().value(0);
+  ASSERT_NE(button, nullptr);
+  EXPECT_EQ(button->toolTip(), "Select file");
+  button->trigger();
+  EXPECT_EQ(form.ProjectFile()->text().toStdString(), FScript);
+  EXPECT_EQ(form.ProjectFile()->placeholderText(), "Select project start file");
+  EXPECT_EQ(form.Requester(), nullptr) << "picking a file does not start it";
+  EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->isEnabled() && form.RunAction()->text() == "Debug"; }));
+}
+
 TEST_F(MainFormTest, ClosingTheWindowEndsTheScriptAndStoresThePlacement) {
   {
     TMainForm form(Options(FScript));

@@ -10,6 +10,7 @@
 #include <QVariant>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <fstream>
 #include <mutex>
 #include <optional>
 
@@ -18,6 +19,7 @@
 #include "DebugOutput.h"
 #include "Exceptions.h"
 #include "PacketConversions.h"
+#include "TempDir.h"
 
 using namespace vexor;
 using namespace vexor::browsertest;
@@ -269,6 +271,18 @@ TEST_F(ChromiumEx, RendererRestartsWithANewPid) {
   EXPECT_FALSE(idle.GetRendererProcessInfo(info));
 }
 
+TEST_F(ChromiumEx, PageUrlLoadsAFileBelowTheApplicationOrigin) {
+  vexor::testing::TTempDir dir;
+  std::ofstream(dir / "index.html") << "<!DOCTYPE html><title>app page</title><p>from a file";
+  FControl->SetApp("myapp");
+  EXPECT_EQ(FControl->AppUrl(), "https://myapp/");
+  FControl->SetPageUrl(QString::fromStdString(dir / "index.html") + "#x");
+  EXPECT_EQ(FControl->PageUrl().toStdString(), dir / "index.html#x");
+  EXPECT_EQ(FControl->Handler()->BaseDir(), dir.Path() + "/");
+  ASSERT_TRUE(WaitFor([&] { return Page()->title() == "app page"; }, 60000)) << Page()->url().toString().toStdString();
+  EXPECT_EQ(Js(Page(), "typeof callDelphi").toString(), "function");
+}
+
 TEST_F(ChromiumEx, ContextMenuCommands) {
   ShowRecorder();
   int reloads = 0, loads = 0;
@@ -296,6 +310,26 @@ TEST_F(ChromiumEx, ZoomAndDevToolsAddress) {
             "devtools://devtools/bundled/inspector.html?ws=1");
   EXPECT_EQ(TChromiumEx::MapDevToolsUrl("devtools://devtools/bundled/x.html"), "devtools://devtools/bundled/x.html");
   EXPECT_EQ(TChromiumEx::MapDevToolsUrl("https://a/devtools://devtools/"), "https://a/devtools://devtools/");
+}
+
+TEST(ChromiumExStartUp, TheJavaScriptValueKindIsRegisteredBeforeTheRuntime) {
+  EXPECT_TRUE(TCef8ValueVariantType::Registered());
+}
+
+TEST(ChromiumExFonts, JapaneseLocalesOnly) {
+  struct TCase {
+    const char* Locale;
+    bool Legacy;
+    const char* Fonts;  // serif|sans-serif, or "" when the fonts stay
+  } cases[] = {
+      {"JA", false, "MS PMincho|Meiryo UI"}, {"ja", false, "MS PMincho|Meiryo UI"}, {"JPN", true, "MS Mincho|MS Gothic"},
+      {"jPn", false, "MS PMincho|Meiryo UI"}, {"JAP", false, ""}, {"EN", false, ""}, {"", true, ""},
+  };
+  for (const TCase& c : cases) {
+    QString serif, sans;
+    const bool set = TChromiumEx::LocaleFontDefaults(c.Locale, c.Legacy, serif, sans);
+    EXPECT_EQ(set ? (serif + "|" + sans).toStdString() : std::string(), c.Fonts) << c.Locale;
+  }
 }
 
 }  // namespace

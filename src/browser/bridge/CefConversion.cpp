@@ -187,10 +187,21 @@ std::string TCefConversion::DateToText(TDateTime ADate) {
   return buf;
 }
 
+namespace {
+std::string Quoted(const std::string& AText) {
+  std::string r;
+  r.reserve(AText.size() + 2);
+  r += '"';
+  r += AText;
+  r += '"';
+  return r;
+}
+}  // namespace
+
 std::string TCefConversion::VarToJSONStr(const Variant& V) {
   const TVarType k = V.Kind();
-  if (IsStringKind(k)) return "\"" + JSONEscape(V.StrRef()) + "\"";
-  if (k == varDate) return "\"" + DateToText(V.RawDouble()) + "\"";
+  if (IsStringKind(k)) return Quoted(JSONEscape(V.StrRef()));
+  if (k == varDate) return Quoted(DateToText(V.RawDouble()));
   if (k == varBoolean) return V.RawBoolean() ? "true" : "false";
   if (IsFloatKind(k)) return FormatFloatG(V.AsDouble());
   if (k == varUInt64) return std::to_string(V.RawUInt64());

@@ -4,6 +4,12 @@
 
 namespace vexor {
 
+TJsValuePtr TJsValue::Scalar(TJsKind AKind, double ANumber) {
+  auto v = TJsValuePtr::Adopt(new TJsValue(AKind));
+  v->FNumber = ANumber;
+  return v;
+}
+
 // Values without content are shared: one object each for the life of the process.
 TJsValuePtr TJsValue::Undefined() {
   static const TJsValuePtr kValue = TJsValuePtr::Adopt(new TJsValue(TJsKind::jkUndefined));
@@ -15,29 +21,13 @@ TJsValuePtr TJsValue::Null() {
   return kValue;
 }
 
-TJsValuePtr TJsValue::Bool(bool A) {
-  auto v = TJsValuePtr::Adopt(new TJsValue(TJsKind::jkBool));
-  v->FNumber = A ? 1 : 0;
-  return v;
-}
+TJsValuePtr TJsValue::Bool(bool A) { return Scalar(TJsKind::jkBool, A ? 1 : 0); }
 
-TJsValuePtr TJsValue::Int(int32_t A) {
-  auto v = TJsValuePtr::Adopt(new TJsValue(TJsKind::jkInt));
-  v->FNumber = A;
-  return v;
-}
+TJsValuePtr TJsValue::Int(int32_t A) { return Scalar(TJsKind::jkInt, A); }
 
-TJsValuePtr TJsValue::Double(double A) {
-  auto v = TJsValuePtr::Adopt(new TJsValue(TJsKind::jkDouble));
-  v->FNumber = A;
-  return v;
-}
+TJsValuePtr TJsValue::Double(double A) { return Scalar(TJsKind::jkDouble, A); }
 
-TJsValuePtr TJsValue::Date(double AUnixMs) {
-  auto v = TJsValuePtr::Adopt(new TJsValue(TJsKind::jkDate));
-  v->FNumber = AUnixMs;
-  return v;
-}
+TJsValuePtr TJsValue::Date(double AUnixMs) { return Scalar(TJsKind::jkDate, AUnixMs); }
 
 TJsValuePtr TJsValue::String(std::string A) {
   auto v = TJsValuePtr::Adopt(new TJsValue(TJsKind::jkString));
@@ -45,11 +35,7 @@ TJsValuePtr TJsValue::String(std::string A) {
   return v;
 }
 
-TJsValuePtr TJsValue::Function(int32_t AHandle) {
-  auto v = TJsValuePtr::Adopt(new TJsValue(TJsKind::jkFunction));
-  v->FNumber = AHandle;
-  return v;
-}
+TJsValuePtr TJsValue::Function(int32_t AHandle) { return Scalar(TJsKind::jkFunction, AHandle); }
 
 TJsValuePtr TJsValue::Array(TJsValueList AItems) {
   auto v = TJsValuePtr::Adopt(new TJsValue(TJsKind::jkArray));

@@ -74,6 +74,7 @@ class TJsValue : public TRefCntObject {
 
  private:
   explicit TJsValue(TJsKind AKind) : FKind(AKind) {}
+  static TJsValuePtr Scalar(TJsKind AKind, double ANumber);
 
   // Constant after construction.
   TJsKind FKind;

@@ -5,7 +5,9 @@
 // (conversion of values, the messages' meaning) is the host's.
 //
 // Host object "tarnwickBridge" (see PageBridge.h):
-//   post(token, name, id, argsText)  a message to the host; argsText: tagged values (BridgeWire.h)
+//   inbox = token + "\n" + name + "\n" + id + "\n" + argsText
+//                                    a message to the host (a property write: no answer comes
+//                                    back); argsText: tagged values (BridgeWire.h)
 //   log(text)                        a line for the host's debug-output channel
 //   deliver(token, name, id, paramsText)  signal: a message to this page ("rply", "cncl")
 (function () {
@@ -60,7 +62,7 @@
   }
 
   function send(name, id, argsText) {
-    if (host) host.post(token, name, id, argsText);
+    if (host) host.inbox = token + '\n' + name + '\n' + id + '\n' + argsText;
     else waiting.push([name, id, argsText]);
   }
 
@@ -131,7 +133,7 @@
     waiting = [];
     for (var i = 0; i < queued.length; i++) {
       if (queued[i][0] === '') host.log(queued[i][2]);
-      else host.post(token, queued[i][0], queued[i][1], queued[i][2]);
+      else send(queued[i][0], queued[i][1], queued[i][2]);
     }
   });
 })();
