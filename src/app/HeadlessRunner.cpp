@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -70,6 +71,12 @@ class TInputForwarder {
       if (r < 0 && errno == EINTR) continue;
       if (r < 0 || (p.revents & POLLNVAL)) break;
       if (r == 0) continue;
+      // Started in the background of a terminal: reading would stop the whole program
+      // (SIGTTIN); the input waits until the job is brought to the foreground.
+      if (::isatty(STDIN_FILENO) && ::tcgetpgrp(STDIN_FILENO) != ::getpgrp()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        continue;
+      }
       const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (n <= 0) break;

@@ -218,6 +218,7 @@ void TChildProcessRequester::StartProcess() {
     FErrorStream = TLineStream();
     FEndReason.store(cerExited);
     FExitReported.store(false);
+    FChildInputEnded = false;
     WriteRawInput();
   } catch (const Exception& e) {
     LogMessage(tmsException, kLogSource, e.what());
@@ -349,11 +350,14 @@ void TChildProcessRequester::SplitLines(std::string& ABuffer, std::string_view A
 }
 
 void TChildProcessRequester::WriteRawInput() {
-  if (FRawInput.empty() && !FInputClosed) return;
+  if (FRawInput.empty() && (!FInputClosed || FChildInputEnded)) return;
   std::lock_guard<std::mutex> lock(FControllerLock);
   if (!FController || FController->CheckExited()) return;
   if (!FRawInput.empty()) FRawInput.erase(0, FController->SendToInputNow(FRawInput));
-  if (FInputClosed && FRawInput.empty()) FController->CloseInput();
+  if (FInputClosed && FRawInput.empty()) {
+    FController->CloseInput();
+    FChildInputEnded = true;
+  }
 }
 
 IPacketPtr TChildProcessRequester::ParseReply(std::string_view AJson, int32_t& AId) {

@@ -196,6 +196,7 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   TLineStream FOutputStream;
   std::string FRawInput;       // SendInput bytes not yet written
   bool FInputClosed = false;   // CloseInput was called
+  bool FChildInputEnded = false;  // the current child's input is closed
   TInputBatchQueue FInputBuffers;
   TDateTime FLastStarted = 0;
   uint32_t FLastDataFlush = 0;

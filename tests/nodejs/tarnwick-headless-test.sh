@@ -14,6 +14,7 @@ free_port() { node -e 'const s=require("net").createServer().listen(0,"127.0.0.1
 # Waits up to $1 tenths of a second for the command in the rest of the arguments to succeed.
 wait_until() { local n=$1; shift; for ((i = 0; i < n; i++)); do "$@" && return 0; sleep 0.1; done; return 1; }
 node_of() { pgrep -f -- "--inspect-brk=127.0.0.1:$1 "; }
+export -f node_of  # the waits below call it from bash -c
 
 run() {  # starts tarnwick on a fresh port; sets pid and port
   port=$(free_port)

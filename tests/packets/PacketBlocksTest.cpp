@@ -73,7 +73,7 @@ TEST(PacketBlocksTest, ThreadsFreeEachOthersBlocksConcurrently) {
 TEST(PacketBlocksTest, PacketTreesLiveOnAfterTheThreadThatReadThem) {
   const int64_t before = PacketChunksInUse();
   std::string text = "{\"items\":[";
-  for (int i = 0; i < 2000; ++i) text += (i ? "," : "") + std::string("{\"n\":") + std::to_string(i) + "}";
+  for (int i = 0; i < 2000; ++i) text.append(i ? "," : "").append("{\"n\":").append(std::to_string(i)).append("}");
   text += "]}";
   IPacketPtr tree;
   std::thread reader([&] { tree = TPacketConversions::PacketFromJSON(text); });

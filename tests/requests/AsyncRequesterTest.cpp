@@ -151,7 +151,10 @@ TEST(AsyncRequester, AtMost64InFlightAndWaitingOnesGoInOrder) {
   auto r = NewFake(counter);
   r->SetRequestTimeOut(60000);
   TAnswers answers;
-  for (int i = 1; i <= 64; ++i) r->Request(answers.Make("p" + std::to_string(i), Req("p" + std::to_string(i))));
+  for (int i = 1; i <= 64; ++i) {
+    std::string name = std::string("p").append(std::to_string(i));
+    r->Request(answers.Make(name, Req(name)));
+  }
   auto canceled = answers.Make("canceled", Req("canceled"));
   r->Request(canceled);
   r->Request(answers.Make("w66", Req("w66")));
@@ -190,7 +193,7 @@ TEST(AsyncRequester, WaitQueueGivesMemoryBackOnceLessThanHalfFull) {
   TAnswers answers;
   // 64 requests that only time out hold the table while 2100 instant ones queue up.
   for (int i = 0; i < 64; ++i) r->Request(answers.Make("hold" + std::to_string(i), Req("h")));
-  for (int i = 0; i < 2100; ++i) r->Request(answers.Make("q" + std::to_string(i), Req("q", "packet")));
+  for (int i = 0; i < 2100; ++i) r->Request(answers.Make(std::string("q").append(std::to_string(i)), Req("q", "packet")));
   ASSERT_TRUE(WaitFor([&] { return r->WaitingCount() == 2100; }));
   EXPECT_GT(r->CapacityOnWorker(), 2100);
   ASSERT_TRUE(WaitFor([&] { return answers.Count() == 2164; }));
@@ -202,7 +205,7 @@ TEST(AsyncRequester, DestroyReleasesPendingRequestsWithoutAnswers) {
   TAnswers answers;
   auto r = NewFake();
   r->SetRequestTimeOut(60000);
-  for (int i = 0; i < 70; ++i) r->Request(answers.Make("r" + std::to_string(i), Req("r")));
+  for (int i = 0; i < 70; ++i) r->Request(answers.Make(std::string("r").append(std::to_string(i)), Req("r")));
   ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 64 && r->WaitingCount() == 6; }));
   auto start = std::chrono::steady_clock::now();
   r.reset();

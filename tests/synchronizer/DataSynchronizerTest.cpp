@@ -2,6 +2,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <functional>
 #include <string>
 #include <thread>
@@ -26,6 +27,7 @@ using TThreadExecutor = TThreadDataSynchronizer::TThreadSynchronizer;
 
 TRef<TThreadExecutor> ExecutorOf(const TRef<IDataSynchronizer>& AHandle) {
   auto* handle = dynamic_cast<TBaseProxySynchronizer*>(AHandle.get());
+  if (!handle) throw std::logic_error("not a proxy synchronizer");
   return TRef<TThreadExecutor>(static_cast<TThreadExecutor*>(handle->Synchronizer().get()));
 }
 
