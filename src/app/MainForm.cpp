@@ -298,10 +298,8 @@ void TMainForm::CreateExtras() {
     action->setShortcutContext(Qt::WindowShortcut);
     addAction(action);
   }
-  // The path box's own button names its shortcut.
-  for (QAction* action : edProjectFile->actions())
-    if (action->toolTip() == QStringLiteral("Select file"))
-      action->setToolTip(QString::fromStdString(TWindowMessages::WithShortcut("Select file", "Ctrl+O")));
+  // The button inside the path box keeps its hint "Select file"; the box itself names the key.
+  edProjectFile->setToolTip(QString::fromStdString(TWindowMessages::WithShortcut("Select file", "Ctrl+O")));
 
   FRecentModel = new QStringListModel(this);
   FRecentCompleter = new QCompleter(FRecentModel, this);
