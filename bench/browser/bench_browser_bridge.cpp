@@ -176,7 +176,7 @@ void DevToolsLoad(benchmark::State& AState) {
 
 }  // namespace
 
-BENCHMARK(CallDelphiRoundTrip)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(CallDelphiRoundTrip)->UseManualTime()->Iterations(8)->Unit(benchmark::kMillisecond);
 BENCHMARK(DevToolsLoad)->UseManualTime()->Iterations(15)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {

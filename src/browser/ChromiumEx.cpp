@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QMenu>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebChannel>
@@ -55,23 +56,36 @@ class TChromiumView : public QWebEngineView {
 constexpr double kZoomBase = 1.2;
 
 // A page call is queued (never run inside Qt WebEngine's delivery); rather than wait up to one
-// pump period, the queue is drained on the event loop's next turn. One drain serves all calls
-// queued before it.
+// pump period, the queue is drained by an event posted ahead of the ordinary ones. One drain
+// serves all calls queued before it.
 bool gDrainPosted = false;
+
+class TQueueDrain : public QObject {
+ public:
+  static constexpr QEvent::Type kDrain = static_cast<QEvent::Type>(QEvent::User + 0x4C1);
+  bool event(QEvent* AEvent) override {
+    if (AEvent->type() != kDrain) return QObject::event(AEvent);
+    gDrainPosted = false;
+    TExCefClientHandler::PumpTick();
+    return true;
+  }
+};
+
+void PostQueueDrain() {
+  if (gDrainPosted || !QCoreApplication::instance()) return;
+  gDrainPosted = true;
+  // Lives as long as the application object.
+  static QPointer<TQueueDrain> drain;
+  if (!drain) {
+    drain = new TQueueDrain;
+    drain->setParent(QCoreApplication::instance());
+  }
+  QCoreApplication::postEvent(drain, new QEvent(TQueueDrain::kDrain), Qt::HighEventPriority);
+}
+
 // The program's browser profile serves one control at a time (a profile has one handler per
 // scheme); a second control at the same time gets a profile of its own that keeps nothing.
 bool gRuntimeProfileInUse = false;
-void PostQueueDrain() {
-  if (gDrainPosted) return;
-  gDrainPosted = true;
-  QMetaObject::invokeMethod(
-      QCoreApplication::instance(),
-      [] {
-        gDrainPosted = false;
-        TExCefClientHandler::PumpTick();
-      },
-      Qt::QueuedConnection);
-}
 
 }  // namespace
 

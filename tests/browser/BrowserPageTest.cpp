@@ -81,6 +81,12 @@ class BrowserPage : public ::testing::Test {
     return out;
   }
 
+  // A page XMLHttpRequest GET of AUrl; its outcome is AOnLoad (a script over the request r) or "error".
+  QString Xhr(const QString& AUrl, const QString& AOnLoad = "r.responseText") {
+    return Await("var r = new XMLHttpRequest(); r.open('GET', '" + AUrl + "'); r.onload = () => window.__out = " +
+                 AOnLoad + "; r.onerror = () => window.__out = 'error'; r.send();");
+  }
+
   testing::TTempDir FDir;
   std::string FBase;
   QWebEngineProfile* FProfile = BrowserRuntime()->Profile();
@@ -105,13 +111,9 @@ TEST_F(BrowserPage, FilesArriveWithTheirContentType) {
   ASSERT_TRUE(Load("ctrl-data://x.html"));
   EXPECT_EQ(FPage->title(), "file x");
   EXPECT_EQ(Eval("document.contentType").toString(), "text/html");
-  EXPECT_EQ(Await("var r = new XMLHttpRequest(); r.open('GET', 'ctrl-data://data.json');"
-                  "r.onload = () => window.__out = r.getResponseHeader('Content-Type') + ' ' + r.responseText;"
-                  "r.onerror = () => window.__out = 'error'; r.send();"),
+  EXPECT_EQ(Xhr("ctrl-data://data.json", "r.getResponseHeader('Content-Type') + ' ' + r.responseText"),
             R"(text/json {"k":1})");
-  EXPECT_EQ(Await("var r = new XMLHttpRequest(); r.open('GET', 'ctrl-data://../x.html');"
-                  "r.onload = () => window.__out = 'loaded'; r.onerror = () => window.__out = 'error'; r.send();"),
-            "error");
+  EXPECT_EQ(Xhr("ctrl-data://../x.html"), "error");
   // The application origin reaches the same files; the page then shows the "ctrl-data" address.
   ASSERT_TRUE(Load("https://local/x.html"));
   EXPECT_EQ(FPage->title(), "file x");
@@ -158,13 +160,18 @@ TEST_F(BrowserPage, PageXhrReachesTheApiCallback) {
   });
   FRouter->SetHTML("<!DOCTYPE html><title>api</title>");
   ASSERT_TRUE(Load("ctrl-data://"));
-  EXPECT_EQ(Await("var r = new XMLHttpRequest(); r.open('GET', 'ctrl-data:////api/users?id=5&x');"
-                  "r.onload = () => window.__out = r.status + ' ' + r.getResponseHeader('Content-Type') + ' ' + "
-                  "r.responseText; r.onerror = () => window.__out = 'error'; r.send();"),
+  EXPECT_EQ(Xhr("ctrl-data:////api/users?id=5&x",
+                "r.status + ' ' + r.getResponseHeader('Content-Type') + ' ' + r.responseText"),
             R"(200 application/json {"user":"Ann"})");
   EXPECT_EQ(method, "users");
   EXPECT_EQ(params, R"({"id":"5","$2":"x"})");
   EXPECT_TRUE(onMainThread);
+
+  // The application origin's API, from a page of that origin.
+  ASSERT_TRUE(Load("https://local/x.html"));
+  EXPECT_EQ(Xhr("https://local/api/items?7"), R"({"user":"Ann"})");
+  EXPECT_EQ(method, "items");
+  EXPECT_EQ(params, R"(["7"])");
 }
 
 TEST_F(BrowserPage, RegistrySwitchesReachChromium) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 
 #include "MainThread.h"
@@ -75,6 +77,21 @@ TEST_F(ResourceRouter, StartPageServesTheCurrentHtml) {
   EXPECT_EQ(a.Header("Content-Type"), "");
   FRouter->SetHTML("<h1>second ü</h1>");
   EXPECT_EQ(Ask("ctrl-data://").Body, "<h1>second ü</h1>");
+}
+
+TEST_F(ResourceRouter, StartPageAssignedWhileAnotherThreadServesIt) {
+  const std::string first(3000, 'a'), second(5000, 'b');
+  FRouter->SetHTML(first);
+  std::atomic<bool> torn{false};
+  std::thread server([&] {
+    for (int i = 0; i < 2000; ++i) {
+      std::string body = Ask("ctrl-data://").Body;
+      if (body != first && body != second) torn = true;
+    }
+  });
+  for (int i = 0; i < 2000; ++i) FRouter->SetHTML(i % 2 ? first : second);
+  server.join();
+  EXPECT_FALSE(torn);
 }
 
 TEST_F(ResourceRouter, FilesComeOnlyFromInsideTheBaseDirectory) {

@@ -46,7 +46,8 @@ wait_until 50 bash -c "! node_of $port >/dev/null" || fail "node $node_pid survi
 [[ $status == 1 ]] || fail "exit status $status for a missing node"
 grep -qx 'tarnwick: Error Creating Process \[2\] No such file or directory' "$work/err" || fail "unexpected error text"
 
-"$tarnwick" "$work/missing.js" >"$work/out" 2>"$work/err"; status=$?
+# Headless needs an existing script (the window would take a missing one into its path box).
+"$tarnwick" --headless "$work/missing.js" >"$work/out" 2>"$work/err"; status=$?
 [[ $status == 2 ]] || fail "exit status $status for a missing script"
 grep -q '^Usage: tarnwick' "$work/err" || fail "no usage for a missing script"
 echo "tarnwick headless: all checks passed"

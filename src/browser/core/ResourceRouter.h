@@ -166,7 +166,7 @@ class TResourceRouter {
  private:
   void FileRequest(const TSettings& ASettings, const std::string& APathText, TDataStreamPtr& ADataStream,
                    TResponseData& AResponse, std::string& AContentType, bool& AFailed);
-  // False when the rule produced nothing (no API callback).
+  // Produces nothing without an API callback (the request then falls through).
   void ApiRequest(const TSettings& ASettings, const TResourceRequest& ARequest, size_t AEnd,
                   TDataStreamPtr& ADataStream, TResponseData& AResponse, std::string& AContentType, bool& AFailed);
   // The base directory a request maps files under, fixed on first use when none was set.
