@@ -7,15 +7,16 @@
 // reports output and the end of the child to an events sink.
 //
 // Output: every line reaches its event as soon as its line feed has been read; a line left
-// unfinished for PartialLineMs (a prompt) is handed out as it stands, and its rest later as a
+// unfinished for kPartialLineMs (a prompt) is handed out as it stands, and its rest later as a
 // line of its own (unless the rest is empty); protocol lines wait for their line feed. When the
 // child ends, everything it wrote is read and handed out first (an unfinished last line too),
 // then OnChildExit tells the exit code and when the automatic restart comes.
 //
 // Threads: all process work (start, reads, writes, restart) runs on the requester's worker, and
-// so do OnOutput, OnErrorOutput, OnNotify and OnChildExit. OnTerminated runs on the main thread. Run,
-// TerminateChild, IsChildProcesssActive, UnlinkEvents, Finalize and the properties may be
-// called from any thread. Terminating from another thread never closes pipes under a read or
+// so do OnOutput, OnErrorOutput, OnNotify and OnChildExit (a watchdog end is reported on the
+// watchdog's thread). OnTerminated runs on the main thread. Run, TerminateChild,
+// IsChildProcesssActive, ChildProcessId, SendInput, CloseInput, UnlinkEvents, Finalize and the
+// properties may be called from any thread. Terminating from another thread never closes pipes under a read or
 // write of the worker: the child is killed at once, and the controller is closed under the lock
 // the worker holds while it touches the controller (a write blocked on a full pipe ends when
 // the child dies). Event handlers run without that lock, so they may call any of the above.
