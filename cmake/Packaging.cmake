@@ -2,7 +2,8 @@
 #   cmake --install build/release --prefix /usr/local     the program, its desktop entry and icon
 #   (cd build/release && cpack -G DEB)                    tarnwick_<version>_<arch>.deb
 # The package's dependencies are what the installed program links (dpkg-shlibdeps), plus the
-# two runtime pieces it starts rather than links: Qt WebEngine's helper process and Node.js.
+# program it starts rather than links, Node.js (the helper process of Qt WebEngine comes with
+# its library's own dependencies).
 include(GNUInstallDirs)
 if(TARGET tarnwick)
   install(TARGETS tarnwick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -20,5 +21,5 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6webenginecore6-bin, nodejs")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "nodejs")
 include(CPack)

@@ -17,7 +17,7 @@ std::string LastErrorSentence(const std::string& ALastError) {
 
 std::string TWindowMessages::NodeNotStarted(const std::string& AProgram, const std::string& AReason) {
   return "Node.js could not be started: \"" + AProgram + "\" failed (" + AReason +
-         "). Install Node.js, or name its program with --node PROGRAM, then press Debug (F5).";
+         "). Install Node.js, or name its program with --node PROGRAM; then press Restart (F5), or Stop (Shift+F5).";
 }
 
 std::string TWindowMessages::ScriptEnded(const TChildExit& AExit, const std::string& ALastError) {

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCompleter>
 #include <QFileDialog>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QSplitter>
@@ -65,7 +66,10 @@ QStringList PaneLines(const TOutputPane& APane) {
 void SaveScreenshot(QWidget& AForm, const char* AName) {
   const char* dir = std::getenv("TW_SCREENSHOT_DIR");
   if (!dir || !*dir) return;
-  QTest::qWait(1500);  // a frame of the current page from the browser's compositor
+  // A frame of the current page from the browser's compositor, and the actions brought up to date.
+  QElapsedTimer settle;
+  settle.start();
+  WaitIdle([&] { return settle.elapsed() > 1500; });
   EXPECT_TRUE(AForm.grab().save(QString::fromLocal8Bit(dir) + "/" + AName + ".png"));
 }
 
@@ -352,6 +356,73 @@ TEST_F(WindowAdditionsTest, RecentScriptsAndThePaneHeightOutliveTheWindow) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return form.OutputPane()->isVisibleTo(&form); }, kLongMs));
   EXPECT_EQ(form.Splitter()->sizes().value(1), 230);
   EXPECT_EQ(form.RecentScripts().first().toStdString(), a) << "newest first";
+}
+
+// Runs AScript (an expression whose promise gives a JSON-able value) in the DevTools page and
+// waits for its value; "" when it did not come. The front end's own modules are imported, so
+// what it does is what the user's clicks would do.
+std::string FrontEnd(QWebEnginePage* APage, const QString& AScript) {
+  APage->runJavaScript(QStringLiteral("window.__twAnswer = undefined; Promise.resolve().then(async () => (%1))"
+                                      ".then(v => window.__twAnswer = JSON.stringify(v),"
+                                      " e => window.__twAnswer = JSON.stringify('error: ' + e));")
+                           .arg(AScript));
+  std::string answer;
+  (void)QTest::qWaitFor(
+      [&] {
+        bool done = false;
+        APage->runJavaScript(QStringLiteral("window.__twAnswer"), [&](const QVariant& AValue) {
+          answer = AValue.toString().toStdString();
+          done = true;
+        });
+        (void)QTest::qWaitFor([&] { return done; }, 5000);
+        return !answer.empty();
+      },
+      20000);
+  return answer;
+}
+
+const QString kSourceLoaded = QStringLiteral(
+    "(await import('devtools://devtools/bundled/models/workspace/workspace.js')).Workspace.WorkspaceImpl.instance().uiSourceCodes()"
+    ".some(u => u.url().endsWith('/tick.js'))");
+const QString kSetBreakpoint = QStringLiteral(
+    "(async () => { const W = await import('devtools://devtools/bundled/models/workspace/workspace.js');"
+    " const B = await import('devtools://devtools/bundled/models/bindings/bindings.js');"
+    " const u = W.Workspace.WorkspaceImpl.instance().uiSourceCodes().find(u => u.url().endsWith('/tick.js'));"
+    " await B.BreakpointManager.BreakpointManager.instance().setBreakpoint(u, 3, 0, '', true); return true; })()");
+const QString kPaused = QStringLiteral(
+    "(async () => { const S = await import('devtools://devtools/bundled/core/sdk/sdk.js');"
+    " return S.TargetManager.TargetManager.instance().models(S.DebuggerModel.DebuggerModel).some(m => m.isPaused()); })()");
+
+TEST_F(WindowAdditionsTest, ABreakpointSetInTheFrontEndIsThereAfterRestartAndANewStart) {
+  const std::string script =
+      Script("tick.js", "let n = 0;\nsetInterval(() => {\n  n++;\n  console.log('tick ' + n);\n}, 50);\n");
+  auto pausedOnItsBreakpoint = [](TMainForm& AForm) {
+    if (!QTest::qWaitFor([&] { return FrontEnd(AForm.Browser()->Page(), kSourceLoaded) == "true"; }, kLongMs))
+      return false;
+    return QTest::qWaitFor([&] { return FrontEnd(AForm.Browser()->Page(), kPaused) == "true"; }, 20000);
+  };
+  {
+    TMainForm form(Options(script, true));
+    form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FrontEnd(form.Browser()->Page(), kSourceLoaded) == "true"; }, kLongMs));
+    ASSERT_EQ(FrontEnd(form.Browser()->Page(), kSetBreakpoint), "true");
+    // The front end keeps it in the page's storage of the persistent profile, by the script's
+    // file address (the same for every run of the same script).
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+          return FrontEnd(form.Browser()->Page(), "localStorage.getItem('breakpoints') || ''").find("tick.js") !=
+                 std::string::npos;
+        },
+        20000));
+    // Restart without breaking on load: only the breakpoint can stop the script.
+    form.BreakOnLoad()->setChecked(false);
+    form.RunAction()->trigger();
+    EXPECT_TRUE(pausedOnItsBreakpoint(form)) << "after Restart; output: " << PaneLines(*form.OutputPane()).join('|').toStdString();
+    form.close();
+  }
+  TMainForm form(Options(script, false));
+  form.show();
+  EXPECT_TRUE(pausedOnItsBreakpoint(form)) << "after a new start; output: " << PaneLines(*form.OutputPane()).join('|').toStdString();
 }
 
 }  // namespace
