@@ -69,7 +69,8 @@ void SaveScreenshot(QWidget& AForm, const char* AName) {
   // A frame of the current page from the browser's compositor, and the actions brought up to date.
   QElapsedTimer settle;
   settle.start();
-  WaitIdle([&] { return settle.elapsed() > 1500; });
+  WaitIdle([&] { return settle.elapsed() > 200; });
+  QTest::qWait(3000);
   EXPECT_TRUE(AForm.grab().save(QString::fromLocal8Bit(dir) + "/" + AName + ".png"));
 }
 
