@@ -429,12 +429,7 @@ TEST_F(WindowAdditionsTest, ABreakpointSetInTheFrontEndIsThereAfterRestartAndANe
 }  // namespace
 }  // namespace vexor
 
-// Under AddressSanitizer: Chromium inside Qt WebEngine deletes some of its own objects through a
-// pointer of another size, and it and fontconfig keep process-lifetime allocations.
-extern "C" const char* __asan_default_options() { return "new_delete_type_mismatch=0"; }
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libQt6WebEngineCore.so\nleak:libfontconfig.so\n";
-}
+#include "WebEngineSanitizer.h"
 
 int main(int argc, char** argv) {
   using namespace vexor;
