@@ -380,11 +380,13 @@ void TMainForm::StartRunExtras(TBasicNodeJsRequester& ARequester) {
       ShowFailure(TWindowMessages::ScriptEnded(AExit, events->LastError()));
     });
   });
-  events->OnWaitingForDisconnect = [this, run, events] {
-    PostForRun(run, [this, events] {
+  // The sink keeps this handler: it holds no reference to the sink (no cycle). A step that still
+  // runs belongs to the current run, whose sink FRunEvents is.
+  events->OnWaitingForDisconnect = [this, run] {
+    PostForRun(run, [this] {
       FRunFailed = true;
       FOutput->Drain();
-      ShowFailure(TWindowMessages::ScriptFinished(events->LastError()));
+      ShowFailure(TWindowMessages::ScriptFinished(FRunEvents->LastError()));
     });
   };
   ARequester.SetOnInspectorFailed([this, run](int32_t APort, const std::string&) {
