@@ -10,6 +10,14 @@
 // enabling and captions are brought up to date whenever the application becomes idle. The
 // window's placement is kept under "Software\Vexor\Tarnwick\1.0\TMainForm".
 //
+// Beyond that: a failure bar above the browser says in words what went wrong with a run (node
+// not started, the script ended, the inspector port held by another program, no DevTools
+// address in time); an output pane below it shows the script's output and takes input for it
+// (its height and whether the user closed it are kept under "...\1.0\TOutputPane"); F5, Shift+F5,
+// Ctrl+O, Ctrl+Q and Ctrl+J (output pane) work anywhere in the window; a script file dropped on
+// the window is debugged; the path box offers the last scripts debugged; the title names the
+// running script.
+//
 // Threads: main thread only; the program's and the browser's services and a QApplication
 // must exist.
 #include <QAction>
@@ -19,15 +27,26 @@
 #include <QIcon>
 #include <QLineEdit>
 #include <QList>
+#include <QMimeData>
+#include <QTimer>
 #include <QStringList>
 #include <QToolButton>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "ChromiumEx.h"
+#include "FailureBar.h"
 #include "FormState.h"
 #include "NodeJsRequester.h"
+#include "OutputPane.h"
+#include "RecentScripts.h"
+#include "RunEvents.h"
 #include "TarnwickOptions.h"
+
+class QCompleter;
+class QSplitter;
+class QStringListModel;
 
 namespace vexor {
 
@@ -40,6 +59,8 @@ class TMainForm : public QWidget {
   static constexpr const char* kCaption = "Vexor Tarnwick";
   static constexpr const char* kRegistryKey = "Software\\Vexor\\Tarnwick\\1.0";
   static constexpr const char* kSection = "TMainForm";
+  static constexpr const char* kOutputSection = "TOutputPane";
+  static constexpr int kDefaultOutputHeight = 180;
 
   // AOptions: the script (the path box's first text; an existing file starts at once), the
   // inspector port, watchdog, node program and whether "Break on load" starts ticked.
@@ -58,6 +79,16 @@ class TMainForm : public QWidget {
   bool ShowsStartPage() const { return FShowsStartPage; }
   // The DevTools address last handed to the browser, "/bundled" removed (empty with the start page).
   const QString& DebuggerAddress() const { return FDebuggerAddress; }
+  TFailureBar* FailureBar() const { return FFailureBar; }
+  TOutputPane* OutputPane() const { return FOutput; }
+  QSplitter* Splitter() const { return FSplitter; }
+  QAction* OpenAction() const { return acnOpen; }
+  QAction* QuitAction() const { return acnQuit; }
+  QAction* OutputAction() const { return acnOutput; }
+  // The scripts the path box offers, newest first.
+  QStringList RecentScripts() const;
+  // Whether a drop of AMime would start a debug run, and the script it names.
+  static QString DroppedScript(const QMimeData* AMime);
 
   // Brings the actions up to date (run on every idle of the application).
   void ActionsUpdate();
@@ -69,6 +100,7 @@ class TMainForm : public QWidget {
   void showEvent(QShowEvent* AEvent) override;
   void closeEvent(QCloseEvent* AEvent) override;
   void resizeEvent(QResizeEvent* AEvent) override;
+  bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
  private:
   void FormCreate();
@@ -78,6 +110,22 @@ class TMainForm : public QWidget {
   void OnLoadDebugger();
   void ShowStartPage();
   void AlignTopPanel();
+
+  // The additions around the described window.
+  void CreateExtras();
+  void LayOutBelowTop();
+  // A run starts: AScript is remembered, the bar and the pane are emptied, new events made.
+  void BeginRunExtras(const std::string& AScript, const QString& AFileName);
+  // Its requester exists: its failures are hooked up and the wait for DevTools begins.
+  void StartRunExtras(TBasicNodeJsRequester& ARequester);
+  void EndRunExtras();
+  // Main thread: AStep runs later on the main thread, only while run ARun is still the current one.
+  void PostForRun(int ARun, std::function<void()> AStep);
+  void ShowFailure(const std::string& AText);
+  void ShowOutput(bool AShow);
+  void RestoreOutputState();
+  void SaveOutputState();
+  void UpdateRecentList();
 
   // Constant after construction (the widgets are owned by their Qt parents).
   const TTarnwickOptions FOptions;
@@ -98,6 +146,24 @@ class TMainForm : public QWidget {
   TRequester FRequester;
   bool FShowsStartPage = false;
   QString FDebuggerAddress;
+
+  // The additions (main thread only; widgets owned by their Qt parents).
+  TFailureBar* FFailureBar = nullptr;
+  TOutputPane* FOutput = nullptr;
+  QSplitter* FSplitter = nullptr;
+  QAction* acnOpen = nullptr;
+  QAction* acnQuit = nullptr;
+  QAction* acnOutput = nullptr;
+  QCompleter* FRecentCompleter = nullptr;
+  QStringListModel* FRecentModel = nullptr;
+  TRecentScripts FRecent;
+  QTimer* FDevToolsTimer = nullptr;
+  TRef<TRunEvents> FRunEvents;  // the current run's output and last error line
+  int FRun = 0;                 // counts runs; events of an earlier one are dropped
+  bool FRunFailed = false;      // the current run has said what went wrong
+  QString FRunScript;           // the running script's file name, for the title
+  bool FOutputWanted = true;    // false once the user closed the pane
+  int FOutputHeight = kDefaultOutputHeight;
 };
 
 }  // namespace vexor

@@ -120,14 +120,21 @@ pid_t TChildProcessRequester::ChildProcessId() {
 void TChildProcessRequester::UnlinkEvents() {
   TRef<IChildProcessRequesterEvents> old;
   TChildExitEvent oldExit;
+  TStartFailedEvent oldStartFailed;
   std::lock_guard<std::mutex> lock(FEventsLock);
   old.Swap(FEvents);
   oldExit.swap(FOnChildExit);
+  oldStartFailed.swap(FOnStartFailed);
 }
 
 void TChildProcessRequester::SetOnChildExit(TChildExitEvent AValue) {
   std::lock_guard<std::mutex> lock(FEventsLock);
   FOnChildExit = std::move(AValue);
+}
+
+void TChildProcessRequester::SetOnStartFailed(TStartFailedEvent AValue) {
+  std::lock_guard<std::mutex> lock(FEventsLock);
+  FOnStartFailed = std::move(AValue);
 }
 
 void TChildProcessRequester::SendInput(std::string AData) {
@@ -215,6 +222,12 @@ void TChildProcessRequester::StartProcess() {
     WriteRawInput();
   } catch (const Exception& e) {
     LogMessage(tmsException, kLogSource, e.what());
+    TStartFailedEvent handler;
+    {
+      std::lock_guard<std::mutex> lock(FEventsLock);
+      handler = FOnStartFailed;
+    }
+    if (handler) handler(FProcess, e.what());
   }
 }
 

@@ -57,6 +57,8 @@ struct TChildExit {
   int32_t RestartInSeconds = -1;  // when the automatic restart comes; -1: none
 };
 using TChildExitEvent = std::function<void(const TChildExit& AExit)>;
+// The child could not be started: the program tried and the reason, the system's message included.
+using TStartFailedEvent = std::function<void(const std::string& AProgram, const std::string& AReason)>;
 
 class TChildProcessRequester : public TCustomAsyncRequester {
  public:
@@ -87,6 +89,9 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   // Called once per end of a child, after its last output (on the worker; on the watchdog's
   // thread for a watchdog end). Set it before Run.
   void SetOnChildExit(TChildExitEvent AValue);
+  // Called on the worker when a start of the child fails (after the failure is logged). Set it
+  // before Run.
+  void SetOnStartFailed(TStartFailedEvent AValue);
   // Bytes for the child's standard input as they are (no framing), written in order on the
   // worker without blocking it; kept for a child that has not started yet. Any thread.
   void SendInput(std::string AData);
@@ -184,6 +189,7 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   std::mutex FEventsLock;
   TRef<IChildProcessRequesterEvents> FEvents;
   TChildExitEvent FOnChildExit;
+  TStartFailedEvent FOnStartFailed;
 
   // Worker only.
   int32_t FRequestId = 0;

@@ -1,0 +1,34 @@
+#pragma once
+// The texts the debugger window shows when a run goes wrong, in one place. Each says what
+// happened, with the facts the library reported, and what the user can do about it.
+// Pure functions; callable from any thread.
+#include <cstdint>
+#include <string>
+
+#include "ChildProcessRequester.h"
+
+namespace vexor {
+
+class TWindowMessages {
+ public:
+  // Seconds after a start within which the DevTools address is expected.
+  static constexpr int kDevToolsWaitSeconds = 5;
+
+  // AProgram could not be started; AReason is the failure as reported (the system's message
+  // included).
+  static std::string NodeNotStarted(const std::string& AProgram, const std::string& AReason);
+  // The script ended; ALastError is its last standard-error line ("" for none).
+  static std::string ScriptEnded(const TChildExit& AExit, const std::string& ALastError);
+  // The script has finished (with its last error line ALastError, "" for none) and node waits for
+  // DevTools to disconnect: under the debugger even a script that fails to compile ends so.
+  static std::string ScriptFinished(const std::string& ALastError);
+  // Our inspector could not listen on APort: another program holds it. The run was stopped.
+  static std::string PortInUse(int32_t APort);
+  // No DevTools address within kDevToolsWaitSeconds of the start.
+  static std::string NoDevToolsAddress(const std::string& ALastError);
+
+  // Tool tips of the window's commands, the shortcut in brackets.
+  static std::string WithShortcut(const std::string& ACaption, const std::string& AShortcut);
+};
+
+}  // namespace vexor
