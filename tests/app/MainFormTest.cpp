@@ -307,28 +307,6 @@ TEST(ExceptionDisplay, ShowsHandedExceptionsInAModalBoxButNotAborts) {
 }  // namespace
 }  // namespace vexor
 
-#include "WebEngineSanitizer.h"
+#include "WindowTestMain.h"
 
-int main(int argc, char** argv) {
-  using namespace vexor;
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 0);
-  // The placement goes to a store of the test's own.
-  vexor::testing::TTempDir config;
-  ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
-  ::testing::InitGoogleTest(&argc, argv);
-  SetProcessArgs(argc, argv);
-  StartTarnwickServices();
-  if (!StartBrowserServices()) return 1;
-  int status;
-  {
-    QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QString::fromLatin1(TMainForm::kCaption));
-    TExceptionDisplay display;
-    status = RUN_ALL_TESTS();
-    BrowserRuntime()->ReleaseProfile();  // before the application object goes
-  }
-  StopBrowserServices();
-  StopTarnwickServices();
-  return status;
-}
+int main(int argc, char** argv) { return vexor::testing::RunWindowTests(argc, argv); }

@@ -429,28 +429,6 @@ TEST_F(WindowAdditionsTest, ABreakpointSetInTheFrontEndIsThereAfterRestartAndANe
 }  // namespace
 }  // namespace vexor
 
-#include "WebEngineSanitizer.h"
+#include "WindowTestMain.h"
 
-int main(int argc, char** argv) {
-  using namespace vexor;
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 0);
-  // The window's stored values and the browser profile in folders of the test's own.
-  vexor::testing::TTempDir config, cache;
-  ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
-  ::setenv("XDG_CACHE_HOME", cache.Path().c_str(), 1);
-  ::testing::InitGoogleTest(&argc, argv);
-  SetProcessArgs(argc, argv);
-  StartTarnwickServices();
-  if (!StartBrowserServices()) return 1;
-  int status = 1;
-  {
-    QApplication app(argc, argv);
-    TExceptionDisplay display;
-    status = RUN_ALL_TESTS();
-    BrowserRuntime()->ReleaseProfile();
-  }
-  StopBrowserServices();
-  StopTarnwickServices();
-  return status;
-}
+int main(int argc, char** argv) { return vexor::testing::RunWindowTests(argc, argv); }
