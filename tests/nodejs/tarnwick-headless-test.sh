@@ -18,9 +18,11 @@ export -f node_of  # the waits below call it from bash -c
 
 run() {  # starts tarnwick on a fresh port; sets pid and port
   port=$(free_port)
+  # The background job opens its files later: an earlier run's output must not answer the wait.
+  rm -f "$work/out" "$work/err"
   "$tarnwick" --headless --port "$port" "$script" >"$work/out" 2>"$work/err" &
   pid=$!
-  wait_until 100 grep -q '^DevTools: ' "$work/out" || fail "no DevTools line"
+  wait_until 100 grep -qs '^DevTools: ' "$work/out" || fail "no DevTools line"
 }
 
 run
