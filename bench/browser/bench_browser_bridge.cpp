@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "ChromiumEx.h"
-#include "InspectedNode.h"
+#include "PausedNode.h"
 #include "MainThread.h"
 #include "PageWait.h"
 #include "PacketConversions.h"
@@ -145,7 +145,7 @@ void DevToolsLoad(benchmark::State& AState) {
     f.open(QIODevice::WriteOnly);
     f.write("setInterval(() => {}, 1000);\n");
   }
-  browsertest::TInspectedNode node(scriptPath);
+  browsertest::TPausedNode node(scriptPath);
   if (!node.Ok()) {
     AState.SkipWithError("node's inspector did not come up");
     return;

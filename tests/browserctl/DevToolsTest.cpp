@@ -11,7 +11,7 @@
 #include "BrowserTestSupport.h"
 #include "PageWait.h"
 #include "ChromiumEx.h"
-#include "InspectedNode.h"
+#include "PausedNode.h"
 #include "WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 using namespace vexor;
@@ -42,7 +42,7 @@ TEST(DevTools, FrontEndOfAPausedNodeScriptShowsItsSource) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("const answer = 6 * 7;\nconsole.log('answer', answer);\nsetInterval(() => {}, 1000);\n");
   }
-  TInspectedNode node(script);
+  TPausedNode node(script);
   ASSERT_TRUE(node.Ok()) << "node's inspector did not come up";
   ASSERT_TRUE(node.FrontendUrl().contains("/bundled/")) << node.FrontendUrl().toStdString();
 

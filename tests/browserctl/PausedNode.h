@@ -14,11 +14,11 @@
 
 namespace vexor::browsertest {
 
-class TInspectedNode {
+class TPausedNode {
  public:
   // Starts `node --inspect-brk=127.0.0.1:0 AScript`; Ok() tells whether the inspector came up
   // within 30 s and listed one target.
-  explicit TInspectedNode(const QString& AScript) {
+  explicit TPausedNode(const QString& AScript) {
     FNode.setProgram(QStringLiteral("node"));
     FNode.setArguments({QStringLiteral("--inspect-brk=127.0.0.1:0"), AScript});
     FNode.start();
@@ -39,7 +39,7 @@ class TInspectedNode {
     IPacketPtr target = VarToPacket(r.Data->GetVar(0));
     FFrontendUrl = QString::fromStdString(target->GetProperty("devtoolsFrontendUrl", Variant()).AsString());
   }
-  ~TInspectedNode() {
+  ~TPausedNode() {
     FNode.kill();
     FNode.waitForFinished(5000);
   }
