@@ -1,18 +1,25 @@
 cmake_minimum_required(VERSION 3.25)
-# The include-dependency check (run as a test: cmake -DDEPS=<file> -P CheckIncludes.cmake).
-# DEPS lists every library under src/ as "target|folder|dependency;dependency;..." lines, written
-# when the build is configured from what the CMake targets declare. For each library it reads the
-# sources of its folder and checks that
-#  - every header it includes from another library's folder belongs to a declared dependency;
+# The include-dependency check (run as a test: cmake -DDEPS=<file> -DSOURCE_ROOT=<dir> -P CheckIncludes.cmake).
+# DEPS lists every library under src/ as "target|folder|dependency,dependency,..." lines, written
+# when the build is configured from what the CMake targets declare. Includes name their library from
+# the one include root (SOURCE_ROOT/src): "packets/json/PacketConversions.h". A header belongs to the
+# library whose folder holds it most closely (browser/core/ is tw_browser_core, browser/ tw_browser).
+# For each library it reads the sources of its folder (sub-folders of other libraries left out) and
+# checks that
+#  - every include of one of our headers names its library by path;
+#  - every header it includes from another library belongs to a declared dependency, and none is
+#    another library's internal header (in an internal/ folder);
 #  - every declared dependency on one of our libraries is included from somewhere (no unused
 #    link dependencies, so the layer diagram stays true);
 #  - only libraries that depend on Qt include Qt headers.
 if(NOT DEPS OR NOT EXISTS "${DEPS}")
   message(FATAL_ERROR "CheckIncludes: no dependency list (-DDEPS=...)")
 endif()
+set(_root "${SOURCE_ROOT}/src")
 file(STRINGS "${DEPS}" _rows)
 
 set(_libs "")
+set(_dirs "")
 foreach(row IN LISTS _rows)
   string(REPLACE "|" ";" fields "${row}")
   list(GET fields 0 lib)
@@ -23,25 +30,27 @@ foreach(row IN LISTS _rows)
     list(GET fields 2 deps)
     string(REPLACE "," ";" deps "${deps}")
   endif()
-  # Sources of the folder that this configuration does not compile, and their headers.
-  set(skipped "")
-  if(n GREATER 3)
-    list(GET fields 3 unbuilt)
-    string(REPLACE "," ";" unbuilt "${unbuilt}")
-    foreach(f IN LISTS unbuilt)
-      get_filename_component(stem "${f}" NAME_WE)
-      list(APPEND skipped "${dir}/${f}" "${dir}/${stem}.h")
-    endforeach()
-  endif()
   list(APPEND _libs ${lib})
+  list(APPEND _dirs "${dir}")
   set(_dir_${lib} "${dir}")
   set(_deps_${lib} "${deps}")
-  set(_skipped_${lib} "${skipped}")
-  file(GLOB headers RELATIVE "${dir}" "${dir}/*.h")
-  foreach(h IN LISTS headers)
-    set(_owner_${h} ${lib})
-  endforeach()
 endforeach()
+
+# The library owning a file or folder path: the one with the longest folder that holds it.
+function(tw_owner path out)
+  set(best "")
+  set(best_len 0)
+  foreach(lib IN LISTS _libs)
+    set(d "${_dir_${lib}}")
+    string(LENGTH "${d}" len)
+    string(FIND "${path}/" "${d}/" at)
+    if(at EQUAL 0 AND len GREATER best_len)
+      set(best ${lib})
+      set(best_len ${len})
+    endif()
+  endforeach()
+  set(${out} "${best}" PARENT_SCOPE)
+endfunction()
 
 set(_problems "")
 foreach(lib IN LISTS _libs)
@@ -54,26 +63,36 @@ foreach(lib IN LISTS _libs)
     endif()
   endforeach()
   set(used "")
-  file(GLOB sources "${dir}/*.h" "${dir}/*.cpp")
-  if(_skipped_${lib})
-    list(REMOVE_ITEM sources ${_skipped_${lib}})
-  endif()
+  file(GLOB_RECURSE sources "${dir}/*.h" "${dir}/*.cpp")
   foreach(src IN LISTS sources)
+    get_filename_component(src_dir "${src}" DIRECTORY)
+    tw_owner("${src_dir}" src_owner)
+    if(NOT src_owner STREQUAL lib)
+      continue()
+    endif()
     file(RELATIVE_PATH shown "${SOURCE_ROOT}" "${src}")
     file(STRINGS "${src}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
     foreach(line IN LISTS includes)
       if(line MATCHES "#[ \t]*include[ \t]*\"([^\"]+)\"")
-        get_filename_component(name "${CMAKE_MATCH_1}" NAME)
-        set(owner "${_owner_${name}}")
-        if(owner AND NOT owner STREQUAL lib)
-          list(APPEND used ${owner})
-          if(NOT owner IN_LIST declared)
-            list(APPEND _problems
-              "${shown} includes \"${name}\" of ${owner}, but ${lib} does not declare ${owner} in its CMake dependencies")
+        set(name "${CMAKE_MATCH_1}")
+        if(EXISTS "${_root}/${name}" AND NOT IS_DIRECTORY "${_root}/${name}")
+          get_filename_component(hdir "${_root}/${name}" DIRECTORY)
+          tw_owner("${hdir}" owner)
+          if(owner AND NOT owner STREQUAL lib)
+            list(APPEND used ${owner})
+            if(NOT owner IN_LIST declared)
+              list(APPEND _problems
+                "${shown} includes \"${name}\" of ${owner}, but ${lib} does not declare ${owner} in its CMake dependencies")
+            endif()
+            if(name MATCHES "(^|/)internal/")
+              list(APPEND _problems "${shown} includes \"${name}\", an internal header of ${owner}")
+            endif()
           endif()
+        elseif(EXISTS "${src_dir}/${name}" AND NOT name MATCHES "\\.moc$")
+          list(APPEND _problems "${shown} includes \"${name}\" without naming its library (write it from src/)")
         endif()
       elseif(line MATCHES "#[ \t]*include[ \t]*<(Q[A-Za-z]*[/>]?[^>]*)>" AND NOT qt)
-        list(APPEND _problems "${shown} includes <${CMAKE_MATCH_1}>, but ${lib} is not a Qt library (Qt lives in the browser and the app)")
+        list(APPEND _problems "${shown} includes <${CMAKE_MATCH_1}>, but ${lib} is not a Qt library (Qt lives in the browser and the window)")
       endif()
     endforeach()
   endforeach()

@@ -1,6 +1,14 @@
 # Shared helpers for the project's CMake files.
 include(GoogleTest)
 
+# The warnings every target of ours is built with; TARNWICK_WERROR (on in the presets CI uses)
+# makes them errors. Unused parameters are left alone: overrides of the library's interfaces
+# often need only some of theirs.
+option(TARNWICK_WERROR "Treat compiler warnings as errors" OFF)
+add_library(tw_warnings INTERFACE)
+target_compile_options(tw_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+  -Wno-unused-parameter $<$<BOOL:${TARNWICK_WERROR}>:-Werror>)
+
 # tw_add_library(NAME [DEPS ...] [PUBLIC_DEPS ...])
 # One static library per source folder, built from every .cpp file of that folder.
 function(tw_add_library name)
@@ -9,15 +17,15 @@ function(tw_add_library name)
   if(NOT _srcs)
     # A folder still holding only headers.
     add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
     set_property(TARGET ${name} PROPERTY TW_LIBRARY ON)
     return()
   endif()
   add_library(${name} STATIC ${_srcs})
-  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
-  target_compile_options(${name} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+  target_link_libraries(${name} PRIVATE tw_warnings)
   # Marks our own libraries for the include-dependency check (generated helper targets, such as
   # Qt's resource objects, are not layers of their own).
   set_property(TARGET ${name} PROPERTY TW_LIBRARY ON)
@@ -30,7 +38,7 @@ function(tw_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   # gtest_main is an archive: a test that defines its own main keeps it.
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
-  target_compile_options(${name} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+  target_link_libraries(${name} PRIVATE tw_warnings)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()

@@ -20,13 +20,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "ChromiumEx.h"
+#include "browser/ChromiumEx.h"
 #include "PausedNode.h"
-#include "MainThread.h"
+#include "platform/MainThread.h"
 #include "PageWait.h"
-#include "PacketConversions.h"
-#include "QtCefRuntime.h"
-#include "TempDir.h"
+#include "packets/PacketConversions.h"
+#include "browser/QtCefRuntime.h"
+#include "common/TempDir.h"
 
 using namespace vexor;
 using browsertest::Js;

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "ExCefClientHandler.h"
-#include "GlobalMainThreadSynchronizer.h"
-#include "MainThread.h"
-#include "PacketConversions.h"
-#include "QtCefRuntime.h"
-#include "ResourceRouter.h"
+#include "browser/core/ExCefClientHandler.h"
+#include "browser/core/GlobalMainThreadSynchronizer.h"
+#include "platform/MainThread.h"
+#include "packets/PacketConversions.h"
+#include "browser/QtCefRuntime.h"
+#include "browser/core/ResourceRouter.h"
 
 using namespace vexor;
 

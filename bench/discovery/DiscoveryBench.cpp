@@ -27,10 +27,10 @@
 #include <thread>
 #include <vector>
 
-#include "FreePort.h"
-#include "MainThread.h"
-#include "Services.h"
-#include "NodeJsRequester.h"
+#include "common/FreePort.h"
+#include "platform/MainThread.h"
+#include "app/Services.h"
+#include "nodejs/NodeJsRequester.h"
 
 namespace {
 

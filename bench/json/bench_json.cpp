@@ -12,7 +12,7 @@
 #include <string>
 
 #include "BenchDocuments.h"
-#include "PacketConversions.h"
+#include "packets/PacketConversions.h"
 
 using namespace vexor;
 using vexor::bench::Document;

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "BenchDocuments.h"
-#include "PacketConversions.h"
-#include "RawPacket.h"
+#include "packets/PacketConversions.h"
+#include "packets/RawPacket.h"
 
 using namespace vexor;
 

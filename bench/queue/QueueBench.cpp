@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "QuickSynQueue.h"
+#include "concurrency/QuickSynQueue.h"
 
 namespace {
 

@@ -14,12 +14,12 @@
 #include <string>
 #include <thread>
 
-#include "MainThread.h"
-#include "PacketConversions.h"
-#include "ServiceStartup.h"
-#include "ChildProcessRequester.h"
-#include "DataSynchronizer.h"
-#include "LineProtocol.h"
+#include "platform/MainThread.h"
+#include "packets/PacketConversions.h"
+#include "concurrency/ServiceStartup.h"
+#include "requests/ChildProcessRequester.h"
+#include "concurrency/DataSynchronizer.h"
+#include "process/LineProtocol.h"
 
 namespace {
 

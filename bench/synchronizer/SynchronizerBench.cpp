@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "QuickSynQueue.h"
-#include "ServiceStartup.h"
-#include "DataSynchronizer.h"
+#include "concurrency/QuickSynQueue.h"
+#include "concurrency/ServiceStartup.h"
+#include "concurrency/DataSynchronizer.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "OutputPane.h"
+#include "app/OutputPane.h"
 
 namespace {
 

@@ -34,14 +34,14 @@
 #include <string>
 #include <vector>
 
-#include "ExceptionDisplay.h"
-#include "QtCefRuntime.h"
-#include "CommandLine.h"
-#include "FreePort.h"
-#include "MainForm.h"
-#include "ProcessScan.h"
-#include "Services.h"
-#include "TempDir.h"
+#include "app/ExceptionDisplay.h"
+#include "browser/QtCefRuntime.h"
+#include "platform/CommandLine.h"
+#include "common/FreePort.h"
+#include "app/MainForm.h"
+#include "common/ProcessScan.h"
+#include "app/Services.h"
+#include "common/TempDir.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "BenchDocuments.h"
-#include "PacketConversions.h"
+#include "packets/PacketConversions.h"
 
 using namespace vexor;
 

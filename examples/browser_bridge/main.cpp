@@ -12,10 +12,10 @@
 #include <QWebEnginePage>
 #include <cstdio>
 
-#include "ChromiumEx.h"
-#include "MainThread.h"
-#include "PacketConversions.h"
-#include "QtCefRuntime.h"
+#include "browser/ChromiumEx.h"
+#include "platform/MainThread.h"
+#include "packets/PacketConversions.h"
+#include "browser/QtCefRuntime.h"
 
 using namespace vexor;
 

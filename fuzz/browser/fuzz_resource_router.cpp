@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "PacketConversions.h"
-#include "ResourceRouter.h"
+#include "packets/PacketConversions.h"
+#include "browser/core/ResourceRouter.h"
 
 using namespace vexor;
 

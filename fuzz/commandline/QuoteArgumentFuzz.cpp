@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
+#include "platform/CommandLine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   const std::string text(reinterpret_cast<const char*>(AData), ASize);

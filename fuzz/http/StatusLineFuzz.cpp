@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "TextUtf.h"
-#include "HttpStatusLine.h"
+#include "platform/TextUtf.h"
+#include "http/HttpStatusLine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   std::string_view Line(reinterpret_cast<const char*>(AData), ASize);

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "Exceptions.h"
-#include "ChildProcessRequester.h"
-#include "LineProtocol.h"
+#include "platform/Exceptions.h"
+#include "requests/ChildProcessRequester.h"
+#include "process/LineProtocol.h"
 
 using namespace vexor;
 

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "BridgeWire.h"
-#include "CefConversion.h"
-#include "Exceptions.h"
-#include "PacketConversions.h"
-#include "ProcessMessage.h"
+#include "browser/bridge/BridgeWire.h"
+#include "browser/bridge/CefConversion.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketConversions.h"
+#include "browser/bridge/ProcessMessage.h"
 
 using namespace vexor;
 

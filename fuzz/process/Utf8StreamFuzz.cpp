@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "TextUtf.h"
-#include "Utf8StreamDecoder.h"
+#include "platform/TextUtf.h"
+#include "process/Utf8StreamDecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   if (ASize == 0) return 0;

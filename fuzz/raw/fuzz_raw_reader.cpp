@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "RawPacket.h"
+#include "packets/RawPacket.h"
 
 using namespace vexor;
 

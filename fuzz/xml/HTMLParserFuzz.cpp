@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "HTMLParser.h"
+#include "packets/HTMLParser.h"
 
 using namespace vexor;
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "Exceptions.h"
-#include "PacketConversions.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketConversions.h"
 
 using namespace vexor;
 

@@ -1,11 +1,11 @@
-#include "ExceptionDisplay.h"
+#include "app/ExceptionDisplay.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QMetaObject>
 
-#include "ExThread.h"
-#include "MainThread.h"
+#include "concurrency/ExThread.h"
+#include "platform/MainThread.h"
 
 namespace vexor {
 namespace {

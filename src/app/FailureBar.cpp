@@ -1,4 +1,4 @@
-#include "FailureBar.h"
+#include "app/FailureBar.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "FormState.h"
+#include "app/FormState.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -9,8 +9,8 @@
 #include <optional>
 #include <vector>
 
-#include "Registry.h"
-#include "StrFormat.h"
+#include "platform/Registry.h"
+#include "platform/StrFormat.h"
 
 namespace vexor {
 namespace {

@@ -1,4 +1,4 @@
-#include "HeadlessRunner.h"
+#include "app/HeadlessRunner.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -13,10 +13,10 @@
 #include <mutex>
 #include <thread>
 
-#include "AppPaths.h"
-#include "MainThread.h"
-#include "MessageLog.h"
-#include "NodeJsRequester.h"
+#include "platform/AppPaths.h"
+#include "platform/MainThread.h"
+#include "diagnostics/MessageLog.h"
+#include "nodejs/NodeJsRequester.h"
 
 namespace vexor {
 namespace {

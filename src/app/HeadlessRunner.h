@@ -5,7 +5,7 @@
 // script ended and what comes next, and ends on SIGINT/SIGTERM, on a failed start, or when the
 // inspector port is taken by another program.
 // Main thread only; the services must be running.
-#include "TarnwickOptions.h"
+#include "app/TarnwickOptions.h"
 
 namespace vexor {
 

@@ -1,8 +1,8 @@
-#include "MainForm.h"
+#include "app/MainForm.h"
 
-#include "Exceptions.h"
-#include "Registry.h"
-#include "WindowMessages.h"
+#include "platform/Exceptions.h"
+#include "platform/Registry.h"
+#include "app/WindowMessages.h"
 
 #include <unistd.h>
 

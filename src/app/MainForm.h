@@ -35,14 +35,14 @@
 #include <functional>
 #include <memory>
 
-#include "ChromiumEx.h"
-#include "FailureBar.h"
-#include "FormState.h"
-#include "NodeJsRequester.h"
-#include "OutputPane.h"
-#include "RecentScripts.h"
-#include "RunEvents.h"
-#include "TarnwickOptions.h"
+#include "browser/ChromiumEx.h"
+#include "app/FailureBar.h"
+#include "app/FormState.h"
+#include "nodejs/NodeJsRequester.h"
+#include "app/OutputPane.h"
+#include "app/RecentScripts.h"
+#include "app/RunEvents.h"
+#include "app/TarnwickOptions.h"
 
 class QCompleter;
 class QSplitter;

@@ -1,4 +1,4 @@
-#include "OutputPane.h"
+#include "app/OutputPane.h"
 
 #include <QFontDatabase>
 #include <QLineEdit>

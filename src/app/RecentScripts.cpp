@@ -1,11 +1,11 @@
-#include "RecentScripts.h"
+#include "app/RecentScripts.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 
-#include "Exceptions.h"
-#include "Registry.h"
+#include "platform/Exceptions.h"
+#include "platform/Registry.h"
 
 namespace vexor {
 namespace {

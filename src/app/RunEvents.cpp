@@ -1,4 +1,4 @@
-#include "RunEvents.h"
+#include "app/RunEvents.h"
 
 #include <string_view>
 

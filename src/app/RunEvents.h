@@ -8,9 +8,9 @@
 #include <mutex>
 #include <string>
 
-#include "ChildProcessRequester.h"
-#include "OutputPane.h"
-#include "RefCounted.h"
+#include "requests/ChildProcessRequester.h"
+#include "app/OutputPane.h"
+#include "containers/RefCounted.h"
 
 namespace vexor {
 

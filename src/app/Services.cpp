@@ -1,10 +1,10 @@
-#include "Services.h"
+#include "app/Services.h"
 
-#include "DataSynchronizer.h"
-#include "PacketConversions.h"
-#include "ServiceStartup.h"
+#include "concurrency/DataSynchronizer.h"
+#include "packets/PacketConversions.h"
+#include "concurrency/ServiceStartup.h"
 #ifdef TARNWICK_WITH_BROWSER
-#include "QtCefRuntime.h"
+#include "browser/QtCefRuntime.h"
 #endif
 
 namespace vexor {

@@ -1,4 +1,4 @@
-#include "TarnwickOptions.h"
+#include "app/TarnwickOptions.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <charconv>
 #include <strings.h>
 
-#include "SysError.h"
+#include "platform/SysError.h"
 
 namespace vexor {
 namespace {

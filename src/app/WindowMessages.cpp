@@ -1,8 +1,8 @@
-#include "WindowMessages.h"
+#include "app/WindowMessages.h"
 
 #include <cctype>
 
-#include "NodeJsRequester.h"
+#include "nodejs/NodeJsRequester.h"
 
 namespace vexor {
 namespace {

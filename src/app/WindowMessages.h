@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ChildProcessRequester.h"
+#include "requests/ChildProcessRequester.h"
 
 namespace vexor {
 

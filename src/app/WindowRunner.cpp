@@ -1,4 +1,4 @@
-#include "WindowRunner.h"
+#include "app/WindowRunner.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -7,9 +7,9 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
-#include "ExceptionDisplay.h"
-#include "MainForm.h"
-#include "QtCefRuntime.h"
+#include "app/ExceptionDisplay.h"
+#include "app/MainForm.h"
+#include "browser/QtCefRuntime.h"
 
 namespace vexor {
 namespace {

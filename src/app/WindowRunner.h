@@ -4,7 +4,7 @@
 // program ends as after a close: no node and no browser process is left.
 // Main thread only; the services and the browser's services must be running (started before any
 // QApplication exists); the browser's profile is released before the application goes.
-#include "TarnwickOptions.h"
+#include "app/TarnwickOptions.h"
 
 namespace vexor {
 

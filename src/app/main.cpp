@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
-#include "HeadlessRunner.h"
-#include "Services.h"
-#include "TarnwickOptions.h"
+#include "platform/CommandLine.h"
+#include "app/HeadlessRunner.h"
+#include "app/Services.h"
+#include "app/TarnwickOptions.h"
 #ifdef TARNWICK_WITH_BROWSER
-#include "WindowRunner.h"
+#include "app/WindowRunner.h"
 #endif
 
 int main(int argc, char** argv) {

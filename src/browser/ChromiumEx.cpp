@@ -1,4 +1,4 @@
-#include "ChromiumEx.h"
+#include "browser/ChromiumEx.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -16,11 +16,11 @@
 #include <QWebEngineView>
 #include <cmath>
 
-#include "CefRuntimeStartup.h"
-#include "ExCefClientHandler.h"
-#include "PageBridge.h"
-#include "QtCefRuntime.h"
-#include "QtResourceSchemeHandler.h"
+#include "browser/core/CefRuntimeStartup.h"
+#include "browser/core/ExCefClientHandler.h"
+#include "browser/PageBridge.h"
+#include "browser/QtCefRuntime.h"
+#include "browser/QtResourceSchemeHandler.h"
 
 namespace vexor {
 

@@ -15,7 +15,7 @@
 #include <initializer_list>
 #include <memory>
 
-#include "ChromiumExHandler.h"
+#include "browser/ChromiumExHandler.h"
 
 class QMenu;
 class QWebChannel;

@@ -1,4 +1,4 @@
-#include "ChromiumExHandler.h"
+#include "browser/ChromiumExHandler.h"
 
 #include <unistd.h>
 
@@ -7,11 +7,11 @@
 #include <fstream>
 #include <limits>
 
-#include "Exceptions.h"
-#include "GlobalMainThreadSynchronizer.h"
-#include "MainThread.h"
-#include "PacketConversions.h"
-#include "Ticks.h"
+#include "platform/Exceptions.h"
+#include "browser/core/GlobalMainThreadSynchronizer.h"
+#include "platform/MainThread.h"
+#include "packets/PacketConversions.h"
+#include "platform/Ticks.h"
 
 namespace vexor {
 

@@ -15,11 +15,11 @@
 #include <string>
 #include <string_view>
 
-#include "CefConversion.h"
-#include "Packets.h"
-#include "ProcessMessage.h"
-#include "RefCounted.h"
-#include "ResourceRouter.h"
+#include "browser/bridge/CefConversion.h"
+#include "packets/Packets.h"
+#include "browser/bridge/ProcessMessage.h"
+#include "containers/RefCounted.h"
+#include "browser/core/ResourceRouter.h"
 
 namespace vexor {
 

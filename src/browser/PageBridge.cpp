@@ -1,13 +1,13 @@
-#include "PageBridge.h"
+#include "browser/PageBridge.h"
 
 #include <signal.h>
 
 #include <QUrl>
 #include <QWebEnginePage>
 
-#include "BridgeWire.h"
-#include "DebugOutput.h"
-#include "Exceptions.h"
+#include "browser/bridge/BridgeWire.h"
+#include "platform/DebugOutput.h"
+#include "platform/Exceptions.h"
 
 namespace vexor {
 

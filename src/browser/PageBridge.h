@@ -19,7 +19,7 @@
 #include <QWebEnginePage>
 #include <functional>
 
-#include "ChromiumExHandler.h"
+#include "browser/ChromiumExHandler.h"
 
 
 

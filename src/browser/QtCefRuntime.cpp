@@ -1,4 +1,4 @@
-#include "QtCefRuntime.h"
+#include "browser/QtCefRuntime.h"
 
 #include <unistd.h>
 
@@ -7,12 +7,12 @@
 #include <QWebEngineProfile>
 #include <QWebEngineUrlScheme>
 
-#include "CefConversion.h"
-#include "CefRuntimeStartup.h"
-#include "ExCefClientHandler.h"
-#include "Exceptions.h"
-#include "GlobalMainThreadSynchronizer.h"
-#include "MainThread.h"
+#include "browser/bridge/CefConversion.h"
+#include "browser/core/CefRuntimeStartup.h"
+#include "browser/core/ExCefClientHandler.h"
+#include "platform/Exceptions.h"
+#include "browser/core/GlobalMainThreadSynchronizer.h"
+#include "platform/MainThread.h"
 
 namespace vexor {
 

@@ -13,7 +13,7 @@
 #include <QString>
 #include <memory>
 
-#include "CefRuntime.h"
+#include "browser/core/CefRuntime.h"
 
 class QWebEngineProfile;
 

@@ -1,4 +1,4 @@
-#include "QtResourceSchemeHandler.h"
+#include "browser/QtResourceSchemeHandler.h"
 
 #include <QBuffer>
 #include <QIODevice>
@@ -7,7 +7,7 @@
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestJob>
 
-#include "ResourceHandler.h"
+#include "browser/core/ResourceHandler.h"
 
 namespace vexor {
 namespace {

@@ -14,7 +14,7 @@
 #include <QWebEngineUrlSchemeHandler>
 #include <memory>
 
-#include "ResourceRouter.h"
+#include "browser/core/ResourceRouter.h"
 
 class QWebEngineProfile;
 

@@ -1,17 +1,17 @@
-#include "DataSynchronizer.h"
+#include "concurrency/DataSynchronizer.h"
 
 #include <cstdio>
 #include <thread>
 
-#include "DataSynchronizerImpl.h"
-#include "ExThread.h"
-#include "Exceptions.h"
-#include "MainThread.h"
-#include "StrFormat.h"
-#include "Ticks.h"
-#include "AppStats.h"
-#include "MessageLog.h"
-#include "TxTimer.h"
+#include "concurrency/DataSynchronizerImpl.h"
+#include "concurrency/ExThread.h"
+#include "platform/Exceptions.h"
+#include "platform/MainThread.h"
+#include "platform/StrFormat.h"
+#include "platform/Ticks.h"
+#include "diagnostics/AppStats.h"
+#include "diagnostics/MessageLog.h"
+#include "concurrency/TxTimer.h"
 
 namespace vexor {
 

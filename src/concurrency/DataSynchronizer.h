@@ -28,7 +28,7 @@
 #include <mutex>
 #include <string>
 
-#include "RefCounted.h"
+#include "containers/RefCounted.h"
 
 namespace vexor {
 

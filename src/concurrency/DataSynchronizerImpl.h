@@ -10,9 +10,9 @@
 #include <mutex>
 #include <string>
 
-#include "QuickSynQueue.h"
-#include "SimpleEvent.h"
-#include "DataSynchronizer.h"
+#include "concurrency/QuickSynQueue.h"
+#include "concurrency/SimpleEvent.h"
+#include "concurrency/DataSynchronizer.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "ExThread.h"
+#include "concurrency/ExThread.h"
 
 #include <cxxabi.h>
 #include <locale.h>
@@ -9,7 +9,7 @@
 #include <thread>
 #include <typeinfo>
 
-#include "Ticks.h"
+#include "platform/Ticks.h"
 
 namespace vexor {
 namespace {

@@ -19,11 +19,11 @@
 #include <pthread.h>
 #include <string>
 
-#include "Exceptions.h"
-#include "IndexList.h"
-#include "MainThread.h"
-#include "RefCounted.h"
-#include "SimpleEvent.h"
+#include "platform/Exceptions.h"
+#include "containers/IndexList.h"
+#include "platform/MainThread.h"
+#include "containers/RefCounted.h"
+#include "concurrency/SimpleEvent.h"
 
 namespace vexor {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "RefCounted.h"
+#include "containers/RefCounted.h"
 
 namespace vexor {
 

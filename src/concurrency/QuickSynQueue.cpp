@@ -1,4 +1,4 @@
-#include "QuickSynQueue.h"
+#include "concurrency/QuickSynQueue.h"
 
 #include <cstdio>
 

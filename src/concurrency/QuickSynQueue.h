@@ -19,10 +19,10 @@
 #include <type_traits>
 #include <utility>
 
-#include "Exceptions.h"
-#include "SimpleEvent.h"
-#include "Ticks.h"
-#include "XCriticalSection.h"
+#include "platform/Exceptions.h"
+#include "concurrency/SimpleEvent.h"
+#include "platform/Ticks.h"
+#include "containers/XCriticalSection.h"
 
 namespace vexor {
 

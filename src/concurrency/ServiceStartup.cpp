@@ -1,10 +1,10 @@
-#include "ServiceStartup.h"
+#include "concurrency/ServiceStartup.h"
 
-#include "ExThread.h"
-#include "MainThread.h"
-#include "AppStats.h"
-#include "MessageLog.h"
-#include "TxTimer.h"
+#include "concurrency/ExThread.h"
+#include "platform/MainThread.h"
+#include "diagnostics/AppStats.h"
+#include "diagnostics/MessageLog.h"
+#include "concurrency/TxTimer.h"
 
 namespace vexor {
 

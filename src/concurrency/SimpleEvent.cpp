@@ -1,4 +1,4 @@
-#include "SimpleEvent.h"
+#include "concurrency/SimpleEvent.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <mutex>
 
-#include "RefCounted.h"
-#include "XCriticalSection.h"
+#include "containers/RefCounted.h"
+#include "containers/XCriticalSection.h"
 
 namespace vexor {
 

@@ -5,15 +5,15 @@
 #include <mutex>
 #include <thread>
 
-#include "DataSynchronizerImpl.h"
-#include "Exceptions.h"
-#include "IntfIndex.h"
-#include "MainThread.h"
-#include "Ticks.h"
-#include "DataSynchronizer.h"
-#include "StrFormat.h"
-#include "MessageLog.h"
-#include "TxTimer.h"
+#include "concurrency/DataSynchronizerImpl.h"
+#include "platform/Exceptions.h"
+#include "containers/IntfIndex.h"
+#include "platform/MainThread.h"
+#include "platform/Ticks.h"
+#include "concurrency/DataSynchronizer.h"
+#include "platform/StrFormat.h"
+#include "diagnostics/MessageLog.h"
+#include "concurrency/TxTimer.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "TxTimer.h"
+#include "concurrency/TxTimer.h"
 
 #include <cxxabi.h>
 
@@ -9,15 +9,15 @@
 #include <mutex>
 #include <thread>
 
-#include "Exceptions.h"
-#include "ExThread.h"
-#include "IndexList.h"
-#include "InterfaceList.h"
-#include "LockedVar.h"
-#include "MainThread.h"
-#include "SimpleEvent.h"
-#include "Ticks.h"
-#include "AppStats.h"
+#include "platform/Exceptions.h"
+#include "concurrency/ExThread.h"
+#include "containers/IndexList.h"
+#include "concurrency/InterfaceList.h"
+#include "concurrency/LockedVar.h"
+#include "platform/MainThread.h"
+#include "concurrency/SimpleEvent.h"
+#include "platform/Ticks.h"
+#include "diagnostics/AppStats.h"
 
 namespace vexor {
 namespace {

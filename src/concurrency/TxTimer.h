@@ -14,8 +14,8 @@
 #include <functional>
 #include <string>
 
-#include "RefCounted.h"
-#include "XCriticalSection.h"
+#include "containers/RefCounted.h"
+#include "containers/XCriticalSection.h"
 
 namespace vexor {
 

@@ -13,10 +13,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "ListErrors.h"
-#include "ObjectList.h"
-#include "RefCounted.h"
-#include "XCriticalSection.h"
+#include "containers/ListErrors.h"
+#include "containers/ObjectList.h"
+#include "containers/RefCounted.h"
+#include "containers/XCriticalSection.h"
 
 namespace vexor {
 

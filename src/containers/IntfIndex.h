@@ -4,8 +4,8 @@
 // list's lock guards every operation; GetItem/GetValue/GetData by position read without it.
 #include <string>
 
-#include "IndexList.h"
-#include "RefCounted.h"
+#include "containers/IndexList.h"
+#include "containers/RefCounted.h"
 
 namespace vexor {
 

@@ -1,8 +1,8 @@
-#include "ListErrors.h"
+#include "containers/ListErrors.h"
 
 #include <string>
 
-#include "Exceptions.h"
+#include "platform/Exceptions.h"
 
 namespace vexor {
 

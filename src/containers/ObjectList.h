@@ -5,8 +5,8 @@
 #include <functional>
 #include <vector>
 
-#include "ListErrors.h"
-#include "RefCounted.h"
+#include "containers/ListErrors.h"
+#include "containers/RefCounted.h"
 
 namespace vexor {
 

@@ -1,10 +1,10 @@
-#include "XCriticalSection.h"
+#include "containers/XCriticalSection.h"
 
 #include <chrono>
 
-#include "Exceptions.h"
-#include "MainThread.h"
-#include "Ticks.h"
+#include "platform/Exceptions.h"
+#include "platform/MainThread.h"
+#include "platform/Ticks.h"
 
 namespace vexor {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "RefCounted.h"
+#include "containers/RefCounted.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "AppStats.h"
+#include "diagnostics/AppStats.h"
 
 #include <atomic>
 #include <charconv>
@@ -6,9 +6,9 @@
 #include <ctime>
 #include <mutex>
 
-#include "Exceptions.h"
-#include "IntfIndex.h"
-#include "Ticks.h"
+#include "platform/Exceptions.h"
+#include "containers/IntfIndex.h"
+#include "platform/Ticks.h"
 
 namespace vexor {
 

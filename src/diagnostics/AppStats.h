@@ -14,7 +14,7 @@
 #include <variant>
 #include <vector>
 
-#include "RefCounted.h"
+#include "containers/RefCounted.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "MessageLog.h"
+#include "diagnostics/MessageLog.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,14 +9,14 @@
 #include <optional>
 #include <shared_mutex>
 
-#include "AppPaths.h"
-#include "CommandLine.h"
-#include "DebugOutput.h"
-#include "Exceptions.h"
-#include "MainThread.h"
-#include "Registry.h"
-#include "StrFormat.h"
-#include "SysError.h"
+#include "platform/AppPaths.h"
+#include "platform/CommandLine.h"
+#include "platform/DebugOutput.h"
+#include "platform/Exceptions.h"
+#include "platform/MainThread.h"
+#include "platform/Registry.h"
+#include "platform/StrFormat.h"
+#include "platform/SysError.h"
 
 namespace vexor {
 namespace {

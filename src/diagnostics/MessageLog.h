@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "DateTime.h"
+#include "platform/DateTime.h"
 
 namespace vexor {
 

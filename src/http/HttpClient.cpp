@@ -1,4 +1,4 @@
-#include "HttpClient.h"
+#include "http/HttpClient.h"
 
 #include <curl/curl.h>
 
@@ -6,10 +6,10 @@
 #include <cinttypes>
 #include <mutex>
 
-#include "Exceptions.h"
-#include "StrFormat.h"
-#include "Ticks.h"
-#include "HttpStatusLine.h"
+#include "platform/Exceptions.h"
+#include "platform/StrFormat.h"
+#include "platform/Ticks.h"
+#include "http/HttpStatusLine.h"
 
 namespace vexor {
 

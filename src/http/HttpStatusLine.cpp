@@ -1,6 +1,6 @@
-#include "HttpStatusLine.h"
+#include "http/HttpStatusLine.h"
 
-#include "TextUtf.h"
+#include "platform/TextUtf.h"
 
 namespace vexor {
 

@@ -1,8 +1,8 @@
-#include "JSONClient.h"
+#include "nodejs/JSONClient.h"
 
-#include "Exceptions.h"
-#include "HttpClient.h"
-#include "PacketConversions.h"
+#include "platform/Exceptions.h"
+#include "http/HttpClient.h"
+#include "packets/PacketConversions.h"
 
 namespace vexor {
 

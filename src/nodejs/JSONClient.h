@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "Packets.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "NodeJsRequester.h"
+#include "nodejs/NodeJsRequester.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -10,14 +10,14 @@
 #include <sstream>
 #include <string_view>
 
-#include "CommandLine.h"
-#include "Exceptions.h"
-#include "MainThread.h"
-#include "StrFormat.h"
-#include "DataSynchronizer.h"
-#include "HttpClient.h"
-#include "MessageLog.h"
-#include "Packets.h"
+#include "platform/CommandLine.h"
+#include "platform/Exceptions.h"
+#include "platform/MainThread.h"
+#include "platform/StrFormat.h"
+#include "concurrency/DataSynchronizer.h"
+#include "http/HttpClient.h"
+#include "diagnostics/MessageLog.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

@@ -17,9 +17,9 @@
 #include <mutex>
 #include <string>
 
-#include "ChildProcessRequester.h"
-#include "JSONClient.h"
-#include "TxTimer.h"
+#include "requests/ChildProcessRequester.h"
+#include "nodejs/JSONClient.h"
+#include "concurrency/TxTimer.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "DateText.h"
+#include "packets/DateText.h"
 
 namespace vexor {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "DateTime.h"
+#include "platform/DateTime.h"
 
 namespace vexor {
 

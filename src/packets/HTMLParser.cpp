@@ -1,6 +1,6 @@
-#include "HTMLParser.h"
+#include "packets/HTMLParser.h"
 
-#include "Packets.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ParamList.h"
-#include "TagTokenizer.h"
+#include "packets/ParamList.h"
+#include "packets/TagTokenizer.h"
 
 namespace vexor {
 

@@ -1,11 +1,11 @@
-#include "PacketBlocks.h"
+#include "packets/PacketBlocks.h"
 
 #include <atomic>
 #include <cstdint>
 #include <new>
 #include <utility>
 
-#include "PacketsInternal.h"
+#include "packets/PacketsInternal.h"
 
 namespace vexor {
 

@@ -1,10 +1,10 @@
-#include "PacketFormatManager.h"
+#include "packets/PacketFormatManager.h"
 
-#include "RawPacket.h"
+#include "packets/RawPacket.h"
 
 #include <algorithm>
 
-#include "PacketConversions.h"
+#include "packets/PacketConversions.h"
 
 namespace vexor {
 

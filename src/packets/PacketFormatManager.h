@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Packets.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

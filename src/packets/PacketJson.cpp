@@ -9,11 +9,11 @@
 #include <typeinfo>
 #include <unordered_set>
 
-#include "DateText.h"
-#include "Exceptions.h"
-#include "PacketConversions.h"
-#include "PacketFormatManager.h"
-#include "PacketsInternal.h"
+#include "packets/DateText.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketConversions.h"
+#include "packets/PacketFormatManager.h"
+#include "packets/PacketsInternal.h"
 
 namespace vexor {
 

@@ -1,9 +1,9 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "Exceptions.h"
-#include "PacketsInternal.h"
-#include "Packets.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketsInternal.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

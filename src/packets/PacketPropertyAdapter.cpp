@@ -1,7 +1,7 @@
-#include "PacketPropertyAdapter.h"
+#include "packets/PacketPropertyAdapter.h"
 
-#include "Exceptions.h"
-#include "StrFormat.h"
+#include "platform/Exceptions.h"
+#include "platform/StrFormat.h"
 
 namespace vexor {
 

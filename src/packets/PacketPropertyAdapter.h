@@ -27,7 +27,7 @@
 #include <utility>
 #include <vector>
 
-#include "Packets.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

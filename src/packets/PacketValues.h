@@ -11,8 +11,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "PacketBlocks.h"
-#include "Variant.h"
+#include "packets/PacketBlocks.h"
+#include "packets/Variant.h"
 
 namespace vexor {
 

@@ -1,9 +1,9 @@
-#include "PacketVariantType.h"
+#include "packets/PacketVariantType.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "Exceptions.h"
+#include "platform/Exceptions.h"
 
 namespace vexor {
 

@@ -8,7 +8,7 @@
 // a time, as every packet. The operation table is built once, on first use, and read-only after.
 #include <string_view>
 
-#include "Packets.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

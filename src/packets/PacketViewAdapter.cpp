@@ -1,6 +1,6 @@
-#include "PacketViewAdapter.h"
+#include "packets/PacketViewAdapter.h"
 
-#include "StrFormat.h"
+#include "platform/StrFormat.h"
 
 namespace vexor {
 

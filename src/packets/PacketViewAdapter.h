@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Exceptions.h"
-#include "PacketPropertyAdapter.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketPropertyAdapter.h"
 
 namespace vexor {
 

@@ -3,12 +3,12 @@
 #include <istream>
 #include <ostream>
 
-#include "Exceptions.h"
-#include "ListErrors.h"
-#include "TextUtf.h"
-#include "PacketBlocks.h"
-#include "PacketsInternal.h"
-#include "Packets.h"
+#include "platform/Exceptions.h"
+#include "containers/ListErrors.h"
+#include "platform/TextUtf.h"
+#include "packets/PacketBlocks.h"
+#include "packets/PacketsInternal.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

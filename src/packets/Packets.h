@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "PacketValues.h"
-#include "RefPtr.h"
-#include "Variant.h"
+#include "packets/PacketValues.h"
+#include "packets/RefPtr.h"
+#include "packets/Variant.h"
 
 namespace vexor {
 

@@ -2,7 +2,7 @@
 // Helpers shared by the packet units; not part of the packet interface.
 #include <cstring>
 
-#include "Packets.h"
+#include "packets/Packets.h"
 
 // The libraries are built position-independent but linked into programs only, so hot
 // thread-local variables may live in the program's static thread-local block (one instruction

@@ -1,9 +1,9 @@
-#include "ParamList.h"
+#include "packets/ParamList.h"
 
 #include <algorithm>
 
-#include "Packets.h"
-#include "TagTokenizer.h"
+#include "packets/Packets.h"
+#include "packets/TagTokenizer.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "RawPacket.h"
+#include "packets/RawPacket.h"
 
 #include <cxxabi.h>
 #include <snappy-c.h>
@@ -14,7 +14,7 @@
 #include <new>
 #include <typeinfo>
 
-#include "StrFormat.h"
+#include "platform/StrFormat.h"
 
 namespace vexor {
 

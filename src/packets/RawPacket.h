@@ -24,8 +24,8 @@
 #include <string>
 #include <string_view>
 
-#include "Exceptions.h"
-#include "Packets.h"
+#include "platform/Exceptions.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <utility>
 
-#include "PacketBlocks.h"
+#include "packets/PacketBlocks.h"
 
 namespace vexor {
 

@@ -1,10 +1,10 @@
-#include "TagTokenizer.h"
+#include "packets/TagTokenizer.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 
-#include "TextUtf.h"
+#include "platform/TextUtf.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "Variant.h"
+#include "packets/Variant.h"
 
 #include <cctype>
 #include <charconv>
@@ -6,11 +6,11 @@
 #include <cstring>
 #include <limits>
 
-#include "DateText.h"
-#include "PacketBlocks.h"
-#include "Exceptions.h"
-#include "PacketsInternal.h"
-#include "Packets.h"
+#include "packets/DateText.h"
+#include "packets/PacketBlocks.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketsInternal.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

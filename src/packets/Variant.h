@@ -12,11 +12,11 @@
 #include <string_view>
 #include <vector>
 
-#include "DateTime.h"
-#include "Exceptions.h"
-#include "PacketBlocks.h"
-#include "RefPtr.h"
-#include "SharedText.h"
+#include "platform/DateTime.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketBlocks.h"
+#include "packets/RefPtr.h"
+#include "packets/SharedText.h"
 
 namespace vexor {
 

@@ -1,12 +1,12 @@
-#include "XMLConverter.h"
+#include "packets/XMLConverter.h"
 
 #include <charconv>
 #include <cmath>
 #include <vector>
 
-#include "Exceptions.h"
-#include "PacketsInternal.h"
-#include "TagTokenizer.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketsInternal.h"
+#include "packets/TagTokenizer.h"
 
 namespace vexor {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "PacketConversions.h"
+#include "packets/PacketConversions.h"
 
 namespace vexor {
 

@@ -1,11 +1,11 @@
-#include "CommandLine.h"
+#include "platform/CommandLine.h"
 
 #include <unistd.h>
 
 #include <cstdlib>
 #include <strings.h>
 
-#include "AppPaths.h"
+#include "platform/AppPaths.h"
 
 namespace vexor {
 namespace {

@@ -1,4 +1,4 @@
-#include "DateTime.h"
+#include "platform/DateTime.h"
 
 #include <cmath>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "DebugOutput.h"
+#include "platform/DebugOutput.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "MainThread.h"
+#include "platform/MainThread.h"
 
 #include <atomic>
 #include <chrono>
@@ -7,8 +7,8 @@
 #include <memory>
 #include <mutex>
 
-#include "DebugOutput.h"
-#include "Exceptions.h"
+#include "platform/DebugOutput.h"
+#include "platform/Exceptions.h"
 
 namespace vexor {
 namespace {

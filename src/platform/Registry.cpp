@@ -1,4 +1,4 @@
-#include "Registry.h"
+#include "platform/Registry.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,9 +8,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "AppPaths.h"
-#include "Exceptions.h"
-#include "SysError.h"
+#include "platform/AppPaths.h"
+#include "platform/Exceptions.h"
+#include "platform/SysError.h"
 
 namespace vexor {
 namespace {

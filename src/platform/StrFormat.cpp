@@ -1,4 +1,4 @@
-#include "StrFormat.h"
+#include "platform/StrFormat.h"
 
 #include <cstdarg>
 #include <cstdio>

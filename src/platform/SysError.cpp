@@ -1,4 +1,4 @@
-#include "SysError.h"
+#include "platform/SysError.h"
 
 #include <cstring>
 

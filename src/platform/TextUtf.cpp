@@ -1,4 +1,4 @@
-#include "TextUtf.h"
+#include "platform/TextUtf.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "ChildProcessController.h"
+#include "process/ChildProcessController.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,11 +21,11 @@
 #include <mutex>
 #include <thread>
 
-#include "AppPaths.h"
-#include "CommandLine.h"
-#include "MainThread.h"
-#include "SysError.h"
-#include "Ticks.h"
+#include "platform/AppPaths.h"
+#include "platform/CommandLine.h"
+#include "platform/MainThread.h"
+#include "platform/SysError.h"
+#include "platform/Ticks.h"
 
 namespace vexor {
 

@@ -27,8 +27,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Exceptions.h"
-#include "Utf8StreamDecoder.h"
+#include "platform/Exceptions.h"
+#include "process/Utf8StreamDecoder.h"
 
 namespace vexor {
 

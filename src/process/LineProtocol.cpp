@@ -1,9 +1,9 @@
-#include "LineProtocol.h"
+#include "process/LineProtocol.h"
 
 #include <cstdio>
 
-#include "Exceptions.h"
-#include "TextUtf.h"
+#include "platform/Exceptions.h"
+#include "platform/TextUtf.h"
 
 namespace vexor {
 

@@ -1,6 +1,6 @@
-#include "Utf8StreamDecoder.h"
+#include "process/Utf8StreamDecoder.h"
 
-#include "TextUtf.h"
+#include "platform/TextUtf.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "ChildProcessRequester.h"
+#include "requests/ChildProcessRequester.h"
 
 #include <fcntl.h>
 #include <sys/syscall.h>
@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "Exceptions.h"
-#include "MainThread.h"
-#include "Ticks.h"
-#include "MessageLog.h"
-#include "PacketConversions.h"
+#include "platform/Exceptions.h"
+#include "platform/MainThread.h"
+#include "platform/Ticks.h"
+#include "diagnostics/MessageLog.h"
+#include "packets/PacketConversions.h"
 
 namespace vexor {
 

@@ -28,10 +28,10 @@
 #include <string>
 #include <string_view>
 
-#include "DateTime.h"
-#include "ChildProcessController.h"
-#include "CustomAsyncRequester.h"
-#include "LineProtocol.h"
+#include "platform/DateTime.h"
+#include "process/ChildProcessController.h"
+#include "requests/CustomAsyncRequester.h"
+#include "process/LineProtocol.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "CustomAsyncRequester.h"
+#include "requests/CustomAsyncRequester.h"
 
 #include <cxxabi.h>
 
@@ -8,11 +8,11 @@
 #include <exception>
 #include <typeinfo>
 
-#include "Exceptions.h"
-#include "Ticks.h"
-#include "AppStats.h"
-#include "MessageLog.h"
-#include "TxTimer.h"
+#include "platform/Exceptions.h"
+#include "platform/Ticks.h"
+#include "diagnostics/AppStats.h"
+#include "diagnostics/MessageLog.h"
+#include "concurrency/TxTimer.h"
 
 namespace vexor {
 

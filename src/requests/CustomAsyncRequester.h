@@ -24,11 +24,11 @@
 #include <utility>
 #include <vector>
 
-#include "IndexList.h"
-#include "RefCounted.h"
-#include "AppStats.h"
-#include "DataSynchronizer.h"
-#include "Packets.h"
+#include "containers/IndexList.h"
+#include "containers/RefCounted.h"
+#include "diagnostics/AppStats.h"
+#include "concurrency/DataSynchronizer.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

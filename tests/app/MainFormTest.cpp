@@ -15,16 +15,16 @@
 #include <optional>
 #include <thread>
 
-#include "ExceptionDisplay.h"
-#include "QtCefRuntime.h"
-#include "CommandLine.h"
-#include "ExThread.h"
-#include "FreePort.h"
-#include "MainForm.h"
-#include "ProcessScan.h"
-#include "Registry.h"
-#include "Services.h"
-#include "TempDir.h"
+#include "app/ExceptionDisplay.h"
+#include "browser/QtCefRuntime.h"
+#include "platform/CommandLine.h"
+#include "concurrency/ExThread.h"
+#include "common/FreePort.h"
+#include "app/MainForm.h"
+#include "common/ProcessScan.h"
+#include "platform/Registry.h"
+#include "app/Services.h"
+#include "common/TempDir.h"
 
 namespace vexor {
 namespace {

@@ -11,10 +11,10 @@
 
 #include <fstream>
 
-#include "FreePort.h"
-#include "ProcessScan.h"
-#include "ServiceWait.h"
-#include "TempDir.h"
+#include "common/FreePort.h"
+#include "common/ProcessScan.h"
+#include "common/ServiceWait.h"
+#include "common/TempDir.h"
 
 namespace vexor {
 namespace {

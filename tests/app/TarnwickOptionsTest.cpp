@@ -2,8 +2,8 @@
 
 #include <fstream>
 
-#include "TarnwickOptions.h"
-#include "TempDir.h"
+#include "app/TarnwickOptions.h"
+#include "common/TempDir.h"
 
 namespace vexor {
 namespace {

@@ -24,15 +24,15 @@
 #include <fstream>
 #include <thread>
 
-#include "CommandLine.h"
-#include "ExceptionDisplay.h"
-#include "FreePort.h"
-#include "MainForm.h"
-#include "ProcessScan.h"
-#include "QtCefRuntime.h"
-#include "Registry.h"
-#include "Services.h"
-#include "TempDir.h"
+#include "platform/CommandLine.h"
+#include "app/ExceptionDisplay.h"
+#include "common/FreePort.h"
+#include "app/MainForm.h"
+#include "common/ProcessScan.h"
+#include "browser/QtCefRuntime.h"
+#include "platform/Registry.h"
+#include "app/Services.h"
+#include "common/TempDir.h"
 
 namespace vexor {
 namespace {

@@ -7,13 +7,13 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "CommandLine.h"
-#include "ExceptionDisplay.h"
-#include "MainForm.h"
-#include "QtCefRuntime.h"
-#include "Services.h"
-#include "TempDir.h"
-#include "WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
+#include "platform/CommandLine.h"
+#include "app/ExceptionDisplay.h"
+#include "app/MainForm.h"
+#include "browser/QtCefRuntime.h"
+#include "app/Services.h"
+#include "common/TempDir.h"
+#include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 namespace vexor::testing {
 

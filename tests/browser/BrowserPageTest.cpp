@@ -11,17 +11,17 @@
 #include <filesystem>
 #include <fstream>
 
-#include "BrowserTestSupport.h"
-#include "CefRuntimeStartup.h"
-#include "ExCefClientHandler.h"
-#include "GlobalMainThreadSynchronizer.h"
-#include "MainThread.h"
-#include "PacketConversions.h"
-#include "QtCefRuntime.h"
-#include "QtResourceSchemeHandler.h"
-#include "Registry.h"
-#include "TempDir.h"
-#include "WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
+#include "common/BrowserTestSupport.h"
+#include "browser/core/CefRuntimeStartup.h"
+#include "browser/core/ExCefClientHandler.h"
+#include "browser/core/GlobalMainThreadSynchronizer.h"
+#include "platform/MainThread.h"
+#include "packets/PacketConversions.h"
+#include "browser/QtCefRuntime.h"
+#include "browser/QtResourceSchemeHandler.h"
+#include "platform/Registry.h"
+#include "common/TempDir.h"
+#include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 namespace vexor {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <fstream>
 
-#include "CefRuntimeStartup.h"
-#include "Registry.h"
-#include "TempDir.h"
+#include "browser/core/CefRuntimeStartup.h"
+#include "platform/Registry.h"
+#include "common/TempDir.h"
 
 namespace vexor {
 namespace {

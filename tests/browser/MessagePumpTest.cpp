@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "ExCefClientHandler.h"
-#include "GlobalMainThreadSynchronizer.h"
-#include "MainThread.h"
+#include "browser/core/ExCefClientHandler.h"
+#include "browser/core/GlobalMainThreadSynchronizer.h"
+#include "platform/MainThread.h"
 
 namespace vexor {
 namespace {

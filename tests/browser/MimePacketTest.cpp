@@ -3,9 +3,9 @@
 
 #include <sstream>
 
-#include "Exceptions.h"
-#include "MimePacket.h"
-#include "PacketConversions.h"
+#include "platform/Exceptions.h"
+#include "browser/core/MimePacket.h"
+#include "packets/PacketConversions.h"
 
 namespace vexor {
 namespace {

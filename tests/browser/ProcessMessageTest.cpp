@@ -1,10 +1,10 @@
 // The process-message layout, its parameter encoding and decoding, and the message names.
 #include <gtest/gtest.h>
 
-#include "Exceptions.h"
-#include "PacketConversions.h"
-#include "Packets.h"
-#include "ProcessMessage.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketConversions.h"
+#include "packets/Packets.h"
+#include "browser/bridge/ProcessMessage.h"
 
 namespace vexor {
 namespace {

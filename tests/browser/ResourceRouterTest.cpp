@@ -8,12 +8,12 @@
 #include <thread>
 #include <fstream>
 
-#include "MainThread.h"
-#include "MimePacket.h"
-#include "PacketConversions.h"
-#include "ResourceHandler.h"
-#include "ResourceRouter.h"
-#include "TempDir.h"
+#include "platform/MainThread.h"
+#include "browser/core/MimePacket.h"
+#include "packets/PacketConversions.h"
+#include "browser/core/ResourceHandler.h"
+#include "browser/core/ResourceRouter.h"
+#include "common/TempDir.h"
 
 namespace vexor {
 namespace {

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <limits>
 
-#include "BridgeWire.h"
-#include "Exceptions.h"
+#include "browser/bridge/BridgeWire.h"
+#include "platform/Exceptions.h"
 
 using namespace vexor;
 

@@ -6,10 +6,10 @@
 #include <functional>
 #include <limits>
 
-#include "BridgeWire.h"
-#include "CefConversion.h"
-#include "Exceptions.h"
-#include "PacketConversions.h"
+#include "browser/bridge/BridgeWire.h"
+#include "browser/bridge/CefConversion.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketConversions.h"
 
 using namespace vexor;
 

@@ -14,14 +14,14 @@
 #include <mutex>
 #include <optional>
 
-#include "BrowserTestSupport.h"
+#include "common/BrowserTestSupport.h"
 #include "PageWait.h"
-#include "ChromiumEx.h"
-#include "DebugOutput.h"
-#include "Exceptions.h"
-#include "PacketConversions.h"
-#include "TempDir.h"
-#include "WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
+#include "browser/ChromiumEx.h"
+#include "platform/DebugOutput.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketConversions.h"
+#include "common/TempDir.h"
+#include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 using namespace vexor;
 using namespace vexor::browsertest;

@@ -8,11 +8,11 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
-#include "BrowserTestSupport.h"
+#include "common/BrowserTestSupport.h"
 #include "PageWait.h"
-#include "ChromiumEx.h"
+#include "browser/ChromiumEx.h"
 #include "PausedNode.h"
-#include "WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
+#include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 using namespace vexor;
 using namespace vexor::browsertest;

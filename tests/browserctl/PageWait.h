@@ -7,7 +7,7 @@
 #include <QVariant>
 #include <QWebEnginePage>
 
-#include "MainThread.h"
+#include "platform/MainThread.h"
 
 namespace vexor::browsertest {
 

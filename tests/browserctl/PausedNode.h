@@ -10,7 +10,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "JSONClient.h"
+#include "nodejs/JSONClient.h"
 
 namespace vexor::browsertest {
 

@@ -9,12 +9,12 @@
 #include <thread>
 #include <vector>
 
-#include "CommandLine.h"
-#include "PacketConversions.h"
-#include "TempDir.h"
+#include "platform/CommandLine.h"
+#include "packets/PacketConversions.h"
+#include "common/TempDir.h"
 #include "RequesterTestSupport.h"
-#include "AppStats.h"
-#include "ChildProcessRequester.h"
+#include "diagnostics/AppStats.h"
+#include "requests/ChildProcessRequester.h"
 
 namespace vexor {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "LineProtocol.h"
+#include "process/LineProtocol.h"
 
 namespace vexor {
 namespace {

@@ -6,10 +6,10 @@
 #include <QApplication>
 #include <functional>
 
-#include "MainThread.h"
-#include "PacketConversions.h"
-#include "QtCefRuntime.h"
-#include "TempDir.h"
+#include "platform/MainThread.h"
+#include "packets/PacketConversions.h"
+#include "browser/QtCefRuntime.h"
+#include "common/TempDir.h"
 
 namespace vexor::browsertest {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "Exceptions.h"
-#include "MainThread.h"
+#include "platform/Exceptions.h"
+#include "platform/MainThread.h"
 
 namespace vexor::testing {
 

@@ -1,4 +1,4 @@
-#include "NodeServer.h"
+#include "common/NodeServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "CommandLine.h"
+#include "platform/CommandLine.h"
 
 namespace vexor::test {
 

@@ -3,8 +3,8 @@
 // thread the wait keeps serving the main thread's call queue. Any thread.
 #include <thread>
 
-#include "MainThread.h"
-#include "Ticks.h"
+#include "platform/MainThread.h"
+#include "platform/Ticks.h"
 
 namespace vexor::testing {
 

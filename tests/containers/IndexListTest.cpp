@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "Exceptions.h"
-#include "IndexList.h"
-#include "ObjectList.h"
+#include "platform/Exceptions.h"
+#include "containers/IndexList.h"
+#include "containers/ObjectList.h"
 
 namespace vexor {
 namespace {

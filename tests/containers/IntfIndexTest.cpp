@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "Exceptions.h"
-#include "IntfIndex.h"
+#include "platform/Exceptions.h"
+#include "containers/IntfIndex.h"
 
 namespace vexor {
 namespace {

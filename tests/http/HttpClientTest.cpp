@@ -6,9 +6,9 @@
 #include <string>
 #include <thread>
 
-#include "Exceptions.h"
-#include "NodeServer.h"
-#include "HttpClient.h"
+#include "platform/Exceptions.h"
+#include "common/NodeServer.h"
+#include "http/HttpClient.h"
 
 namespace vexor {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "HttpStatusLine.h"
+#include "http/HttpStatusLine.h"
 
 namespace vexor {
 namespace {

@@ -1,8 +1,8 @@
 // Runs with TZ=Europe/Berlin: UTC+1 in winter, UTC+2 in summer.
 #include <gtest/gtest.h>
 
-#include "PacketConversions.h"
-#include "Packets.h"
+#include "packets/PacketConversions.h"
+#include "packets/Packets.h"
 
 using namespace vexor;
 

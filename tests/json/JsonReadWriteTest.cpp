@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
-#include "Exceptions.h"
-#include "PacketConversions.h"
-#include "Packets.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketConversions.h"
+#include "packets/Packets.h"
 
 using namespace vexor;
 

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <string>
 
-#include "ToolRun.h"
+#include "common/ToolRun.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <sstream>
 #include <thread>
 
-#include "AppPaths.h"
-#include "CommandLine.h"
-#include "DebugOutput.h"
-#include "Registry.h"
-#include "TempDir.h"
-#include "MessageLog.h"
+#include "platform/AppPaths.h"
+#include "platform/CommandLine.h"
+#include "platform/DebugOutput.h"
+#include "platform/Registry.h"
+#include "common/TempDir.h"
+#include "diagnostics/MessageLog.h"
 
 namespace vexor {
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "ErrorText.h"
-#include "PacketConversions.h"
-#include "PacketViewAdapter.h"
+#include "common/ErrorText.h"
+#include "packets/PacketConversions.h"
+#include "packets/PacketViewAdapter.h"
 
 using namespace vexor;
 using vexor::testing::ErrorText;

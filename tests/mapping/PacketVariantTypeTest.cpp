@@ -1,10 +1,10 @@
 // Packet values: comparison by text, names read and written on them, operations called by name.
 #include <gtest/gtest.h>
 
-#include "ErrorText.h"
-#include "Exceptions.h"
-#include "PacketConversions.h"
-#include "PacketVariantType.h"
+#include "common/ErrorText.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketConversions.h"
+#include "packets/PacketVariantType.h"
 
 using namespace vexor;
 using vexor::testing::ErrorText;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "NodeServer.h"
-#include "PacketConversions.h"
-#include "JSONClient.h"
+#include "common/NodeServer.h"
+#include "packets/PacketConversions.h"
+#include "nodejs/JSONClient.h"
 
 namespace vexor {
 namespace {

@@ -10,14 +10,14 @@
 #include <mutex>
 #include <set>
 
-#include "CommandLine.h"
-#include "MainThread.h"
-#include "ServiceWait.h"
-#include "Services.h"
-#include "TempDir.h"
-#include "Ticks.h"
-#include "MessageLog.h"
-#include "NodeJsRequester.h"
+#include "platform/CommandLine.h"
+#include "platform/MainThread.h"
+#include "common/ServiceWait.h"
+#include "app/Services.h"
+#include "common/TempDir.h"
+#include "platform/Ticks.h"
+#include "diagnostics/MessageLog.h"
+#include "nodejs/NodeJsRequester.h"
 
 namespace vexor {
 namespace {

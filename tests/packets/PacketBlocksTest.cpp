@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "PacketBlocks.h"
-#include "PacketConversions.h"
+#include "packets/PacketBlocks.h"
+#include "packets/PacketConversions.h"
 
 using namespace vexor;
 

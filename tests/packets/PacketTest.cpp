@@ -3,8 +3,8 @@
 #include <functional>
 #include <sstream>
 
-#include "Exceptions.h"
-#include "Packets.h"
+#include "platform/Exceptions.h"
+#include "packets/Packets.h"
 
 using namespace vexor;
 

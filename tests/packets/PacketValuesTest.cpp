@@ -3,8 +3,8 @@
 #include <iterator>
 #include <string>
 
-#include "PacketValues.h"
-#include "Packets.h"
+#include "packets/PacketValues.h"
+#include "packets/Packets.h"
 
 using namespace vexor;
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "Exceptions.h"
-#include "PacketConversions.h"
-#include "Packets.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketConversions.h"
+#include "packets/Packets.h"
 
 using namespace vexor;
 

@@ -3,10 +3,10 @@
 #include <atomic>
 #include <thread>
 
-#include "Exceptions.h"
-#include "MainThread.h"
-#include "ServiceWait.h"
-#include "Ticks.h"
+#include "platform/Exceptions.h"
+#include "platform/MainThread.h"
+#include "common/ServiceWait.h"
+#include "platform/Ticks.h"
 
 namespace vexor {
 namespace {

@@ -4,14 +4,14 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "AppPaths.h"
-#include "CommandLine.h"
-#include "DateTime.h"
-#include "DebugOutput.h"
-#include "SysError.h"
-#include "TempDir.h"
-#include "TextUtf.h"
-#include "Ticks.h"
+#include "platform/AppPaths.h"
+#include "platform/CommandLine.h"
+#include "platform/DateTime.h"
+#include "platform/DebugOutput.h"
+#include "platform/SysError.h"
+#include "common/TempDir.h"
+#include "platform/TextUtf.h"
+#include "platform/Ticks.h"
 
 namespace vexor {
 namespace {

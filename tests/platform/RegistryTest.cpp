@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Exceptions.h"
-#include "Registry.h"
-#include "TempDir.h"
+#include "platform/Exceptions.h"
+#include "platform/Registry.h"
+#include "common/TempDir.h"
 
 namespace vexor {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "SyncTestSupport.h"
-#include "DataSynchronizer.h"
+#include "concurrency/DataSynchronizer.h"
 
 namespace vexor {
 namespace {

@@ -4,12 +4,12 @@
 #include <string>
 #include <thread>
 
-#include "Exceptions.h"
-#include "ExThread.h"
-#include "SimpleEvent.h"
+#include "platform/Exceptions.h"
+#include "concurrency/ExThread.h"
+#include "concurrency/SimpleEvent.h"
 #include "SyncTestSupport.h"
-#include "DataSynchronizer.h"
-#include "TxTimer.h"
+#include "concurrency/DataSynchronizer.h"
+#include "concurrency/TxTimer.h"
 
 namespace vexor {
 namespace {

@@ -18,11 +18,11 @@
 
 #include <gtest/gtest.h>
 
-#include "AppPaths.h"
-#include "CommandLine.h"
-#include "ServiceWait.h"
-#include "TempDir.h"
-#include "ChildProcessController.h"
+#include "platform/AppPaths.h"
+#include "platform/CommandLine.h"
+#include "common/ServiceWait.h"
+#include "common/TempDir.h"
+#include "process/ChildProcessController.h"
 
 namespace vexor {
 namespace {

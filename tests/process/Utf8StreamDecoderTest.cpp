@@ -1,8 +1,8 @@
 // Decoding a byte stream that arrives in arbitrary chunks.
 #include <gtest/gtest.h>
 
-#include "TextUtf.h"
-#include "Utf8StreamDecoder.h"
+#include "platform/TextUtf.h"
+#include "process/Utf8StreamDecoder.h"
 
 namespace vexor {
 namespace {

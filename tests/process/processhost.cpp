@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "ChildProcessController.h"
+#include "process/ChildProcessController.h"
 
 using vexor::TChildProcessController;
 

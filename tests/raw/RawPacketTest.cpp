@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "RawPacket.h"
-#include "PacketConversions.h"
-#include "ErrorText.h"
+#include "packets/RawPacket.h"
+#include "packets/PacketConversions.h"
+#include "common/ErrorText.h"
 #include "RawTestSupport.h"
 
 using namespace vexor;

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "RawPacket.h"
+#include "packets/RawPacket.h"
 
 using namespace vexor;
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "Exceptions.h"
+#include "platform/Exceptions.h"
 #include "RequesterTestSupport.h"
-#include "AppStats.h"
-#include "CustomAsyncRequester.h"
-#include "DataSynchronizer.h"
+#include "diagnostics/AppStats.h"
+#include "requests/CustomAsyncRequester.h"
+#include "concurrency/DataSynchronizer.h"
 
 namespace vexor {
 namespace {

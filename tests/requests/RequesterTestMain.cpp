@@ -1,9 +1,9 @@
 // Start-up and shut-down of the services the requesters run on, in the program's order.
 #include <gtest/gtest.h>
 
-#include "PacketConversions.h"
-#include "ServiceStartup.h"
-#include "DataSynchronizer.h"
+#include "packets/PacketConversions.h"
+#include "concurrency/ServiceStartup.h"
+#include "concurrency/DataSynchronizer.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "MainThread.h"
-#include "ExceptionCapture.h"
-#include "ServiceWait.h"
-#include "Ticks.h"
-#include "CustomAsyncRequester.h"
-#include "MessageLog.h"
+#include "platform/MainThread.h"
+#include "common/ExceptionCapture.h"
+#include "common/ServiceWait.h"
+#include "platform/Ticks.h"
+#include "requests/CustomAsyncRequester.h"
+#include "diagnostics/MessageLog.h"
 
 namespace vexor::test {
 

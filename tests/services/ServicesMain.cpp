@@ -1,7 +1,7 @@
 // GoogleTest main that starts the services like the program does and stops them afterwards.
 #include <gtest/gtest.h>
 
-#include "ServiceStartup.h"
+#include "concurrency/ServiceStartup.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

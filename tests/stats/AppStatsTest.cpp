@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "AppStats.h"
+#include "diagnostics/AppStats.h"
 
 namespace vexor {
 namespace {

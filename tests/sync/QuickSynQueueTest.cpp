@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "ServiceWait.h"
-#include "SyncObjs.h"
+#include "common/ServiceWait.h"
+#include "concurrency/SyncObjs.h"
 
 namespace vexor {
 namespace {

@@ -5,9 +5,9 @@
 #include <thread>
 #include <vector>
 
-#include "MainThread.h"
-#include "ServiceWait.h"
-#include "SyncObjs.h"
+#include "platform/MainThread.h"
+#include "common/ServiceWait.h"
+#include "concurrency/SyncObjs.h"
 
 namespace vexor {
 namespace {

@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "DataSynchronizerImpl.h"
-#include "Exceptions.h"
+#include "concurrency/DataSynchronizerImpl.h"
+#include "platform/Exceptions.h"
 #include "SyncTestSupport.h"
-#include "AppStats.h"
-#include "DataSynchronizer.h"
+#include "diagnostics/AppStats.h"
+#include "concurrency/DataSynchronizer.h"
 
 namespace vexor {
 namespace {

@@ -2,9 +2,9 @@
 // message log keeps every level so that the tests can look for trace lines.
 #include <gtest/gtest.h>
 
-#include "ServiceStartup.h"
-#include "DataSynchronizer.h"
-#include "MessageLog.h"
+#include "concurrency/ServiceStartup.h"
+#include "concurrency/DataSynchronizer.h"
+#include "diagnostics/MessageLog.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "DebugOutput.h"
-#include "ExceptionCapture.h"
-#include "MainThread.h"
-#include "ServiceWait.h"
-#include "Ticks.h"
-#include "MessageLog.h"
+#include "platform/DebugOutput.h"
+#include "common/ExceptionCapture.h"
+#include "platform/MainThread.h"
+#include "common/ServiceWait.h"
+#include "platform/Ticks.h"
+#include "diagnostics/MessageLog.h"
 
 namespace vexor::test {
 

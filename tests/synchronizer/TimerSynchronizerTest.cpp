@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "SyncTestSupport.h"
-#include "DataSynchronizer.h"
-#include "TxTimer.h"
+#include "concurrency/DataSynchronizer.h"
+#include "concurrency/TxTimer.h"
 
 namespace vexor {
 namespace {

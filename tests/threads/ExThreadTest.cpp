@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "ExThread.h"
-#include "ServiceWait.h"
+#include "concurrency/ExThread.h"
+#include "common/ServiceWait.h"
 
 namespace vexor {
 namespace {

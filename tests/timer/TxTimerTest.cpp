@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "ExThread.h"
-#include "ServiceWait.h"
-#include "TxTimer.h"
+#include "concurrency/ExThread.h"
+#include "common/ServiceWait.h"
+#include "concurrency/TxTimer.h"
 
 namespace vexor {
 namespace {

@@ -14,7 +14,7 @@
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 
-#include "WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
+#include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "HTMLParser.h"
+#include "packets/HTMLParser.h"
 
 namespace vexor {
 namespace {

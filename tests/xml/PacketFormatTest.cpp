@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "PacketConversions.h"
-#include "PacketFormatManager.h"
+#include "packets/PacketConversions.h"
+#include "packets/PacketFormatManager.h"
 
 namespace vexor {
 namespace {

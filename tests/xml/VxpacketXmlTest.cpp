@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ToolRun.h"
+#include "common/ToolRun.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "Exceptions.h"
-#include "PacketConversions.h"
-#include "XMLConverter.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketConversions.h"
+#include "packets/XMLConverter.h"
 
 namespace vexor {
 namespace {

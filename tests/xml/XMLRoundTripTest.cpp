@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "PacketConversions.h"
+#include "packets/PacketConversions.h"
 
 namespace vexor {
 namespace {

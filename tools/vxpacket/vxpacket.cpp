@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "Exceptions.h"
-#include "PacketConversions.h"
-#include "PacketFormatManager.h"
-#include "RawPacket.h"
-#include "SysError.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketConversions.h"
+#include "packets/PacketFormatManager.h"
+#include "packets/RawPacket.h"
+#include "platform/SysError.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "BridgeWire.h"
+#include "browser/bridge/BridgeWire.h"
 
 #include <simdjson.h>
 
@@ -6,8 +6,8 @@
 #include <cmath>
 #include <limits>
 
-#include "CefConversion.h"
-#include "Exceptions.h"
+#include "browser/bridge/CefConversion.h"
+#include "platform/Exceptions.h"
 
 namespace vexor {
 

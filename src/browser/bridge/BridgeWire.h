@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "JsValue.h"
-#include "Variant.h"
+#include "browser/bridge/JsValue.h"
+#include "packets/Variant.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "CefConversion.h"
+#include "browser/bridge/CefConversion.h"
 
 #include <atomic>
 #include <cmath>
@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <limits>
 
-#include "DateTime.h"
-#include "Exceptions.h"
-#include "PacketConversions.h"
+#include "platform/DateTime.h"
+#include "platform/Exceptions.h"
+#include "packets/PacketConversions.h"
 
 namespace vexor {
 

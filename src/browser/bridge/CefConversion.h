@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "FormattedPacket.h"
-#include "JsValue.h"
-#include "Packets.h"
+#include "browser/bridge/FormattedPacket.h"
+#include "browser/bridge/JsValue.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "Packets.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

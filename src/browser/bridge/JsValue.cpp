@@ -1,4 +1,4 @@
-#include "JsValue.h"
+#include "browser/bridge/JsValue.h"
 
 #include <cmath>
 

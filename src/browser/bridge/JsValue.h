@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "RefCounted.h"
+#include "containers/RefCounted.h"
 
 namespace vexor {
 

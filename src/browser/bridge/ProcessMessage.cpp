@@ -1,10 +1,10 @@
-#include "ProcessMessage.h"
+#include "browser/bridge/ProcessMessage.h"
 
 #include <limits>
 
-#include "Exceptions.h"
-#include "Packets.h"
-#include "StrFormat.h"
+#include "platform/Exceptions.h"
+#include "packets/Packets.h"
+#include "platform/StrFormat.h"
 
 namespace vexor {
 namespace {

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Variant.h"
+#include "packets/Variant.h"
 
 namespace vexor {
 

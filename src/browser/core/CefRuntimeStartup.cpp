@@ -1,12 +1,12 @@
-#include "CefRuntimeStartup.h"
+#include "browser/core/CefRuntimeStartup.h"
 
 #include <atomic>
 #include <cctype>
 #include <mutex>
 
-#include "AppPaths.h"
-#include "ExCefClientHandler.h"
-#include "Registry.h"
+#include "platform/AppPaths.h"
+#include "browser/core/ExCefClientHandler.h"
+#include "platform/Registry.h"
 
 namespace vexor {
 namespace {

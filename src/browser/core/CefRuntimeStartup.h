@@ -10,7 +10,7 @@
 // them) and may be read from any thread afterwards.
 #include <string>
 
-#include "CefRuntime.h"
+#include "browser/core/CefRuntime.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "DataStream.h"
+#include "browser/core/DataStream.h"
 
 #include <fcntl.h>
 #include <linux/openat2.h>

@@ -1,6 +1,6 @@
-#include "ExCefClientHandler.h"
+#include "browser/core/ExCefClientHandler.h"
 
-#include "GlobalMainThreadSynchronizer.h"
+#include "browser/core/GlobalMainThreadSynchronizer.h"
 
 namespace vexor {
 namespace {

@@ -1,10 +1,10 @@
-#include "GlobalMainThreadSynchronizer.h"
+#include "browser/core/GlobalMainThreadSynchronizer.h"
 
 #include <atomic>
 
-#include "DebugOutput.h"
-#include "ExCefClientHandler.h"
-#include "Exceptions.h"
+#include "platform/DebugOutput.h"
+#include "browser/core/ExCefClientHandler.h"
+#include "platform/Exceptions.h"
 
 namespace vexor {
 namespace {

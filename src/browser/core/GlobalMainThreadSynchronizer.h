@@ -18,8 +18,8 @@
 #include <memory>
 #include <mutex>
 
-#include "MainThread.h"
-#include "RefCounted.h"
+#include "platform/MainThread.h"
+#include "containers/RefCounted.h"
 
 namespace vexor {
 

@@ -1,10 +1,10 @@
-#include "MimePacket.h"
+#include "browser/core/MimePacket.h"
 
 #include <istream>
 #include <iterator>
 #include <ostream>
 
-#include "Exceptions.h"
+#include "platform/Exceptions.h"
 
 namespace vexor {
 namespace {

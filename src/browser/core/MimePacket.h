@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "Packets.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 

@@ -1,6 +1,6 @@
-#include "ResourceHandler.h"
+#include "browser/core/ResourceHandler.h"
 
-#include "MainThread.h"
+#include "platform/MainThread.h"
 
 namespace vexor {
 
@@ -63,8 +63,8 @@ TRef<TCefBaseResourceHandler> GetResourceHandler(const std::shared_ptr<TResource
                                                  const TResourceRequest& ARequest) {
   if (ARouter->IsMainThreadRequest(ARequest)) {
     return TRef<TCefBaseResourceHandler>::Adopt(new TCefMainThreadResourceHandler(
-        [ARouter](const TResourceRequest& ARequest, TDataStreamPtr& AStream, TResponseData& AResponse) {
-          ARouter->ProcessResourceRequest(ARequest, AStream, AResponse);
+        [ARouter](const TResourceRequest& AMainRequest, TDataStreamPtr& AStream, TResponseData& AResponse) {
+          ARouter->ProcessResourceRequest(AMainRequest, AStream, AResponse);
         }));
   }
   TDataStreamPtr stream;

@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "RefCounted.h"
-#include "ResourceRouter.h"
+#include "containers/RefCounted.h"
+#include "browser/core/ResourceRouter.h"
 
 namespace vexor {
 

@@ -1,12 +1,12 @@
-#include "ResourceRouter.h"
+#include "browser/core/ResourceRouter.h"
 
 #include <unistd.h>
 
 #include <sstream>
 
-#include "AppPaths.h"
-#include "MimePacket.h"
-#include "PacketConversions.h"
+#include "platform/AppPaths.h"
+#include "browser/core/MimePacket.h"
+#include "packets/PacketConversions.h"
 
 namespace vexor {
 namespace {

@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "DataStream.h"
-#include "Packets.h"
+#include "browser/core/DataStream.h"
+#include "packets/Packets.h"
 
 namespace vexor {
 
