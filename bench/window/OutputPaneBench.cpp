@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "app/OutputPane.h"
+#include "window/OutputPane.h"
 
 namespace {
 

@@ -34,13 +34,14 @@
 #include <string>
 #include <vector>
 
-#include "app/ExceptionDisplay.h"
+#include "window/ExceptionDisplay.h"
 #include "browser/QtCefRuntime.h"
 #include "platform/CommandLine.h"
 #include "common/FreePort.h"
-#include "app/MainForm.h"
+#include "window/MainForm.h"
 #include "common/ProcessScan.h"
 #include "app/Services.h"
+#include "window/WindowServices.h"
 #include "common/TempDir.h"
 
 namespace {

@@ -10,7 +10,8 @@
 #include "app/Services.h"
 #include "app/TarnwickOptions.h"
 #ifdef TARNWICK_WITH_BROWSER
-#include "app/WindowRunner.h"
+#include "window/WindowRunner.h"
+#include "window/WindowServices.h"
 #endif
 
 int main(int argc, char** argv) {

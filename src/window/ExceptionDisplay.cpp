@@ -1,4 +1,4 @@
-#include "app/ExceptionDisplay.h"
+#include "window/ExceptionDisplay.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "app/OutputPane.h"
+#include "window/OutputPane.h"
 
 #include <QFontDatabase>
 #include <QLineEdit>

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "requests/ChildProcessRequester.h"
-#include "app/OutputPane.h"
+#include "window/OutputPane.h"
 #include "containers/RefCounted.h"
 
 namespace vexor {

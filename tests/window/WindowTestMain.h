@@ -8,10 +8,11 @@
 #include <cstdlib>
 
 #include "platform/CommandLine.h"
-#include "app/ExceptionDisplay.h"
-#include "app/MainForm.h"
+#include "window/ExceptionDisplay.h"
+#include "window/MainForm.h"
 #include "browser/QtCefRuntime.h"
 #include "app/Services.h"
+#include "window/WindowServices.h"
 #include "common/TempDir.h"
 #include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 

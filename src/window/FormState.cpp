@@ -1,4 +1,4 @@
-#include "app/FormState.h"
+#include "window/FormState.h"
 
 #include <QGuiApplication>
 #include <QScreen>

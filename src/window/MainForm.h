@@ -36,12 +36,12 @@
 #include <memory>
 
 #include "browser/ChromiumEx.h"
-#include "app/FailureBar.h"
-#include "app/FormState.h"
+#include "window/FailureBar.h"
+#include "window/FormState.h"
 #include "nodejs/NodeJsRequester.h"
-#include "app/OutputPane.h"
+#include "window/OutputPane.h"
 #include "app/RecentScripts.h"
-#include "app/RunEvents.h"
+#include "window/RunEvents.h"
 #include "app/TarnwickOptions.h"
 
 class QCompleter;

@@ -1,4 +1,4 @@
-#include "app/WindowRunner.h"
+#include "window/WindowRunner.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -7,8 +7,8 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
-#include "app/ExceptionDisplay.h"
-#include "app/MainForm.h"
+#include "window/ExceptionDisplay.h"
+#include "window/MainForm.h"
 #include "browser/QtCefRuntime.h"
 
 namespace vexor {

@@ -1,4 +1,4 @@
-#include "app/FailureBar.h"
+#include "window/FailureBar.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

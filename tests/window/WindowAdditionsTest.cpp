@@ -25,9 +25,9 @@
 #include <thread>
 
 #include "platform/CommandLine.h"
-#include "app/ExceptionDisplay.h"
+#include "window/ExceptionDisplay.h"
 #include "common/FreePort.h"
-#include "app/MainForm.h"
+#include "window/MainForm.h"
 #include "common/ProcessScan.h"
 #include "browser/QtCefRuntime.h"
 #include "platform/Registry.h"

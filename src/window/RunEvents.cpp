@@ -1,4 +1,4 @@
-#include "app/RunEvents.h"
+#include "window/RunEvents.h"
 
 #include <string_view>
 

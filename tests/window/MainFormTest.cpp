@@ -15,12 +15,12 @@
 #include <optional>
 #include <thread>
 
-#include "app/ExceptionDisplay.h"
+#include "window/ExceptionDisplay.h"
 #include "browser/QtCefRuntime.h"
 #include "platform/CommandLine.h"
 #include "concurrency/ExThread.h"
 #include "common/FreePort.h"
-#include "app/MainForm.h"
+#include "window/MainForm.h"
 #include "common/ProcessScan.h"
 #include "platform/Registry.h"
 #include "app/Services.h"

@@ -1,4 +1,4 @@
-#include "app/MainForm.h"
+#include "window/MainForm.h"
 
 #include "platform/Exceptions.h"
 #include "platform/Registry.h"
