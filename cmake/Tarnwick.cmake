@@ -9,11 +9,19 @@ add_library(tw_warnings INTERFACE)
 target_compile_options(tw_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
   -Wno-unused-parameter $<$<BOOL:${TARNWICK_WERROR}>:-Werror>)
 
-# tw_add_library(NAME [DEPS ...] [PUBLIC_DEPS ...])
-# One static library per source folder, built from every .cpp file of that folder.
+# tw_add_library(NAME [DEPS ...] [SUBFOLDERS ...])
+# One static library per source folder, built from every .cpp file of that folder and of the
+# named sub-folders (parts of the same library, such as the packet encodings).
 function(tw_add_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "" "" "DEPS;SUBFOLDERS" ${ARGN})
+  set(_globs ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(sub IN LISTS ARG_SUBFOLDERS)
+    if(NOT IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${sub})
+      message(FATAL_ERROR "tw_add_library(${name}): no sub-folder ${sub}")
+    endif()
+    list(APPEND _globs ${CMAKE_CURRENT_SOURCE_DIR}/${sub}/*.cpp)
+  endforeach()
+  file(GLOB _srcs CONFIGURE_DEPENDS ${_globs})
   if(NOT _srcs)
     # A folder still holding only headers.
     add_library(${name} INTERFACE)

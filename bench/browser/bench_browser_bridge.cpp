@@ -24,7 +24,7 @@
 #include "PausedNode.h"
 #include "platform/MainThread.h"
 #include "PageWait.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "browser/QtCefRuntime.h"
 #include "common/TempDir.h"
 

@@ -20,7 +20,7 @@
 #include "browser/core/ExCefClientHandler.h"
 #include "browser/core/GlobalMainThreadSynchronizer.h"
 #include "platform/MainThread.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "browser/QtCefRuntime.h"
 #include "browser/core/ResourceRouter.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "BenchDocuments.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 
 using namespace vexor;
 using vexor::bench::Document;

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "BenchDocuments.h"
-#include "packets/PacketConversions.h"
-#include "packets/RawPacket.h"
+#include "packets/json/PacketConversions.h"
+#include "packets/raw/RawPacket.h"
 
 using namespace vexor;
 

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "platform/MainThread.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "concurrency/ServiceStartup.h"
 #include "requests/ChildProcessRequester.h"
 #include "concurrency/DataSynchronizer.h"

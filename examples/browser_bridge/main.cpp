@@ -14,7 +14,7 @@
 
 #include "browser/ChromiumEx.h"
 #include "platform/MainThread.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "browser/QtCefRuntime.h"
 
 using namespace vexor;

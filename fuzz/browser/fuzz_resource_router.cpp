@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "browser/core/ResourceRouter.h"
 
 using namespace vexor;

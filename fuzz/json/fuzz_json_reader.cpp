@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/Exceptions.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 
 using namespace vexor;
 

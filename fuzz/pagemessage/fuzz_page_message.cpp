@@ -9,7 +9,7 @@
 #include "browser/bridge/BridgeWire.h"
 #include "browser/bridge/CefConversion.h"
 #include "platform/Exceptions.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "browser/bridge/ProcessMessage.h"
 
 using namespace vexor;

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "packets/RawPacket.h"
+#include "packets/raw/RawPacket.h"
 
 using namespace vexor;
 

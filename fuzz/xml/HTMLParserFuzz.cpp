@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "packets/HTMLParser.h"
+#include "packets/xml/HTMLParser.h"
 
 using namespace vexor;
 

@@ -1,7 +1,7 @@
 #include "app/Services.h"
 
 #include "concurrency/DataSynchronizer.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "concurrency/ServiceStartup.h"
 
 namespace vexor {

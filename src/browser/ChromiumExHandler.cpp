@@ -10,7 +10,7 @@
 #include "platform/Exceptions.h"
 #include "browser/core/GlobalMainThreadSynchronizer.h"
 #include "platform/MainThread.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "platform/Ticks.h"
 
 namespace vexor {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "concurrency/DataSynchronizerImpl.h"
+#include "concurrency/internal/DataSynchronizerImpl.h"
 #include "concurrency/ExThread.h"
 #include "platform/Exceptions.h"
 #include "platform/MainThread.h"

@@ -3,7 +3,7 @@
 // (TickElapsed), the re-entrant critical section and read/write-lock interface, events and the
 // semaphore, the locked variable, the two-buffer work queue and the snapshot enumerator.
 // Each included header states its own thread contract.
-#include "concurrency/InterfaceList.h"
+#include "containers/InterfaceList.h"
 #include "concurrency/LockedVar.h"
 #include "concurrency/QuickSynQueue.h"
 #include "containers/RefCounted.h"

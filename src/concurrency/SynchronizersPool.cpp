@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "concurrency/DataSynchronizerImpl.h"
+#include "concurrency/internal/DataSynchronizerImpl.h"
 #include "platform/Exceptions.h"
 #include "containers/IntfIndex.h"
 #include "platform/MainThread.h"

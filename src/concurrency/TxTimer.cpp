@@ -12,7 +12,7 @@
 #include "platform/Exceptions.h"
 #include "concurrency/ExThread.h"
 #include "containers/IndexList.h"
-#include "concurrency/InterfaceList.h"
+#include "containers/InterfaceList.h"
 #include "concurrency/LockedVar.h"
 #include "platform/MainThread.h"
 #include "concurrency/SimpleEvent.h"

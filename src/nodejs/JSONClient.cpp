@@ -2,7 +2,7 @@
 
 #include "platform/Exceptions.h"
 #include "http/HttpClient.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 
 namespace vexor {
 

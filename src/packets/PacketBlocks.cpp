@@ -5,7 +5,7 @@
 #include <new>
 #include <utility>
 
-#include "packets/PacketsInternal.h"
+#include "packets/internal/PacketsInternal.h"
 
 namespace vexor {
 

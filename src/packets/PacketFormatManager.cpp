@@ -1,10 +1,10 @@
 #include "packets/PacketFormatManager.h"
 
-#include "packets/RawPacket.h"
+#include "packets/raw/RawPacket.h"
 
 #include <algorithm>
 
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 
 namespace vexor {
 

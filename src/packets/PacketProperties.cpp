@@ -2,7 +2,7 @@
 #include <unordered_map>
 
 #include "platform/Exceptions.h"
-#include "packets/PacketsInternal.h"
+#include "packets/internal/PacketsInternal.h"
 #include "packets/Packets.h"
 
 namespace vexor {

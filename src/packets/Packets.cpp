@@ -7,7 +7,7 @@
 #include "containers/ListErrors.h"
 #include "platform/TextUtf.h"
 #include "packets/PacketBlocks.h"
-#include "packets/PacketsInternal.h"
+#include "packets/internal/PacketsInternal.h"
 #include "packets/Packets.h"
 
 namespace vexor {

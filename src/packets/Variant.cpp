@@ -9,7 +9,7 @@
 #include "packets/DateText.h"
 #include "packets/PacketBlocks.h"
 #include "platform/Exceptions.h"
-#include "packets/PacketsInternal.h"
+#include "packets/internal/PacketsInternal.h"
 #include "packets/Packets.h"
 
 namespace vexor {

@@ -17,7 +17,7 @@
 #include "platform/MainThread.h"
 #include "platform/Ticks.h"
 #include "diagnostics/MessageLog.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 
 namespace vexor {
 

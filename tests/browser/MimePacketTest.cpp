@@ -5,7 +5,7 @@
 
 #include "platform/Exceptions.h"
 #include "browser/core/MimePacket.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 
 namespace vexor {
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Exceptions.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "packets/Packets.h"
 #include "browser/bridge/ProcessMessage.h"
 

@@ -10,7 +10,7 @@
 
 #include "platform/MainThread.h"
 #include "browser/core/MimePacket.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "browser/core/ResourceHandler.h"
 #include "browser/core/ResourceRouter.h"
 #include "common/TempDir.h"

@@ -9,7 +9,7 @@
 #include "browser/bridge/BridgeWire.h"
 #include "browser/bridge/CefConversion.h"
 #include "platform/Exceptions.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 
 using namespace vexor;
 

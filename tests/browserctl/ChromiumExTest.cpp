@@ -19,7 +19,7 @@
 #include "browser/ChromiumEx.h"
 #include "platform/DebugOutput.h"
 #include "platform/Exceptions.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "common/TempDir.h"
 #include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/CommandLine.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "common/TempDir.h"
 #include "RequesterTestSupport.h"
 #include "diagnostics/AppStats.h"

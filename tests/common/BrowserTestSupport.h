@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "platform/MainThread.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "browser/QtCefRuntime.h"
 #include "common/TempDir.h"
 

@@ -1,7 +1,7 @@
 // Runs with TZ=Europe/Berlin: UTC+1 in winter, UTC+2 in summer.
 #include <gtest/gtest.h>
 
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "packets/Packets.h"
 
 using namespace vexor;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "common/ErrorText.h"
-#include "packets/PacketConversions.h"
-#include "packets/PacketViewAdapter.h"
+#include "packets/json/PacketConversions.h"
+#include "packets/mapping/PacketViewAdapter.h"
 
 using namespace vexor;
 using vexor::testing::ErrorText;

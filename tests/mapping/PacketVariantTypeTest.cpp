@@ -3,7 +3,7 @@
 
 #include "common/ErrorText.h"
 #include "platform/Exceptions.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "packets/PacketVariantType.h"
 
 using namespace vexor;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/NodeServer.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "nodejs/JSONClient.h"
 
 namespace vexor {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "packets/PacketBlocks.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 
 using namespace vexor;
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Exceptions.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "packets/Packets.h"
 
 using namespace vexor;

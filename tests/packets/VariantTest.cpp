@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "platform/Exceptions.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "packets/Packets.h"
 
 using namespace vexor;

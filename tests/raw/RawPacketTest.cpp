@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "packets/RawPacket.h"
-#include "packets/PacketConversions.h"
+#include "packets/raw/RawPacket.h"
+#include "packets/json/PacketConversions.h"
 #include "common/ErrorText.h"
 #include "RawTestSupport.h"
 

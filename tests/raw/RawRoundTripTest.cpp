@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "packets/RawPacket.h"
+#include "packets/raw/RawPacket.h"
 
 using namespace vexor;
 

@@ -1,7 +1,7 @@
 // Start-up and shut-down of the services the requesters run on, in the program's order.
 #include <gtest/gtest.h>
 
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "concurrency/ServiceStartup.h"
 #include "concurrency/DataSynchronizer.h"
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "concurrency/DataSynchronizerImpl.h"
+#include "concurrency/internal/DataSynchronizerImpl.h"
 #include "platform/Exceptions.h"
 #include "SyncTestSupport.h"
 #include "diagnostics/AppStats.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "packets/HTMLParser.h"
+#include "packets/xml/HTMLParser.h"
 
 namespace vexor {
 namespace {

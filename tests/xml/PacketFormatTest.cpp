@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "packets/PacketFormatManager.h"
 
 namespace vexor {

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "platform/Exceptions.h"
-#include "packets/PacketConversions.h"
-#include "packets/XMLConverter.h"
+#include "packets/json/PacketConversions.h"
+#include "packets/xml/XMLConverter.h"
 
 namespace vexor {
 namespace {

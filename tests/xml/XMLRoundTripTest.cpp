@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 
 namespace vexor {
 namespace {

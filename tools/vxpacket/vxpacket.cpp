@@ -9,9 +9,9 @@
 #include <string_view>
 
 #include "platform/Exceptions.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "packets/PacketFormatManager.h"
-#include "packets/RawPacket.h"
+#include "packets/raw/RawPacket.h"
 #include "platform/SysError.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 
 namespace vexor {
 

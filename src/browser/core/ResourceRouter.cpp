@@ -6,7 +6,7 @@
 
 #include "platform/AppPaths.h"
 #include "browser/core/MimePacket.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 
 namespace vexor {
 namespace {

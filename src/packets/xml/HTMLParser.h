@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "packets/ParamList.h"
-#include "packets/TagTokenizer.h"
+#include "packets/xml/ParamList.h"
+#include "packets/xml/TagTokenizer.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "packets/TagTokenizer.h"
+#include "packets/xml/TagTokenizer.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "packets/HTMLParser.h"
+#include "packets/xml/HTMLParser.h"
 
 #include "packets/Packets.h"
 

@@ -1,9 +1,9 @@
-#include "packets/ParamList.h"
+#include "packets/xml/ParamList.h"
 
 #include <algorithm>
 
 #include "packets/Packets.h"
-#include "packets/TagTokenizer.h"
+#include "packets/xml/TagTokenizer.h"
 
 namespace vexor {
 

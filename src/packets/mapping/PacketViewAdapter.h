@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/Exceptions.h"
-#include "packets/PacketPropertyAdapter.h"
+#include "packets/mapping/PacketPropertyAdapter.h"
 
 namespace vexor {
 

@@ -11,9 +11,9 @@
 
 #include "packets/DateText.h"
 #include "platform/Exceptions.h"
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 #include "packets/PacketFormatManager.h"
-#include "packets/PacketsInternal.h"
+#include "packets/internal/PacketsInternal.h"
 
 namespace vexor {
 

@@ -1,4 +1,4 @@
-#include "packets/PacketViewAdapter.h"
+#include "packets/mapping/PacketViewAdapter.h"
 
 #include "platform/StrFormat.h"
 

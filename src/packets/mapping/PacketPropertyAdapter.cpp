@@ -1,4 +1,4 @@
-#include "packets/PacketPropertyAdapter.h"
+#include "packets/mapping/PacketPropertyAdapter.h"
 
 #include "platform/Exceptions.h"
 #include "platform/StrFormat.h"

@@ -1,4 +1,4 @@
-#include "packets/RawPacket.h"
+#include "packets/raw/RawPacket.h"
 
 #include <cxxabi.h>
 #include <snappy-c.h>

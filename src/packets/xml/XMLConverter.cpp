@@ -1,12 +1,12 @@
-#include "packets/XMLConverter.h"
+#include "packets/xml/XMLConverter.h"
 
 #include <charconv>
 #include <cmath>
 #include <vector>
 
 #include "platform/Exceptions.h"
-#include "packets/PacketsInternal.h"
-#include "packets/TagTokenizer.h"
+#include "packets/internal/PacketsInternal.h"
+#include "packets/xml/TagTokenizer.h"
 
 namespace vexor {
 

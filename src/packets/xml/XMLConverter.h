@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "packets/PacketConversions.h"
+#include "packets/json/PacketConversions.h"
 
 namespace vexor {
 
