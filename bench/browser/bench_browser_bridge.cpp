@@ -69,7 +69,8 @@ std::vector<double> RunLoop(QWebEnginePage* APage, const QString& ACall) {
   return r;
 }
 
-void Report(benchmark::State& AState, const char* AName, const TStats& AOurs, const char* APeer, const TStats& APeerStats) {
+void Report(benchmark::State& AState, const char* AName, const TStats& AOurs, const char* APeer,
+            const TStats& APeerStats) {
   AState.counters[std::string(AName) + "_median_ms"] = AOurs.Median;
   AState.counters[std::string(AName) + "_p99_ms"] = AOurs.P99;
   AState.counters[std::string(APeer) + "_median_ms"] = APeerStats.Median;

@@ -90,8 +90,7 @@ void IfstreamFile1MB(benchmark::State& AState) {
   int64_t bytes = 0;
   for (auto _ : AState) {
     std::ifstream in(path, std::ios::binary);
-    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
-      bytes += in.gcount();
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) bytes += in.gcount();
     benchmark::DoNotOptimize(buffer.data());
   }
   AState.SetBytesProcessed(bytes);

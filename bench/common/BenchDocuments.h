@@ -17,8 +17,9 @@ inline std::string MakeDocument(size_t ATargetBytes) {
     seed ^= seed << 17;
     return seed;
   };
-  const char* words[] = {"alpha", "b\\\"eta\\\"", "gr\\u00fc\\u00dfe", "\xc3\xa9t\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac",
-                         "line\\nbreak", "tab\\there", "path\\/to", "plain text value"};
+  const char* words[] = {
+      "alpha",        "b\\\"eta\\\"", "gr\\u00fc\\u00dfe", "\xc3\xa9t\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac",
+      "line\\nbreak", "tab\\there",   "path\\/to",         "plain text value"};
   std::string s = "{\"version\":3,\"records\":[";
   for (int i = 0; s.size() < ATargetBytes; ++i) {
     if (i) s += ',';

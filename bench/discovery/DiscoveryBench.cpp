@@ -95,9 +95,9 @@ class TTimedRequester : public TBasicNodeJsRequester {
 };
 
 struct TRequesterRun {
-  double RunToEvent = 0;      // Run() called -> OnDebugger
-  double RunToBanner = -1;    // Run() called -> banner read by the worker
-  double CreateToRun = 0;     // construction (discovery timer activated) -> Run()
+  double RunToEvent = 0;    // Run() called -> OnDebugger
+  double RunToBanner = -1;  // Run() called -> banner read by the worker
+  double CreateToRun = 0;   // construction (discovery timer activated) -> Run()
 };
 
 std::optional<TRequesterRun> RunRequester(const std::string& ANode, const std::string& AScript) {
@@ -106,8 +106,8 @@ std::optional<TRequesterRun> RunRequester(const std::string& ANode, const std::s
   std::optional<TRequesterRun> result;
   {
     const auto created = TClock::now();
-    auto requester = TCustomAsyncRequester::New<TTimedRequester>(TRef<IChildProcessRequesterEvents>(), AScript,
-                                                                 port, 0, ANode);
+    auto requester = TCustomAsyncRequester::New<TTimedRequester>(TRef<IChildProcessRequesterEvents>(), AScript, port, 0,
+                                                                 ANode);
     requester->SetStopOnStart(true);
     std::optional<TClock::time_point> fired;
     requester->SetOnDebugger([&](TBasicNodeJsRequester*) {

@@ -82,7 +82,8 @@ void BM_RawRead(benchmark::State& state) {
 void BM_MsgpackUnpack(benchmark::State& state) {
   const TDocument& d = Pick(state);
   for (auto _ : state)
-    benchmark::DoNotOptimize(msgpack::unpack(reinterpret_cast<const char*>(d.MsgpackBytes.data()), d.MsgpackBytes.size()));
+    benchmark::DoNotOptimize(msgpack::unpack(reinterpret_cast<const char*>(d.MsgpackBytes.data()),
+                                             d.MsgpackBytes.size()));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * d.MsgpackBytes.size()));
 }
 

@@ -102,7 +102,9 @@ int main(int argc, char** argv) {
     std::shared_ptr<TOutputQueue> queue = pane.Queue();
     ours = Flood(
         lines, [&](std::string AText, bool AError) { queue->Add(std::move(AText), AError); },
-        [&] { return pane.Idle() && pane.LineCount() > 0 && pane.LineText(pane.LineCount() - 1).toStdString() == lastLine; });
+        [&] {
+          return pane.Idle() && pane.LineCount() > 0 && pane.LineText(pane.LineCount() - 1).toStdString() == lastLine;
+        });
   }
   TResult bare;
   {

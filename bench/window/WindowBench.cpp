@@ -117,13 +117,15 @@ void EndProcess(pid_t APid) {
     ::waitpid(APid, nullptr, 0);
   }
   // Whatever it left comes to this subreaper: gather it.
-  Poll([] {
-    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
-    }
-    for (const auto& p : Descendants(::getpid()))
-      if (p.Name != "QtWebEngineProc") return false;
-    return true;
-  }, 20000);
+  Poll(
+      [] {
+        while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+        for (const auto& p : Descendants(::getpid()))
+          if (p.Name != "QtWebEngineProc") return false;
+        return true;
+      },
+      20000);
 }
 
 // "Debugger listening on ws://127.0.0.1:9229/<id>" -> the DevTools address node's /json gives.
@@ -247,7 +249,8 @@ double ForkMs() {
   return t.Median();
 }
 
-const std::vector<std::string> kOffscreenEnv = {"QT_QPA_PLATFORM=offscreen", "QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu"};
+const std::vector<std::string> kOffscreenEnv = {"QT_QPA_PLATFORM=offscreen",
+                                                "QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu"};
 
 // The bare view as a program of its own: starts node through node-tee, loads its DevTools address
 // and stays until SIGTERM, which also ends node's group.
@@ -304,7 +307,7 @@ int main(int argc, char** argv) {
     TExceptionDisplay display;
     TStats debug, restart, limit;
     TStats toListening, toLoad, toAttached;  // Debug's steps
-    TStats limitListening, limitAttached;     // the limit's two parts
+    TStats limitListening, limitAttached;    // the limit's two parts
     {
       TTarnwickOptions options;
       options.Script = script;
@@ -355,13 +358,14 @@ int main(int argc, char** argv) {
     }
     Report("Debug -> attached", debug, limit);
     Report("Restart -> attached", restart, limit);
-    std::printf("  Debug's steps (medians): start -> listening %.1f ms, listening -> DevTools address loaded %.1f ms, "
-                "loaded -> attached %.1f ms\n",
-                toListening.Median(), toLoad.Median(), toAttached.Median());
+    std::printf(
+        "  Debug's steps (medians): start -> listening %.1f ms, listening -> DevTools address loaded %.1f ms, "
+        "loaded -> attached %.1f ms\n",
+        toListening.Median(), toLoad.Median(), toAttached.Median());
     std::printf("  the limit's parts (medians): start -> listening %.1f ms, load -> attached %.1f ms\n",
                 limitListening.Median(), limitAttached.Median());
-    std::printf("  fork() of this process: %.2f ms before Qt, %.2f ms with the window and DevTools loaded\n",
-                forkBare, forkLoaded);
+    std::printf("  fork() of this process: %.2f ms before Qt, %.2f ms with the window and DevTools loaded\n", forkBare,
+                forkLoaded);
     BrowserRuntime()->ReleaseProfile();
   }
   StopBrowserServices();
@@ -374,7 +378,8 @@ int main(int argc, char** argv) {
     for (int side = 0; side < 2; ++side) {
       const size_t before = Count(log, "Debugger attached.");
       const auto t0 = TClock::now();
-      pid_t pid = side == 0 ? Spawn({TW_TARNWICK, "--port", std::to_string(FreeLoopbackPort()), "--node", TW_NODE_TEE, script},
+      pid_t pid = side == 0 ? Spawn({TW_TARNWICK, "--port", std::to_string(FreeLoopbackPort()), "--node", TW_NODE_TEE,
+                                     script},
                                     kOffscreenEnv, false)
                             : Spawn({self, "--bare-view", script, log}, kOffscreenEnv, false);
       if (pid > 0 && Poll([&] { return Count(log, "Debugger attached.") > before; }, 30000))

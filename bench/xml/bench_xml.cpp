@@ -15,8 +15,7 @@ using namespace vexor;
 namespace {
 
 const std::string& XmlDocument() {
-  static const std::string xml =
-      TPacketConversions::PacketAsXML(TPacketConversions::PacketFromJSON(bench::Document()));
+  static const std::string xml = TPacketConversions::PacketAsXML(TPacketConversions::PacketFromJSON(bench::Document()));
   return xml;
 }
 

@@ -71,20 +71,20 @@ int main(int argc, char** argv) {
             app.quit();
             return;
           }
-          browser.Page()->runJavaScript(
-              pressed ? "document.getElementById('answer').textContent"
-                      : "document.getElementById('ask') && typeof callDelphi === 'function' ? "
-                        "(document.getElementById('ask').click(), 'pressed') : ''",
-              [&](const QVariant& AValue) {
-                const QString text = AValue.toString();
-                if (!pressed) {
-                  pressed = text == "pressed";
-                } else if (text.startsWith("The host says")) {
-                  browser.grab().save(QString::fromLocal8Bit(argv[2]), "PNG");
-                  std::printf("%s\n", text.toUtf8().constData());
-                  app.quit();
-                }
-              });
+          browser.Page()->runJavaScript(pressed
+                                            ? "document.getElementById('answer').textContent"
+                                            : "document.getElementById('ask') && typeof callDelphi === 'function' ? "
+                                              "(document.getElementById('ask').click(), 'pressed') : ''",
+                                        [&](const QVariant& AValue) {
+                                          const QString text = AValue.toString();
+                                          if (!pressed) {
+                                            pressed = text == "pressed";
+                                          } else if (text.startsWith("The host says")) {
+                                            browser.grab().save(QString::fromLocal8Bit(argv[2]), "PNG");
+                                            std::printf("%s\n", text.toUtf8().constData());
+                                            app.quit();
+                                          }
+                                        });
         });
         poll.start(100);
         app.exec();

@@ -61,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   static TWorld world;
   if (ASize == 0) return 0;
   // The first byte picks the URL space, the rest is the URL's remainder.
-  static constexpr const char* kPrefixes[] = {"ctrl-data://", "ctrl-data:////api/", "img:", "https://local/",
-                                              "https://local/api/", ""};
+  static constexpr const char* kPrefixes[] = {"ctrl-data://",   "ctrl-data:////api/", "img:",
+                                              "https://local/", "https://local/api/", ""};
   std::string tail(reinterpret_cast<const char*>(AData) + 1, ASize - 1);
   std::string url = kPrefixes[AData[0] % std::size(kPrefixes)] + tail;
 
@@ -75,10 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   TDataStreamPtr stream;
   TResourceRouter::TResponseData response;
   bool failed = world.Router.ProcessResourceRequest({url, (AData[0] & 0x80) ? "POST" : "GET",
-                                                     (AData[0] & 0x40) ? std::optional<std::string>(tail) : std::nullopt},
+                                                     (AData[0] & 0x40) ? std::optional<std::string>(tail)
+                                                                       : std::nullopt},
                                                     stream, response);
   if (failed && stream) std::abort();
-  if (!response.HeaderMap || response.HeaderMap->GetProperty("Server", Variant()).AsString() != "DuzAviRor") std::abort();
+  if (!response.HeaderMap || response.HeaderMap->GetProperty("Server", Variant()).AsString() != "DuzAviRor")
+    std::abort();
   if (stream && stream->ReadAll().find(kMarker) != std::string::npos) std::abort();
   return 0;
 }

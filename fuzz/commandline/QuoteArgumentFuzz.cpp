@@ -10,8 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   const std::string text(reinterpret_cast<const char*>(AData), ASize);
   (void)vexor::SplitCommandLine(text);
-  const std::vector<std::string> args =
-      vexor::SplitCommandLine("node " + vexor::QuoteArgument(text) + " " + vexor::QuoteArgument(text));
+  const std::vector<std::string> args = vexor::SplitCommandLine("node " + vexor::QuoteArgument(text) + " " +
+                                                                vexor::QuoteArgument(text));
   if (args != std::vector<std::string>{"node", text, text}) std::abort();
   return 0;
 }

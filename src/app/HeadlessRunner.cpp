@@ -121,11 +121,13 @@ int RunHeadless(const TTarnwickOptions& AOptions) {
 
   int status = 0;
   {
-    auto requester = TCustomAsyncRequester::New<TBasicNodeJsRequester>(
-        TRef<IChildProcessRequesterEvents>::Adopt(new TConsoleEvents), script, AOptions.Port, AOptions.WatchdogMs,
-        AOptions.Node);
+    auto requester =
+        TCustomAsyncRequester::New<TBasicNodeJsRequester>(TRef<IChildProcessRequesterEvents>::Adopt(new TConsoleEvents),
+                                                          script, AOptions.Port, AOptions.WatchdogMs, AOptions.Node);
     requester->SetStopOnStart(AOptions.BreakOnLoad);
-    requester->SetOnDebugger([](TBasicNodeJsRequester* ASender) { WriteLine(stdout, "DevTools: " + ASender->DebuggerUrl()); });
+    requester->SetOnDebugger([](TBasicNodeJsRequester* ASender) {
+      WriteLine(stdout, "DevTools: " + ASender->DebuggerUrl());
+    });
     requester->SetOnChildExit([](const TChildExit& AExit) {
       std::string next = AExit.RestartInSeconds < 0 ? " (Ctrl+C ends tarnwick)" : " (Ctrl+C to stop)";
       WriteLine(stderr, "tarnwick: " + TBasicNodeJsRequester::DescribeExit(AExit) + next);

@@ -16,8 +16,7 @@ template <typename T>
 bool ParseNumber(const std::string& AText, T AMin, T AMax, T& AValue) {
   int64_t v = 0;
   auto [ptr, ec] = std::from_chars(AText.data(), AText.data() + AText.size(), v);
-  if (ec != std::errc() || ptr != AText.data() + AText.size() || AText.empty() || v < AMin || v > AMax)
-    return false;
+  if (ec != std::errc() || ptr != AText.data() + AText.size() || AText.empty() || v < AMin || v > AMax) return false;
   AValue = static_cast<T>(v);
   return true;
 }
@@ -67,7 +66,8 @@ TTarnwickParseResult ParseTarnwickOptions(const std::vector<std::string>& AArgs)
       o.LogToFile = true;
     } else if (is("--port")) {
       if (!value("--port", v)) return fail("--port needs a value");
-      if (!ParseNumber<uint16_t>(v, 0, 65535, o.Port)) return fail("--port: '" + v + "' is not a port number (0-65535)");
+      if (!ParseNumber<uint16_t>(v, 0, 65535, o.Port))
+        return fail("--port: '" + v + "' is not a port number (0-65535)");
     } else if (is("--watchdog")) {
       if (!value("--watchdog", v)) return fail("--watchdog needs a value");
       if (!ParseNumber<int32_t>(v, 0, INT32_MAX, o.WatchdogMs))
@@ -76,7 +76,7 @@ TTarnwickParseResult ParseTarnwickOptions(const std::vector<std::string>& AArgs)
       if (!value("--node", v)) return fail("--node needs a value");
       if (v.empty()) return fail("--node: the program name is empty");
       o.Node = v;
-    } else if (a[0] == '/' ) {
+    } else if (a[0] == '/') {
       // An absolute path, not a switch.
       if (!o.Script.empty()) return fail("only one script may be given (also got '" + a + "')");
       o.Script = a;

@@ -9,13 +9,13 @@
 namespace vexor {
 
 struct TTarnwickOptions {
-  std::string Script;       // the start script as given
-  bool Headless = false;    // --headless (also chosen when no display is available)
-  bool BreakOnLoad = true;  // cleared by --no-break
-  uint16_t Port = 5678;     // --port N (0: no inspector)
-  int32_t WatchdogMs = 0;   // --watchdog MS (0: none)
+  std::string Script;         // the start script as given
+  bool Headless = false;      // --headless (also chosen when no display is available)
+  bool BreakOnLoad = true;    // cleared by --no-break
+  uint16_t Port = 5678;       // --port N (0: no inspector)
+  int32_t WatchdogMs = 0;     // --watchdog MS (0: none)
   std::string Node = "node";  // --node PROGRAM
-  bool LogToFile = false;   // -t or /t (read by the message log itself)
+  bool LogToFile = false;     // -t or /t (read by the message log itself)
   bool Help = false;
   bool Version = false;
 };

@@ -144,7 +144,10 @@ void TChromiumEx::CreateBrowser() {
   ApplyOptions();
 
   FBridge = new TPageBridge(
-      page, [this](const ICefBrowserPtr& ABrowser, const TCefProcessMessage& AMessage) { MessageReceived(ABrowser, AMessage); },
+      page,
+      [this](const ICefBrowserPtr& ABrowser, const TCefProcessMessage& AMessage) {
+        MessageReceived(ABrowser, AMessage);
+      },
       page);
   FChannel = new QWebChannel(page);
   FChannel->registerObject(QStringLiteral("tarnwickBridge"), FBridge);
@@ -160,7 +163,8 @@ void TChromiumEx::CreateBrowser() {
   // The render process's id, as its "pid" message: Qt tells when it changes, but not for a page
   // that starts in a render process that was running already, so loads look too.
   const auto announcePid = [this](qint64 APid) {
-    if (FBridge && APid > 0 && static_cast<uint32_t>(APid) != FHandler->RendererPid()) FBridge->RenderProcessStarted(APid);
+    if (FBridge && APid > 0 && static_cast<uint32_t>(APid) != FHandler->RendererPid())
+      FBridge->RenderProcessStarted(APid);
   };
   connect(page, &QWebEnginePage::renderProcessPidChanged, this, announcePid);
   connect(page, &QWebEnginePage::loadStarted, this, [page, announcePid] { announcePid(page->renderProcessPid()); });
@@ -182,7 +186,8 @@ void TChromiumEx::ApplyOptions() {
   const uint32_t c = Options.BackgroundColor;
   page->setBackgroundColor(QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
   QString serif, sansSerif;
-  if (LocaleFontDefaults(TCefRuntimeStartup::RuntimeLocale(), TCefRuntimeStartup::IsLegacyWindows(), serif, sansSerif)) {
+  if (LocaleFontDefaults(TCefRuntimeStartup::RuntimeLocale(), TCefRuntimeStartup::IsLegacyWindows(), serif,
+                         sansSerif)) {
     s->setFontFamily(QWebEngineSettings::SerifFont, serif);
     s->setFontFamily(QWebEngineSettings::SansSerifFont, sansSerif);
     s->setFontFamily(QWebEngineSettings::CursiveFont, serif);

@@ -123,8 +123,7 @@ bool TChromiumExHandler::HandleProcessMessage(const ICefBrowserPtr& ABrowser, co
       int32_t id = 0;
       TVariantArray params = TProcessMessages::GetMessageParams(AMessage, id);
       FRendererPid = params.empty() ? 0 : static_cast<uint32_t>(params[0].AsInt32());
-      TProcessMessages::SendBrowserRequest(ABrowser.get(), PID_RENDERER, static_cast<int32_t>(::getpid()), kMsgPid,
-                                           {});
+      TProcessMessages::SendBrowserRequest(ABrowser.get(), PID_RENDERER, static_cast<int32_t>(::getpid()), kMsgPid, {});
       return true;
     }
   } catch (const Exception&) {
@@ -169,20 +168,22 @@ void TChromiumExHandler::Dispatch(const ICefBrowserPtr& ABrowser, const std::str
 
 void TChromiumExHandler::CallJSMethod(const ICefBrowserPtr& ABrowser, std::string_view AMethod,
                                       std::span<const Variant> AParams) {
-  if (ABrowser) ABrowser->ExecuteJavaScript(TCefConversion::GuardedCallScript(AMethod, TCefConversion::AsJSON(AParams)));
+  if (ABrowser)
+    ABrowser->ExecuteJavaScript(TCefConversion::GuardedCallScript(AMethod, TCefConversion::AsJSON(AParams)));
 }
 
 void TChromiumExHandler::CallJSMethod(const ICefBrowserPtr& ABrowser, std::string_view AMethod,
                                       const IFormattedPacketPtr& AParams) {
   if (!ABrowser) return;
-  ABrowser->ExecuteJavaScript(
-      TCefConversion::GuardedCallScript(AMethod, AParams ? TCefConversion::AsJSON(AParams) : std::string()));
+  ABrowser->ExecuteJavaScript(TCefConversion::GuardedCallScript(AMethod, AParams ? TCefConversion::AsJSON(AParams)
+                                                                                 : std::string()));
 }
 
 void TChromiumExHandler::CallJSMethod(const ICefBrowserPtr& ABrowser, std::string_view AMethod,
                                       const IPacketPtr& AParams) {
   if (!ABrowser) return;
-  ABrowser->ExecuteJavaScript(TCefConversion::GuardedCallScript(AMethod, AParams ? AParams->AsString() : std::string()));
+  ABrowser->ExecuteJavaScript(TCefConversion::GuardedCallScript(AMethod,
+                                                                AParams ? AParams->AsString() : std::string()));
 }
 
 // ---- the render process ----

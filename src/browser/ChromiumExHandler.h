@@ -60,7 +60,7 @@ using TOnJSCallHandler = std::function<TVariantArray(TChromiumExHandler* Sender,
 // now or later. Dropping the last reference unanswered answers the page with "cncl".
 using TOnClientRequest =
     std::function<void(TChromiumExHandler* Sender, const std::string& Url, const std::string& Intfc,
-                        const std::string& Method, const TVariantArray& Params, const ICefAsyncResponsePtr& CallBack)>;
+                       const std::string& Method, const TVariantArray& Params, const ICefAsyncResponsePtr& CallBack)>;
 using TOnGetBrowser = std::function<ICefBrowserPtr()>;
 
 struct TRendererInfo {
@@ -113,12 +113,12 @@ class TChromiumExHandler : public TRefCntObject, public ICefHandler {
   // Returns whether the message was taken (false for any other name, and on a decoding error).
   bool HandleProcessMessage(const ICefBrowserPtr& ABrowser, const TCefProcessMessage& AMessage);
   // Queues the dispatch of one page call to the main-thread task queue (always queued).
-  void SyncProcessMessage(const ICefBrowserPtr& ABrowser, const std::string& AName, TVariantArray AParams,
-                          int32_t AId);
+  void SyncProcessMessage(const ICefBrowserPtr& ABrowser, const std::string& AName, TVariantArray AParams, int32_t AId);
 
   // Runs AMethod in the page's main frame through the guarded call script; no result.
   static void CallJSMethod(const ICefBrowserPtr& ABrowser, std::string_view AMethod, std::span<const Variant> AParams);
-  static void CallJSMethod(const ICefBrowserPtr& ABrowser, std::string_view AMethod, const IFormattedPacketPtr& AParams);
+  static void CallJSMethod(const ICefBrowserPtr& ABrowser, std::string_view AMethod,
+                           const IFormattedPacketPtr& AParams);
   static void CallJSMethod(const ICefBrowserPtr& ABrowser, std::string_view AMethod, const IPacketPtr& AParams);
 
   // Ends the render process, keeps both loops running for 1200 ms, then reloads ignoring the

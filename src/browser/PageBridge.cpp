@@ -101,15 +101,15 @@ void TPageBridge::SendToPage(const QString& AToken, const TCefProcessMessage& AM
     case TProcessMessageKind::pmkDptc:
       // The payload sits where other messages keep their id.
       if (FPage && !AMessage.Arguments.empty())
-        FPage->runJavaScript(QString::fromStdString(
-            TCefConversion::GuardedCallScript("__dispatchEvents", AMessage.Arguments[0].GetString())));
+        FPage->runJavaScript(QString::fromStdString(TCefConversion::GuardedCallScript("__dispatchEvents",
+                                                                                      AMessage.Arguments[0]
+                                                                                          .GetString())));
       break;
     case TProcessMessageKind::pmkKill:
       // The render process cannot end itself on request here: the host ends it.
       if (FPage && FPage->renderProcessPid() > 0) ::kill(static_cast<pid_t>(FPage->renderProcessPid()), SIGKILL);
       break;
-    default:
-      break;  // "pid" answers and unknown names: the page side ignores them
+    default: break;  // "pid" answers and unknown names: the page side ignores them
   }
 }
 

@@ -22,7 +22,6 @@
 #include "browser/ChromiumExHandler.h"
 
 
-
 namespace vexor {
 
 class TPageBridge : public QObject {

@@ -72,7 +72,8 @@ bool TQtCefRuntime::Initialize(const TCefSettings& ASettings, const TOnBeforeCom
   TExCefClientHandler::SetPumpTimer(FPumpTimer.get());
   SetMainThreadWakeHook([] {
     if (QCoreApplication* app = QCoreApplication::instance())
-      QMetaObject::invokeMethod(app, [] { CheckSynchronize(0); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          app, [] { CheckSynchronize(0); }, Qt::QueuedConnection);
   });
   return true;
 }

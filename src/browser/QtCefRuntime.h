@@ -26,8 +26,8 @@ class TQtCefRuntime : public ICefRuntime {
 
   bool Initialize(const TCefSettings& ASettings, const TOnBeforeCommandLineProcessing& ASwitches) override;
   void RegisterSchemeHandlerFactory(const std::string& AScheme, const std::string& ADomain) override;
-  void EnableHighDpiSupport() override {}          // Qt 6 is always high-DPI aware
-  void DoMessageLoopWork() override {}             // Qt's event loop drives Chromium itself
+  void EnableHighDpiSupport() override {}  // Qt 6 is always high-DPI aware
+  void DoMessageLoopWork() override {}     // Qt's event loop drives Chromium itself
   void Shutdown() override;
 
   const TCefSettings& Settings() const { return FSettings; }

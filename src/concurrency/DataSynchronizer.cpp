@@ -31,7 +31,9 @@ bool WaitServingMainThread(ILightweightEvent& AEvent, uint32_t AMs, uint32_t ASl
 // TBasicDataSynchronizer
 
 TBasicDataSynchronizer::TBasicDataSynchronizer(const std::string& AName)
-    : FName(AName), FPending(TAppStatRegistry::DynCounter("Synchronizer." + AName)), FQueue(nullptr, AName, kQueueCapacity) {}
+    : FName(AName),
+      FPending(TAppStatRegistry::DynCounter("Synchronizer." + AName)),
+      FQueue(nullptr, AName, kQueueCapacity) {}
 
 TBasicDataSynchronizer::~TBasicDataSynchronizer() {
   if (!IsFinalized()) TMessagesList::ConsoleLog(Format("***** SYNCHRONIZER NOT FINALIZED: %s ******", FName.c_str()));
@@ -241,7 +243,8 @@ class TTimerDataSynchronizer::TTimerSynchronizerEvent {
     if (event) {
       // Should not happen: the executor lives until finalization has deleted the event.
       event->Delete();
-      HandleAppException(std::make_exception_ptr(Exception(Format("Couldn't finalize Synchronizer timer of %s", FTimerName.c_str()))),
+      HandleAppException(std::make_exception_ptr(Exception(Format("Couldn't finalize Synchronizer timer of %s",
+                                                                  FTimerName.c_str()))),
                          "uDataSynchronizer");
     }
   }
@@ -328,7 +331,8 @@ TTimerDataSynchronizer::TTimerSynchronizer::TTimerSynchronizer(const std::string
 
 TTimerDataSynchronizer::TTimerSynchronizer::~TTimerSynchronizer() = default;
 
-void TTimerDataSynchronizer::TTimerSynchronizer::Start(const TRef<IBasicTxTimer>& ATimer, uint32_t AIntervalMs, bool ASync) {
+void TTimerDataSynchronizer::TTimerSynchronizer::Start(const TRef<IBasicTxTimer>& ATimer, uint32_t AIntervalMs,
+                                                       bool ASync) {
   FEvent = std::make_unique<TTimerSynchronizerEvent>(this, ATimer, AIntervalMs, ASync, FName + ":Event");
   FEvent->Activate();
 }
@@ -400,7 +404,9 @@ void TThreadDataSynchronizer::Finalize() {
 
 void TThreadDataSynchronizer::SetProcessingDelay(int32_t WaitMs) { Executor()->SetQueueDelay(WaitMs); }
 
-void TThreadDataSynchronizer::SetOnExecute(TSyncNotifyEvent ACallback) { Executor()->SetOnExecute(std::move(ACallback)); }
+void TThreadDataSynchronizer::SetOnExecute(TSyncNotifyEvent ACallback) {
+  Executor()->SetOnExecute(std::move(ACallback));
+}
 
 TThreadProcessingSynchronizer::TThreadProcessingSynchronizer(const std::string& AName, TSyncProc AProcessing,
                                                              bool ABubbling, int32_t QueueDelay, int32_t MaxTasks)
@@ -456,14 +462,16 @@ class TTickInFlight {
 
 }  // namespace
 
-TSynchronizerTimerEvent::TSynchronizerTimerEvent(const TRef<IBasicTxTimer>& ATimer, int32_t IntervalMS, const std::string& AName,
-                                                 TSyncNotifyEvent TimerProc, TRef<IDataSynchronizer> Synchronizer)
+TSynchronizerTimerEvent::TSynchronizerTimerEvent(const TRef<IBasicTxTimer>& ATimer, int32_t IntervalMS,
+                                                 const std::string& AName, TSyncNotifyEvent TimerProc,
+                                                 TRef<IDataSynchronizer> Synchronizer)
     : FOnEvent(std::move(TimerProc)), FSynchronizer(std::move(Synchronizer)) {
   if (!ATimer) throw Exception("Synchronized timer event " + AName + " needs a timer");
   if (!FSynchronizer) throw Exception("Synchronized timer event " + AName + " needs a synchronizer");
   // The timer reaches this object through a plain pointer: Delete, which the destructor runs,
   // removes the event and waits for a callback in progress before the object goes.
-  FEvent = ATimer->AddEvent(IntervalMS, AName, [this](ITxTimerEvent* ASender) { Tick(ASender); }, false);
+  FEvent = ATimer->AddEvent(
+      IntervalMS, AName, [this](ITxTimerEvent* ASender) { Tick(ASender); }, false);
 }
 
 TSynchronizerTimerEvent::~TSynchronizerTimerEvent() { Delete(); }
@@ -479,8 +487,8 @@ void TSynchronizerTimerEvent::Tick(IInterface* ASender) {
     FInProcessing.store(false, std::memory_order_release);
     return;
   }
-  auto inFlight = std::make_shared<TTickInFlight>(
-      FInProcessing, TRef<IInterface>::Adopt(static_cast<ISynchronizedTimerEvent*>(this)));
+  auto inFlight = std::make_shared<TTickInFlight>(FInProcessing,
+                                                  TRef<IInterface>::Adopt(static_cast<ISynchronizedTimerEvent*>(this)));
   TRef<IInterface> sender(ASender);
   bool queued = false;
   try {

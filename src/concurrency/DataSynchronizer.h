@@ -139,8 +139,8 @@ class TTimerDataSynchronizer : public TBaseProxySynchronizer {
   class TTimerSynchronizer;       // the executor
   class TTimerSynchronizerEvent;  // its timer-event holder
 
-  TTimerDataSynchronizer(const TRef<IBasicTxTimer>& ATimer, uint32_t AIntervalMs, bool ASync,
-                         const std::string& AName, bool ABubbling = false);
+  TTimerDataSynchronizer(const TRef<IBasicTxTimer>& ATimer, uint32_t AIntervalMs, bool ASync, const std::string& AName,
+                         bool ABubbling = false);
   // Finalizes when not finalized yet, so that the timer event does not outlive the handle.
   ~TTimerDataSynchronizer() override;
 };

@@ -33,7 +33,7 @@ std::atomic<locale_t> gThreadLocale{locale_t(nullptr)};
 std::string ClassNameOf(const std::type_info& AType) {
   int status = 0;
   std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(AType.name(), nullptr, nullptr, &status),
-                                                    std::free);
+                                                   std::free);
   std::string name = status == 0 && demangled ? demangled.get() : AType.name();
   size_t colon = name.rfind("::");
   return colon == std::string::npos ? name : name.substr(colon + 2);

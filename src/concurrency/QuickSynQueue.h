@@ -208,8 +208,7 @@ class TQuickSynQueue {
 
   // Consumer thread only. AWaitTime in ms (INFINITE: no limit; 0: no wait).
   bool PopAndWait(T& AValue, uint32_t AWaitTime) {
-    if (FThreadId.load(std::memory_order_relaxed) == 0)
-      FThreadId.store(CachedThreadId(), std::memory_order_relaxed);
+    if (FThreadId.load(std::memory_order_relaxed) == 0) FThreadId.store(CachedThreadId(), std::memory_order_relaxed);
     if (PopQ.FCount == 0) SwapQueues(AWaitTime);
     if (HeadPos < PopQ.FCount) {
       // The slot is destroyed as it is taken: the batch is walked once, not again to clear it.
@@ -282,8 +281,7 @@ class TQuickSynQueue {
   // A producer waits for the swap after ASwaps; false when ATimeoutMs passed first.
   bool WaitForSwap(uint64_t ASwaps, uint32_t ATimeoutMs) {
     std::unique_lock<std::mutex> lock(FSpaceMutex);
-    return FSpaceFreed.wait_for(lock, std::chrono::milliseconds(ATimeoutMs),
-                                [&] { return FSwaps.load() != ASwaps; });
+    return FSpaceFreed.wait_for(lock, std::chrono::milliseconds(ATimeoutMs), [&] { return FSwaps.load() != ASwaps; });
   }
 
   static void Pause(int ACount) {

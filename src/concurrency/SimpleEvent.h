@@ -80,8 +80,7 @@ class ILightweightEvent : public virtual IInterface {
 // Counted manual-reset event that spins ASpinCount times before blocking.
 class TXLightweightEvent : public TRefCntObject, public ILightweightEvent {
  public:
-  explicit TXLightweightEvent(bool AInitialState = false, int ASpinCount = 10)
-      : FEvent(AInitialState, ASpinCount) {}
+  explicit TXLightweightEvent(bool AInitialState = false, int ASpinCount = 10) : FEvent(AInitialState, ASpinCount) {}
   void ResetEvent() override { FEvent.ResetEvent(); }
   void SetEvent() override { FEvent.SetEvent(); }
   TWaitResult WaitFor(uint32_t ATimeout) override { return FEvent.WaitFor(ATimeout); }

@@ -27,7 +27,8 @@ constexpr uint32_t kMainThreadSliceMs = 25;
 
 
 void LogSkippedWait(const std::string& AName) {
-  LogMessage(tmsTrace2, "TDataSynchronizerTask", "**** [Wait Operation Skipped] Waiting on finalized synchronizer: " + AName);
+  LogMessage(tmsTrace2, "TDataSynchronizerTask",
+             "**** [Wait Operation Skipped] Waiting on finalized synchronizer: " + AName);
 }
 
 void LogTaskError(const std::string& ASynchronizerName, const std::string& ATaskName) {
@@ -54,7 +55,8 @@ class TSignalOnRelease {
 // The cached holder of one real synchronizer; its last release finalizes that synchronizer.
 class TSharedSynchronizer : public TBaseProxySynchronizer {
  public:
-  explicit TSharedSynchronizer(TRef<IDataSynchronizer> ASynchronizer) : TBaseProxySynchronizer(std::move(ASynchronizer)) {}
+  explicit TSharedSynchronizer(TRef<IDataSynchronizer> ASynchronizer)
+      : TBaseProxySynchronizer(std::move(ASynchronizer)) {}
   ~TSharedSynchronizer() override {
     if (FSynchronizer) {
       FSynchronizer->Finalize();
@@ -71,7 +73,8 @@ class TProxySynchronizer : public TBaseProxySynchronizer, public IProxyDataSynch
 
   ~TProxySynchronizer() override {
     if (!FFinalized.load(std::memory_order_acquire) && FSynchronizer)
-      TMessagesList::ConsoleLog(Format("******* ERROR ******* Proxy synchronizer not finalized: %s", FSynchronizer->GetName().c_str()));
+      TMessagesList::ConsoleLog(Format("******* ERROR ******* Proxy synchronizer not finalized: %s",
+                                       FSynchronizer->GetName().c_str()));
   }
 
   bool Synchronize(TSyncProc AProc, TRef<IInterface> ObjRef = nullptr) override {
@@ -79,7 +82,9 @@ class TProxySynchronizer : public TBaseProxySynchronizer, public IProxyDataSynch
     return TBaseProxySynchronizer::Synchronize(std::move(AProc), std::move(ObjRef));
   }
 
-  bool IsFinalized() override { return FFinalized.load(std::memory_order_acquire) || TBaseProxySynchronizer::IsFinalized(); }
+  bool IsFinalized() override {
+    return FFinalized.load(std::memory_order_acquire) || TBaseProxySynchronizer::IsFinalized();
+  }
 
   void Finalize() override {
     if (FFinalized.load(std::memory_order_acquire) || !FSynchronizer) return;
@@ -126,7 +131,8 @@ class TSharedSynchronizers {
   }
 
   // Lookup-or-create under the write lock; the factory runs under it too.
-  TRef<IDataSynchronizer> GetHolder(const std::string& AName, const TSharedSynchronizersPool::TSynchronizerFactory& AFactory) {
+  TRef<IDataSynchronizer> GetHolder(const std::string& AName,
+                                    const TSharedSynchronizersPool::TSynchronizerFactory& AFactory) {
     int ix;
     if (FCache.Find(AName, ix)) return FCache.GetItem(ix);
     TRef<IDataSynchronizer> product = AFactory ? AFactory() : nullptr;
@@ -215,27 +221,30 @@ TRef<IDataSynchronizer> NewProxy(TRef<IDataSynchronizer> AHolder) {
 // ---------------------------------------------------------------------------------------------
 // TSharedSynchronizersPool
 
-TRef<IDataSynchronizer> TSharedSynchronizersPool::GetCommonThreadSynchronizer(const std::string& AThreadName, bool ABubbling) {
+TRef<IDataSynchronizer> TSharedSynchronizersPool::GetCommonThreadSynchronizer(const std::string& AThreadName,
+                                                                              bool ABubbling) {
   return NewSynchronizer(AThreadName, TSynchronizerFactory([&] {
                            return TRef<IDataSynchronizer>(MakeRef<TThreadDataSynchronizer>(AThreadName, ABubbling));
                          }));
 }
 
-TRef<IDataSynchronizer> TSharedSynchronizersPool::NewSynchronizer(const std::string& AName, const TSynchronizerFactory& AFactory) {
+TRef<IDataSynchronizer> TSharedSynchronizersPool::NewSynchronizer(const std::string& AName,
+                                                                  const TSynchronizerFactory& AFactory) {
   TSharedSynchronizers& pool = Pool();
   return UnderCacheLock(pool, [&] { return NewProxy(pool.GetHolder(AName, AFactory)); });
 }
 
-TRef<IDataSynchronizer> TSharedSynchronizersPool::NewTimerSynchronizer(const std::string& AName, const TRef<IBasicTxTimer>& ATimer,
+TRef<IDataSynchronizer> TSharedSynchronizersPool::NewTimerSynchronizer(const std::string& AName,
+                                                                       const TRef<IBasicTxTimer>& ATimer,
                                                                        uint32_t AIntervalMs, bool ABubbling) {
   return NewSynchronizer(AName, TSynchronizerFactory([&] {
-                           return TRef<IDataSynchronizer>(MakeRef<TTimerDataSynchronizer>(
-                               ATimer, AIntervalMs, false, AName + ":Event", ABubbling));
+                           return TRef<IDataSynchronizer>(MakeRef<TTimerDataSynchronizer>(ATimer, AIntervalMs, false,
+                                                                                          AName + ":Event", ABubbling));
                          }));
 }
 
-TRef<IDataSynchronizer> TSharedSynchronizersPool::PoolSynchronizer(const std::string& AThreadPrefix, int32_t AMaxTaskCount,
-                                                                   bool ABubbling) {
+TRef<IDataSynchronizer> TSharedSynchronizersPool::PoolSynchronizer(const std::string& AThreadPrefix,
+                                                                   int32_t AMaxTaskCount, bool ABubbling) {
   TSharedSynchronizers& pool = Pool();
   return UnderCacheLock(pool, [&] {
     for (int n = 0;; ++n) {
@@ -333,8 +342,8 @@ class TTask : public TRefCntObject, public IDataSynchronizerTask {
 
 }  // namespace
 
-bool TDataSynchronizerTask::RunAndWait(const TRef<IDataSynchronizer>& ASynchronizer, TSyncProc AProc, TRef<IInterface> ObjRef,
-                                       uint32_t TimeOut, const std::string& ATaskName) {
+bool TDataSynchronizerTask::RunAndWait(const TRef<IDataSynchronizer>& ASynchronizer, TSyncProc AProc,
+                                       TRef<IInterface> ObjRef, uint32_t TimeOut, const std::string& ATaskName) {
   if (!ASynchronizer) throw Exception("RunAndWait without a synchronizer: " + ATaskName);
   if (ASynchronizer->IsSynchronizerThread()) {
     if (AProc) AProc();

@@ -33,7 +33,7 @@ class TxTimerThread;
 std::string TypeName(const std::type_info& AType) {
   int status = 0;
   std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(AType.name(), nullptr, nullptr, &status),
-                                                    std::free);
+                                                   std::free);
   return status == 0 && demangled ? demangled.get() : AType.name();
 }
 
@@ -526,15 +526,14 @@ bool TxTimer::SyncEvent(TTimerProc AMethod, int32_t AIntervalMS, uint32_t AWait,
   }
   // Shared with the closure, which may still run after we gave up waiting.
   TRef<ILightweightEvent> done = MakeRef<TXLightweightEvent>(false, 10);
-  PostEvent(
-      TTimerProc([AMethod, done] {
-        struct TFinally {
-          const TRef<ILightweightEvent>& D;
-          ~TFinally() { D->SetEvent(); }
-        } signal{done};
-        if (AMethod) AMethod();
-      }),
-      0, false);
+  PostEvent(TTimerProc([AMethod, done] {
+              struct TFinally {
+                const TRef<ILightweightEvent>& D;
+                ~TFinally() { D->SetEvent(); }
+              } signal{done};
+              if (AMethod) AMethod();
+            }),
+            0, false);
   return FThread->WaitForEvent(done, AWait);
 }
 

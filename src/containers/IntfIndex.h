@@ -120,10 +120,10 @@ class THashedIntfIndex : public TBaseIntfIndex<K, I, TListBase> {
   using TBase = TBaseIntfIndex<K, I, TListBase>;
 
  public:
-  using TBase::TBase;
   using TBase::Add;
   using TBase::Find;
   using TBase::Remove;
+  using TBase::TBase;
 
   virtual K GetHashValue(I* AIntf) = 0;
 

@@ -6,9 +6,7 @@
 
 namespace vexor {
 
-void RaiseListIndexError(int AIndex) {
-  throw Exception("List index out of bounds (" + std::to_string(AIndex) + ")");
-}
+void RaiseListIndexError(int AIndex) { throw Exception("List index out of bounds (" + std::to_string(AIndex) + ")"); }
 void RaiseNoKeyFunction() { throw Exception("Function _Value must be overriden or OnGetValue must be set."); }
 void RaiseDuplicateObject() { throw Exception("Attempt to add duplicate object!"); }
 void RaiseRemoveByKeyWhileUpdating() { throw Exception("Can't remove by key"); }

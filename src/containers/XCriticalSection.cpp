@@ -54,8 +54,7 @@ bool TXCriticalSection::TryEnter(uint32_t AWaitTime) {
 }
 
 void TXCriticalSection::Release() {
-  if (!IsLockedAndOwned())
-    throw Exception("Critical section " + FName + " released by a thread that does not own it");
+  if (!IsLockedAndOwned()) throw Exception("Critical section " + FName + " released by a thread that does not own it");
   if (--FDepth == 0) FOwner.store(std::thread::id(), std::memory_order_relaxed);
   FMutex.unlock();
 }

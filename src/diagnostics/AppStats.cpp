@@ -40,8 +40,7 @@ class TAppStatDataList;
 
 class TAppStatData : public TRefCntObject, public IAppStatCounter, public IIndexHashValue {
  public:
-  TAppStatData(std::string AName, TRef<TAppStatDataList> AOwner)
-      : FName(std::move(AName)), FOwner(std::move(AOwner)) {}
+  TAppStatData(std::string AName, TRef<TAppStatDataList> AOwner) : FName(std::move(AName)), FOwner(std::move(AOwner)) {}
 
   int32_t _Release() noexcept override;
 
@@ -369,9 +368,9 @@ std::vector<TAppStatCounterRec> TAppStatRegistry::CheckData() {
 bool TAppStatRegistry::Available() { return static_cast<bool>(Registry()); }
 
 bool TAppStatRegistry::IsStatClass(const std::type_info& AClass) {
-  return AClass == typeid(TAppStatData) || AClass == typeid(TAppStatDataList) ||
-         AClass == typeid(TAppStatDataIndex) || AClass == typeid(TCustomStatsRegistry) ||
-         AClass == typeid(TPersistentIndex) || AClass == typeid(TIntfContainerObj<std::string, IAppStatCounter>);
+  return AClass == typeid(TAppStatData) || AClass == typeid(TAppStatDataList) || AClass == typeid(TAppStatDataIndex) ||
+         AClass == typeid(TCustomStatsRegistry) || AClass == typeid(TPersistentIndex) ||
+         AClass == typeid(TIntfContainerObj<std::string, IAppStatCounter>);
 }
 
 void StartAppStats() {

@@ -80,8 +80,7 @@ std::string MessageLevelName(TMessageLevel ALevel) {
     case tmsWarning: return "Warning";
     case tmsMessage: return "Information";
     case tmsTrace2:
-    case tmsTrace1:
-      return Format("%s %d", "Trace", ALevel == tmsTrace2 ? 2 : 1);
+    case tmsTrace1: return Format("%s %d", "Trace", ALevel == tmsTrace2 ? 2 : 1);
     case tmsTrace:
     case tmsProgress: return "Trace";
   }

@@ -137,8 +137,7 @@ struct THttpClient::TImpl {
     ResponseText.clear();
   }
 
-  void PrepareRequest(THttpMethod AMethod, const std::string& AUrl, std::string_view ABody,
-                      curl_slist*& AHeaders) {
+  void PrepareRequest(THttpMethod AMethod, const std::string& AUrl, std::string_view ABody, curl_slist*& AHeaders) {
     const char* Name = MethodName(AMethod);
     SetOption(CURLOPT_URL, AUrl.c_str());
     bool SendsBody = AMethod == hmPut || AMethod == hmPost || !ABody.empty();

@@ -39,9 +39,7 @@ class THttpClient {
   THttpResponse Get(const std::string& AUrl) { return Request(hmGet, AUrl); }
   THttpResponse Put(const std::string& AUrl, std::string_view ABody) { return Request(hmPut, AUrl, ABody); }
   THttpResponse Post(const std::string& AUrl, std::string_view ABody) { return Request(hmPost, AUrl, ABody); }
-  THttpResponse Delete(const std::string& AUrl, std::string_view ABody = {}) {
-    return Request(hmDelete, AUrl, ABody);
-  }
+  THttpResponse Delete(const std::string& AUrl, std::string_view ABody = {}) { return Request(hmDelete, AUrl, ABody); }
 
   // Milliseconds without any data moving before a request fails; it also bounds the connect.
   // 0 (the default) waits as long as the connection stays open.

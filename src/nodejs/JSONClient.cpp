@@ -25,8 +25,8 @@ void TJSONClient::HttpDelete(const std::string& AUrl, TJSONClientResponse& AResp
   SendHttpRequest(AUrl, std::string(), AResponse, hmDelete);
 }
 
-void TJSONClient::SendHttpRequest(const std::string& AUrl, const std::string& ABody,
-                                  TJSONClientResponse& AResponse, int AMethod) {
+void TJSONClient::SendHttpRequest(const std::string& AUrl, const std::string& ABody, TJSONClientResponse& AResponse,
+                                  int AMethod) {
   try {
     THttpResponse reply = FIdHTTP->Request(static_cast<THttpMethod>(AMethod), AUrl, ABody);
     AResponse.Status = reply.StatusCode;

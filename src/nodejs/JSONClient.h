@@ -36,8 +36,7 @@ class TJSONClient {
 
  protected:
   // Method codes: 0 GET, 1 PUT, 2 POST, 3 DELETE.
-  void SendHttpRequest(const std::string& AUrl, const std::string& ABody, TJSONClientResponse& AResponse,
-                       int AMethod);
+  void SendHttpRequest(const std::string& AUrl, const std::string& ABody, TJSONClientResponse& AResponse, int AMethod);
   THttpClient& IdHTTP() { return *FIdHTTP; }
 
  private:

@@ -136,15 +136,9 @@ bool TBasicNodeJsRequester::IsInspectorFailure(const std::string& ALine) {
 std::string TBasicNodeJsRequester::DescribeExit(const TChildExit& AExit) {
   std::string text;
   switch (AExit.Reason) {
-    case cerWatchdog:
-      text = "the script was ended by the watchdog (silent too long on standard output)";
-      break;
-    case cerTerminated:
-      text = "the script was ended";
-      break;
-    case cerExited:
-      text = "the script ended";
-      break;
+    case cerWatchdog: text = "the script was ended by the watchdog (silent too long on standard output)"; break;
+    case cerTerminated: text = "the script was ended"; break;
+    case cerExited: text = "the script ended"; break;
   }
   text += " with exit code " + std::to_string(AExit.ExitCode) + "; ";
   if (AExit.RestartInSeconds < 0)

@@ -125,7 +125,7 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   // start), read by the discovery thread.
   mutable std::mutex FUrlLock;
   std::string FDebuggerUrl;
-  std::string FTargetId;        // announced by the current child; "" before
+  std::string FTargetId;          // announced by the current child; "" before
   bool FInspectorFailed = false;  // the current child's inspector could not listen
   // Main thread only.
   TNotifyEvent FOnDebugger;

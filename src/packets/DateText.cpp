@@ -99,8 +99,7 @@ std::string PlainDateTimeText(TDateTime AValue, char ASeparator) {
   return r;
 }
 
-bool TryParseDateTimeText(std::string_view S, TDateTime& AValue, bool* AHasDate,
-                          bool* AHasTime) noexcept {
+bool TryParseDateTimeText(std::string_view S, TDateTime& AValue, bool* AHasDate, bool* AHasTime) noexcept {
   int y = 1899, m = 12, d = 30, h = 0, n = 0, s = 0, ms = 0;
   bool hasDate = false, hasTime = false;
   if (S.size() >= 10 && S[4] == '-') {

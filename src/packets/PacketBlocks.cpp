@@ -86,7 +86,7 @@ TChunk* NewChunk(uint32_t AClass) {
   if (!tChunksGone && tChunks.SpareCount)
     mem = tChunks.Spare[--tChunks.SpareCount];
   else
-    mem = ::operator new(kChunkBytes, std::align_val_t{64});
+    mem = ::operator new (kChunkBytes, std::align_val_t{64});
   gChunksInUse.fetch_add(1, std::memory_order_relaxed);
   auto* c = new (mem) TChunk;
   c->Class = AClass;
@@ -102,7 +102,7 @@ void DisposeChunk(TChunk* AChunk) noexcept {
     tChunks.Spare[tChunks.SpareCount++] = AChunk;
     return;
   }
-  ::operator delete(static_cast<void*>(AChunk), std::align_val_t{64});
+  ::operator delete (static_cast<void*>(AChunk), std::align_val_t{64});
 }
 
 // The owner lets AChunk go: its blocks still out keep it alive.
@@ -121,7 +121,7 @@ TThreadCleanup::~TThreadCleanup() {
   for (TChunk*& c : tChunks.Current)
     if (TChunk* current = std::exchange(c, nullptr)) RetireChunk(current);
   tChunksGone = true;
-  while (tChunks.SpareCount) ::operator delete(tChunks.Spare[--tChunks.SpareCount], std::align_val_t{64});
+  while (tChunks.SpareCount) ::operator delete (tChunks.Spare[--tChunks.SpareCount], std::align_val_t{64});
 }
 
 void* AllocateFrom(uint32_t AClass) {

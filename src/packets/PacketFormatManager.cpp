@@ -62,13 +62,9 @@ IPacketPtr TXMLPacketFormat::ChannelFormatToPacket(std::string_view Bytes) const
   return TPacketConversions::PacketFromXML(Bytes);
 }
 
-std::string TRAWPacketFormat::PacketToChannelFormat(const IPacketPtr& Data) const {
-  return PacketToRawBytes(Data);
-}
+std::string TRAWPacketFormat::PacketToChannelFormat(const IPacketPtr& Data) const { return PacketToRawBytes(Data); }
 
-IPacketPtr TRAWPacketFormat::ChannelFormatToPacket(std::string_view Bytes) const {
-  return PacketFromRawBytes(Bytes);
-}
+IPacketPtr TRAWPacketFormat::ChannelFormatToPacket(std::string_view Bytes) const { return PacketFromRawBytes(Bytes); }
 
 void RegisterPacketFormats() {
   static const TJSONPacketFormat kJSON;

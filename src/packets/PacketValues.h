@@ -178,9 +178,7 @@ class TPacketValues {
   }
   void SetHeapItems(Variant* AItems) noexcept { std::memcpy(FStore, &AItems, sizeof AItems); }
   Variant* Items() noexcept { return IsInline() ? InlineItems() : HeapItems(); }
-  const Variant* Items() const noexcept {
-    return IsInline() ? reinterpret_cast<const Variant*>(FStore) : HeapItems();
-  }
+  const Variant* Items() const noexcept { return IsInline() ? reinterpret_cast<const Variant*>(FStore) : HeapItems(); }
   size_t NextCapacity() const noexcept { return FCap < 4 ? 4 : static_cast<size_t>(FCap) * 2; }
 
   template <class It>

@@ -63,14 +63,21 @@ const std::vector<TPacketOperation>& Operations() {
       {"IsTyped", {}, [](IPacket& P, TVariantArray&) { return Variant(P.IsTyped()); }},
       {"IsTypeOf", {pkStr}, [](IPacket& P, TVariantArray& A) { return Variant(P.IsTypeOf(A[0].AsString())); }},
       {"IsTypeOfEx", {pkStr}, [](IPacket& P, TVariantArray& A) { return Variant(P.IsTypeOfEx(A[0].AsString())); }},
-      {"Reset", {}, [](IPacket& P, TVariantArray&) { P.Reset(); return Variant(); }},
+      {"Reset",
+       {},
+       [](IPacket& P, TVariantArray&) {
+         P.Reset();
+         return Variant();
+       }},
       {"PeekInt", {}, [](IPacket& P, TVariantArray&) { return Variant(P.PeekInt()); }},
       {"PeekVar", {}, [](IPacket& P, TVariantArray&) { return P.PeekVar(); }},
       {"GetAsInt", {}, [](IPacket& P, TVariantArray&) { return Variant(P.GetAsInt()); }},
       {"GetAsUInt", {}, [](IPacket& P, TVariantArray&) { return Variant(P.GetAsUInt()); }},
       {"GetAsLongWord", {}, [](IPacket& P, TVariantArray&) { return Variant(P.GetAsLongWord()); }},
       {"GetAsInt64", {}, [](IPacket& P, TVariantArray&) { return Variant(static_cast<long long>(P.GetAsInt64())); }},
-      {"GetAsUInt64", {}, [](IPacket& P, TVariantArray&) { return Variant(static_cast<unsigned long long>(P.GetAsUInt64())); }},
+      {"GetAsUInt64",
+       {},
+       [](IPacket& P, TVariantArray&) { return Variant(static_cast<unsigned long long>(P.GetAsUInt64())); }},
       {"GetAsStr", {}, [](IPacket& P, TVariantArray&) { return Variant(P.GetAsStr()); }},
       {"GetAsStr_", {}, [](IPacket& P, TVariantArray&) { return Variant(P.GetAsStr_()); }},
       {"GetAsBoolean", {}, [](IPacket& P, TVariantArray&) { return Variant(P.GetAsBoolean()); }},
@@ -89,54 +96,139 @@ const std::vector<TPacketOperation>& Operations() {
       {"AsVariant", {}, [](IPacket& P, TVariantArray&) { return P.AsVariant(); }},
       {"AsString", {}, [](IPacket& P, TVariantArray&) { return Variant(P.AsString()); }},
       {"AsUntyped", {}, [](IPacket& P, TVariantArray&) { return Variant(P.AsUntyped()); }},
-      {"Clear", {}, [](IPacket& P, TVariantArray&) { P.Clear(); return Variant(); }},
-      {"PutVar", {pkVar}, [](IPacket& P, TVariantArray& A) { P.PutVar(A[0]); return Variant(); }},
-      {"Put", {pkArray}, [](IPacket& P, TVariantArray& A) { P.Put(IntList(A[0])); return Variant(); }},
-      {"PutVars", {pkArray, pkBool}, [](IPacket& P, TVariantArray& A) {
+      {"Clear",
+       {},
+       [](IPacket& P, TVariantArray&) {
+         P.Clear();
+         return Variant();
+       }},
+      {"PutVar",
+       {pkVar},
+       [](IPacket& P, TVariantArray& A) {
+         P.PutVar(A[0]);
+         return Variant();
+       }},
+      {"Put",
+       {pkArray},
+       [](IPacket& P, TVariantArray& A) {
+         P.Put(IntList(A[0]));
+         return Variant();
+       }},
+      {"PutVars",
+       {pkArray, pkBool},
+       [](IPacket& P, TVariantArray& A) {
          TVariantArray items = VarToValuesArray(A[0]);
          P.PutVars(items, A[1].AsBoolean());
          return Variant();
        }},
-      {"PutValues", {pkPacket}, [](IPacket& P, TVariantArray& A) { P.PutValues(VarToPacket(A[0])); return Variant(); }},
-      {"PutValues", {pkVar}, [](IPacket& P, TVariantArray& A) { P.PutValues(A[0]); return Variant(); }},
-      {"Put", {pkInt}, [](IPacket& P, TVariantArray& A) { P.Put(Variant(A[0].AsInt32())); return Variant(); }},
-      {"Put", {pkStr}, [](IPacket& P, TVariantArray& A) { P.Put(Variant(A[0].AsString())); return Variant(); }},
-      {"Put", {pkVar}, [](IPacket& P, TVariantArray& A) { P.Put(A[0]); return Variant(); }},
-      {"PutConsts", {pkArray}, [](IPacket& P, TVariantArray& A) {
+      {"PutValues",
+       {pkPacket},
+       [](IPacket& P, TVariantArray& A) {
+         P.PutValues(VarToPacket(A[0]));
+         return Variant();
+       }},
+      {"PutValues",
+       {pkVar},
+       [](IPacket& P, TVariantArray& A) {
+         P.PutValues(A[0]);
+         return Variant();
+       }},
+      {"Put",
+       {pkInt},
+       [](IPacket& P, TVariantArray& A) {
+         P.Put(Variant(A[0].AsInt32()));
+         return Variant();
+       }},
+      {"Put",
+       {pkStr},
+       [](IPacket& P, TVariantArray& A) {
+         P.Put(Variant(A[0].AsString()));
+         return Variant();
+       }},
+      {"Put",
+       {pkVar},
+       [](IPacket& P, TVariantArray& A) {
+         P.Put(A[0]);
+         return Variant();
+       }},
+      {"PutConsts",
+       {pkArray},
+       [](IPacket& P, TVariantArray& A) {
          TVariantArray items = VarToValuesArray(A[0]);
          P.PutConsts(items);
          return Variant();
        }},
-      {"Put", {pkArray}, [](IPacket& P, TVariantArray& A) { P.Put(ByteList(A[0])); return Variant(); }},
-      {"PutProperty", {pkStr, pkVar}, [](IPacket& P, TVariantArray& A) { P.PutProperty(A[0].AsString(), A[1]); return Variant(); }},
-      {"PutProperty", {pkStr, pkVar, pkBool}, [](IPacket& P, TVariantArray& A) {
+      {"Put",
+       {pkArray},
+       [](IPacket& P, TVariantArray& A) {
+         P.Put(ByteList(A[0]));
+         return Variant();
+       }},
+      {"PutProperty",
+       {pkStr, pkVar},
+       [](IPacket& P, TVariantArray& A) {
+         P.PutProperty(A[0].AsString(), A[1]);
+         return Variant();
+       }},
+      {"PutProperty",
+       {pkStr, pkVar, pkBool},
+       [](IPacket& P, TVariantArray& A) {
          P.PutProperty(A[0].AsString(), A[1], A[2].AsBoolean());
          return Variant();
        }},
-      {"PutProperty", {pkStr, pkVar, pkBool, pkBool}, [](IPacket& P, TVariantArray& A) {
+      {"PutProperty",
+       {pkStr, pkVar, pkBool, pkBool},
+       [](IPacket& P, TVariantArray& A) {
          P.PutProperty(A[0].AsString(), A[1], A[2].AsBoolean(), A[3].AsBoolean());
          return Variant();
        }},
-      {"AppendPacket", {pkPacket}, [](IPacket& P, TVariantArray& A) { P.AppendPacket(VarToPacket(A[0])); return Variant(); }},
-      {"MakeUntyped", {}, [](IPacket& P, TVariantArray&) { P.MakeUntyped(); return Variant(); }},
+      {"AppendPacket",
+       {pkPacket},
+       [](IPacket& P, TVariantArray& A) {
+         P.AppendPacket(VarToPacket(A[0]));
+         return Variant();
+       }},
+      {"MakeUntyped",
+       {},
+       [](IPacket& P, TVariantArray&) {
+         P.MakeUntyped();
+         return Variant();
+       }},
       {"GetVar", {pkInt}, [](IPacket& P, TVariantArray& A) { return P.GetVar(A[0].AsInt32()); }},
-      {"SetVar", {pkInt, pkVar}, [](IPacket& P, TVariantArray& A) { P.SetVar(A[0].AsInt32(), A[1]); return Variant(); }},
+      {"SetVar",
+       {pkInt, pkVar},
+       [](IPacket& P, TVariantArray& A) {
+         P.SetVar(A[0].AsInt32(), A[1]);
+         return Variant();
+       }},
       {"DataSize", {}, [](IPacket& P, TVariantArray&) { return Variant(P.DataSize()); }},
       {"GetProperty", {pkStr, pkVar}, [](IPacket& P, TVariantArray& A) { return P.GetProperty(A[0].AsString(), A[1]); }},
-      {"QueryProperty", {pkStr, pkVar}, [](IPacket& P, TVariantArray& A) { return P.QueryProperty(A[0].AsString(), A[1]); }},
+      {"QueryProperty",
+       {pkStr, pkVar},
+       [](IPacket& P, TVariantArray& A) { return P.QueryProperty(A[0].AsString(), A[1]); }},
       {"QueryProperty", {pkStr}, [](IPacket& P, TVariantArray& A) { return P.QueryProperty(A[0].AsString()); }},
-      {"RemoveProperty", {pkStr}, [](IPacket& P, TVariantArray& A) { P.RemoveProperty(A[0].AsString()); return Variant(); }},
+      {"RemoveProperty",
+       {pkStr},
+       [](IPacket& P, TVariantArray& A) {
+         P.RemoveProperty(A[0].AsString());
+         return Variant();
+       }},
       {"GetTypeName", {}, [](IPacket& P, TVariantArray&) { return Variant(P.GetTypeName()); }},
       {"IsPropertyList", {}, [](IPacket& P, TVariantArray&) { return Variant(P.IsPropertyList()); }},
       {"IsProperty", {}, [](IPacket& P, TVariantArray&) { return Variant(P.IsProperty()); }},
       {"Apply", {pkVar, pkBool}, [](IPacket& P, TVariantArray& A) { return Variant(P.Apply(A[0], A[1].AsBoolean())); }},
-      {"Apply", {pkPacket, pkBool}, [](IPacket& P, TVariantArray& A) {
-         return Variant(P.Apply(VarToPacket(A[0]), A[1].AsBoolean()));
+      {"Apply",
+       {pkPacket, pkBool},
+       [](IPacket& P, TVariantArray& A) { return Variant(P.Apply(VarToPacket(A[0]), A[1].AsBoolean())); }},
+      {"Merge",
+       {pkPacket, pkBool},
+       [](IPacket& P, TVariantArray& A) { return Variant(P.Merge(VarToPacket(A[0]), A[1].AsBoolean())); }},
+      {"SetPos",
+       {pkInt},
+       [](IPacket& P, TVariantArray& A) {
+         P.SetPos(A[0].AsInt32());
+         return Variant();
        }},
-      {"Merge", {pkPacket, pkBool}, [](IPacket& P, TVariantArray& A) {
-         return Variant(P.Merge(VarToPacket(A[0]), A[1].AsBoolean()));
-       }},
-      {"SetPos", {pkInt}, [](IPacket& P, TVariantArray& A) { P.SetPos(A[0].AsInt32()); return Variant(); }},
   };
   return kOps;
 }
@@ -193,7 +285,8 @@ Variant TPacketVariantType::Cast(const Variant& Source) {
 Variant TPacketVariantType::CastTo(const Variant& Source, TVarType AVarType) {
   IPacketPtr p = VarToPacket(Source);
   Variant text = Variant::Str(varUString, p ? p->AsString() : std::string());
-  if (AVarType == varOleStr || AVarType == varString || AVarType == varUString) return Variant::Str(AVarType, text.AsString());
+  if (AVarType == varOleStr || AVarType == varString || AVarType == varUString)
+    return Variant::Str(AVarType, text.AsString());
   return text.ChangeType(AVarType);
 }
 
@@ -215,7 +308,8 @@ bool TPacketVariantType::GetProperty(Variant& Dest, const Variant& V, std::strin
 
 bool TPacketVariantType::SetProperty(const Variant& V, std::string_view AName, const Variant& Value) {
   std::string name(AName);
-  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
   if (IPacketPtr p = VarToPacket(V)) p->PutProperty(name, Value);
   return true;
 }
@@ -248,7 +342,8 @@ bool TPacketVariantType::DoProcedure(const Variant& V, std::string_view Name, TV
 
 Variant PacketVarGet(const Variant& V, std::string_view AName) {
   Variant r;
-  if (!TPacketVariantType::GetProperty(r, V, AName)) throw Exception("Property '" + std::string(AName) + "' does not exist");
+  if (!TPacketVariantType::GetProperty(r, V, AName))
+    throw Exception("Property '" + std::string(AName) + "' does not exist");
   return r;
 }
 

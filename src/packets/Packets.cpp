@@ -41,51 +41,40 @@ Variant AsKind13(TPacket* P) {
 int32_t ElementRawSize(TVarType AElem) {
   switch (AElem) {
     case varShortInt:
-    case varByte:
-      return 1;
+    case varByte: return 1;
     case varSmallint:
     case varWord:
-    case varBoolean:
-      return 2;
+    case varBoolean: return 2;
     case varInteger:
     case varLongWord:
-    case varSingle:
-      return 4;
+    case varSingle: return 4;
     case varDouble:
     case varDate:
     case varInt64:
-    case varUInt64:
-      return 8;
-    default:
-      return 0;
+    case varUInt64: return 8;
+    default: return 0;
   }
 }
 
 int32_t ValueDataSize(const Variant& V) {
   switch (V.Kind()) {
     case varShortInt:
-    case varByte:
-      return 2;
+    case varByte: return 2;
     case varSmallint:
     case varBoolean:
-    case varWord:
-      return 3;
+    case varWord: return 3;
     case varInteger:
-    case varLongWord:
-      return 5;
+    case varLongWord: return 5;
     case varSingle:
     case varDouble:
     case varCurrency:
     case varDate:
     case varInt64:
-    case varUInt64:
-      return 9;
+    case varUInt64: return 9;
     case varOleStr:
     case varString:
-    case varUString:
-      return static_cast<int32_t>(Utf16Length(V.StrRef())) + 5;
-    default:
-      break;
+    case varUString: return static_cast<int32_t>(Utf16Length(V.StrRef())) + 5;
+    default: break;
   }
   if (IPacket* p = VarPacketRef(V)) return p->DataSize() + 1;
   if (V.IsArray()) {
@@ -173,10 +162,8 @@ IPacketPtr NewPacketOfValues(std::string TypeName, std::span<const Variant> Valu
   return p;
 }
 
-IPacketPtr NewPacketOfValues(std::string TypeName, std::initializer_list<Variant> Values,
-                             bool SingleLevel) {
-  return NewPacketOfValues(std::move(TypeName), std::span<const Variant>(Values.begin(), Values.size()),
-                           SingleLevel);
+IPacketPtr NewPacketOfValues(std::string TypeName, std::initializer_list<Variant> Values, bool SingleLevel) {
+  return NewPacketOfValues(std::move(TypeName), std::span<const Variant>(Values.begin(), Values.size()), SingleLevel);
 }
 
 IPacketPtr NewPacketFromArray(std::string TypeName, TVariantArray Values) {
@@ -556,8 +543,7 @@ TPropertyPacket::TPropertyPacket(std::string_view AName, const Variant& PropValu
 
 // ---- record adder ----
 
-TPacketRecordAdder::TPacketRecordAdder(TPacket* ATarget, std::string AName,
-                                       std::vector<std::string> AColumns)
+TPacketRecordAdder::TPacketRecordAdder(TPacket* ATarget, std::string AName, std::vector<std::string> AColumns)
     : FTarget(ATarget), FName(std::move(AName)), FColumns(std::move(AColumns)) {}
 
 TPacketRecordAdder& TPacketRecordAdder::operator()(const TVariantArray& AValues) {

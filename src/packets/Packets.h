@@ -39,9 +39,7 @@ class TPacketRecordAdder {
  public:
   TPacketRecordAdder(TPacket* ATarget, std::string AName, std::vector<std::string> AColumns);
   TPacketRecordAdder& operator()(const TVariantArray& AValues);
-  TPacketRecordAdder& operator()(std::initializer_list<Variant> AValues) {
-    return (*this)(TVariantArray(AValues));
-  }
+  TPacketRecordAdder& operator()(std::initializer_list<Variant> AValues) { return (*this)(TVariantArray(AValues)); }
 
  private:
   TPacket* FTarget;
@@ -159,8 +157,7 @@ class IVObjCreator : public virtual IInterface {
   virtual IVObjCreatorPtr VrWith(std::string_view Key) = 0;
   virtual IVObjCreatorPtr VrIf(bool Condition) = 0;
   virtual IVObjCreatorPtr VrEnd() = 0;
-  virtual IVObjCreatorPtr VrAdd(const std::vector<std::string>& PropertyNames,
-                                const TVariantArray& Values) = 0;
+  virtual IVObjCreatorPtr VrAdd(const std::vector<std::string>& PropertyNames, const TVariantArray& Values) = 0;
   virtual IVObjCreatorPtr VrRec(std::string_view Key, const std::vector<std::string>& PropertyNames,
                                 const TVariantArray& Values) = 0;
   virtual Variant AsVariant() = 0;
@@ -186,10 +183,7 @@ class TReadablePacket : public TRefCntObject {
   const Variant& NextValue();  // the value at the cursor; advances; "Error Reading Packet"
 };
 
-class TPacket : public TReadablePacket,
-                public IPacket,
-                public IPacketPropertyAccess,
-                public IVObjCreator {
+class TPacket : public TReadablePacket, public IPacket, public IPacketPropertyAccess, public IVObjCreator {
  public:
   using TReadablePacket::TReadablePacket;
 
@@ -255,8 +249,7 @@ class TPacket : public TReadablePacket,
   void ForEachProperty(const TPacketPropertyProc& EnumMethod) override;
   IPacketPtr Filter(const TPacketFilterFunc& FilterMethod) override;
   IPacketPtr Map(const TPacketMapFunc& MapMethod) override;
-  void PutProperty(std::string_view Name, const Variant& Value, bool IgnoreDots = true,
-                   bool KeepEmpty = true) override;
+  void PutProperty(std::string_view Name, const Variant& Value, bool IgnoreDots = true, bool KeepEmpty = true) override;
   void AppendPacket(const IPacketPtr& Value) override;
   void MakeUntyped() override;
   Variant GetVar(int32_t Index) override;
@@ -292,8 +285,7 @@ class TPacket : public TReadablePacket,
   IVObjCreatorPtr VrWith(std::string_view Key) override;
   IVObjCreatorPtr VrIf(bool Condition) override;
   IVObjCreatorPtr VrEnd() override;
-  IVObjCreatorPtr VrAdd(const std::vector<std::string>& PropertyNames,
-                        const TVariantArray& Values) override;
+  IVObjCreatorPtr VrAdd(const std::vector<std::string>& PropertyNames, const TVariantArray& Values) override;
   IVObjCreatorPtr VrRec(std::string_view Key, const std::vector<std::string>& PropertyNames,
                         const TVariantArray& Values) override;
   IPacketPtr Value() override;
@@ -349,8 +341,7 @@ bool SameName(std::string_view A, std::string_view B) noexcept;
 IPacketPtr NewPacket(std::string TypeName = {});
 IPacketPtr NewPacketOf(std::string TypeName, const Variant& Value);
 IPacketPtr NewPacketOfValues(std::string TypeName, std::span<const Variant> Values, bool SingleLevel);
-IPacketPtr NewPacketOfValues(std::string TypeName, std::initializer_list<Variant> Values,
-                             bool SingleLevel);
+IPacketPtr NewPacketOfValues(std::string TypeName, std::initializer_list<Variant> Values, bool SingleLevel);
 // The packet takes over Values as its values list.
 IPacketPtr NewPacketFromArray(std::string TypeName, TVariantArray Values);
 IPacketPtr ClonePacket(const IPacketPtr& P);

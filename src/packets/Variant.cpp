@@ -70,18 +70,13 @@ void Variant::CopyFrom(const Variant& A) {
   FKind = A.FKind;
   FStore = A.FStore;
   switch (FStore) {
-    case stString:
-      new (&FData.Text) TSharedText(A.FData.Text);
-      break;
-    case stArray:
-      new (&FData.Arr) std::shared_ptr<const TArrayData>(A.FData.Arr);
-      break;
+    case stString: new (&FData.Text) TSharedText(A.FData.Text); break;
+    case stArray: new (&FData.Arr) std::shared_ptr<const TArrayData>(A.FData.Arr); break;
     case stObject:
       FData.Obj = A.FData.Obj;
       if (FData.Obj.Intf) FData.Obj.Intf->_AddRef();
       break;
-    default:
-      FData.I64 = A.FData.I64;
+    default: FData.I64 = A.FData.I64;
   }
 }
 
@@ -99,8 +94,7 @@ void Variant::MoveFrom(Variant& A) noexcept {
     case stObject:
       FData.Obj = A.FData.Obj;  // the reference moves with the bits
       break;
-    default:
-      FData.I64 = A.FData.I64;
+    default: FData.I64 = A.FData.I64;
   }
   A.FKind = varEmpty;
   A.FStore = stTrivial;
@@ -109,17 +103,12 @@ void Variant::MoveFrom(Variant& A) noexcept {
 
 void Variant::ClearStored() noexcept {
   switch (FStore) {
-    case stString:
-      FData.Text.~TSharedText();
-      break;
-    case stArray:
-      FData.Arr.~shared_ptr();
-      break;
+    case stString: FData.Text.~TSharedText(); break;
+    case stArray: FData.Arr.~shared_ptr(); break;
     case stObject:
       if (FData.Obj.Intf) FData.Obj.Intf->_Release();
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -157,8 +146,7 @@ Variant Variant::Array(TVarType AElemKind, TVariantArray AItems) {
   auto data = NewArrayData();
   if (AElemKind == varByte) {
     data->Bytes.reserve(AItems.size());
-    for (const Variant& e : AItems)
-      data->Bytes.push_back(static_cast<char>(e.ChangeType(varByte).FData.I64));
+    for (const Variant& e : AItems) data->Bytes.push_back(static_cast<char>(e.ChangeType(varByte).FData.I64));
   } else {
     if (AElemKind != varVariant)
       for (Variant& e : AItems)
@@ -190,10 +178,8 @@ bool Variant::IsNumeric() const noexcept {
   switch (FKind) {
     case varSingle:
     case varDouble:
-    case varCurrency:
-      return true;
-    default:
-      return IsOrdinal();
+    case varCurrency: return true;
+    default: return IsOrdinal();
   }
 }
 
@@ -206,10 +192,8 @@ bool Variant::IsOrdinal() const noexcept {
     case varWord:
     case varLongWord:
     case varInt64:
-    case varUInt64:
-      return true;
-    default:
-      return false;
+    case varUInt64: return true;
+    default: return false;
   }
 }
 
@@ -267,8 +251,7 @@ std::string Variant::KindName(TVarType AKind) {
     case varString: return "String";
     case varUString: return "UnicodeString";
     case varPacket: return "Packet";
-    default:
-      return KindCode(AKind);
+    default: return KindCode(AKind);
   }
 }
 
@@ -282,13 +265,12 @@ std::string Variant::KindCode(TVarType AKind) {
 }
 
 void Variant::CastError(TVarType ATo) const {
-  throw Exception("Could not convert variant of type (" + KindName(FKind) + ") into type (" +
-                  KindName(ATo) + ")");
+  throw Exception("Could not convert variant of type (" + KindName(FKind) + ") into type (" + KindName(ATo) + ")");
 }
 
 void Variant::OverflowError(TVarType ATo) const {
-  throw EVariantOverflowError("Overflow while converting variant of type (" + KindName(FKind) +
-                  ") into type (" + KindName(ATo) + ")");
+  throw EVariantOverflowError("Overflow while converting variant of type (" + KindName(FKind) + ") into type (" +
+                              KindName(ATo) + ")");
 }
 
 // ---- numbers and texts ----
@@ -347,7 +329,7 @@ char* FormatFloatGTo(char* AOut, double AValue) {
   // value for an integer N below 10^15, the decimal N * 10^-k is the one fifteen-digit decimal
   // that reads back as the value, so it is also the value rounded to fifteen digits (k <= 17
   // keeps this to values of 1e-17 and above, far from the subnormals).
-  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+  static constexpr double kPow10[] = {1e0, 1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
                                       1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
   for (int k = 0; k < 18; ++k) {
     const double scaled = a * kPow10[k];
@@ -473,10 +455,8 @@ int64_t Variant::AsInt64() const {
     OverflowError(varInt64);
   if (IsOrdinal()) return FData.I64;
   switch (FKind) {
-    case varEmpty:
-      return 0;
-    case varBoolean:
-      return FData.Bool ? 1 : 0;
+    case varEmpty: return 0;
+    case varBoolean: return FData.Bool ? 1 : 0;
     case varSingle:
     case varDouble:
     case varDate: {
@@ -484,10 +464,8 @@ int64_t Variant::AsInt64() const {
       if (!FloatToInt64(FKind == varSingle ? FData.Sgl : FData.Dbl, r)) OverflowError(varInt64);
       return r;
     }
-    case varCurrency:
-      return CurrencyToInt64(FData.I64);
-    default:
-      break;
+    case varCurrency: return CurrencyToInt64(FData.I64);
+    default: break;
   }
   std::string text;
   if (ValueText(*this, text)) {
@@ -517,8 +495,7 @@ int32_t Variant::AsInt32() const {
   if (FKind == varUInt64 && FData.U64 > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
     OverflowError(varInteger);
   int64_t v = ToInt64For(varInteger);
-  if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
-    OverflowError(varInteger);
+  if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) OverflowError(varInteger);
   return static_cast<int32_t>(v);
 }
 
@@ -532,8 +509,7 @@ uint64_t Variant::AsUInt64() const {
       d = std::nearbyint(FKind == varSingle ? FData.Sgl : FData.Dbl);
       if (!(d >= 0 && d < 18446744073709551616.0)) OverflowError(varUInt64);
       return static_cast<uint64_t>(d);
-    default:
-      break;
+    default: break;
   }
   std::string text;
   if (ValueText(*this, text)) {
@@ -551,19 +527,13 @@ double Variant::AsDouble() const {
   if (FKind == varUInt64) return static_cast<double>(FData.U64);
   if (IsOrdinal()) return static_cast<double>(FData.I64);
   switch (FKind) {
-    case varEmpty:
-      return 0;
-    case varBoolean:
-      return FData.Bool ? 1 : 0;
-    case varSingle:
-      return FData.Sgl;
+    case varEmpty: return 0;
+    case varBoolean: return FData.Bool ? 1 : 0;
+    case varSingle: return FData.Sgl;
     case varDouble:
-    case varDate:
-      return FData.Dbl;
-    case varCurrency:
-      return static_cast<double>(FData.I64) / 10000.0;
-    default:
-      break;
+    case varDate: return FData.Dbl;
+    case varCurrency: return static_cast<double>(FData.I64) / 10000.0;
+    default: break;
   }
   std::string text;
   if (ValueText(*this, text)) {
@@ -589,17 +559,12 @@ TDateTime Variant::AsDateTime() const {
 
 bool Variant::AsBoolean() const {
   switch (FKind) {
-    case varEmpty:
-      return false;
-    case varBoolean:
-      return FData.Bool;
-    case varUInt64:
-      return FData.U64 != 0;
-    case varSingle:
-      return FData.Sgl != 0;
+    case varEmpty: return false;
+    case varBoolean: return FData.Bool;
+    case varUInt64: return FData.U64 != 0;
+    case varSingle: return FData.Sgl != 0;
     case varDouble:
-    case varDate:
-      return FData.Dbl != 0;
+    case varDate: return FData.Dbl != 0;
     default:
       if (IsOrdinal() || FKind == varCurrency) return FData.I64 != 0;
       break;
@@ -639,23 +604,17 @@ std::string Variant::AsString() const {
     return std::string(buf, r.ptr);
   }
   switch (FKind) {
-    case varEmpty:
-      return {};
-    case varBoolean:
-      return FData.Bool ? "True" : "False";
-    case varSingle:
-      return FormatFloatG(FData.Sgl);
-    case varDouble:
-      return FormatFloatG(FData.Dbl);
+    case varEmpty: return {};
+    case varBoolean: return FData.Bool ? "True" : "False";
+    case varSingle: return FormatFloatG(FData.Sgl);
+    case varDouble: return FormatFloatG(FData.Dbl);
     case varCurrency: {
       std::string s;
       AppendCurrency(s, FData.I64);
       return s;
     }
-    case varDate:
-      return PlainDateTimeText(FData.Dbl, ' ');
-    default:
-      break;
+    case varDate: return PlainDateTimeText(FData.Dbl, ' ');
+    default: break;
   }
   if (IsString()) return std::string(StrRef());
   if (IPacket* p = VarPacketRef(*this)) return p->AsString();
@@ -666,12 +625,9 @@ std::string Variant::AsString() const {
 Variant Variant::ChangeType(TVarType AKind) const {
   if (AKind == FKind) return *this;
   switch (AKind) {
-    case varEmpty:
-      return Variant();
-    case varNull:
-      return Null();
-    case varBoolean:
-      return Variant(AsBoolean());
+    case varEmpty: return Variant();
+    case varNull: return Null();
+    case varBoolean: return Variant(AsBoolean());
     case varSmallint:
     case varShortInt:
     case varByte:
@@ -681,9 +637,8 @@ Variant Variant::ChangeType(TVarType AKind) const {
       static const struct {
         TVarType K;
         int64_t Lo, Hi;
-      } kRanges[] = {{varSmallint, -32768, 32767}, {varShortInt, -128, 127}, {varByte, 0, 255},
-                     {varWord, 0, 65535},          {varInteger, INT32_MIN, INT32_MAX},
-                     {varLongWord, 0, UINT32_MAX}};
+      } kRanges[] = {{varSmallint, -32768, 32767}, {varShortInt, -128, 127},           {varByte, 0, 255},
+                     {varWord, 0, 65535},          {varInteger, INT32_MIN, INT32_MAX}, {varLongWord, 0, UINT32_MAX}};
       int64_t v = ToInt64For(AKind);
       for (const auto& r : kRanges)
         if (r.K == AKind && (v < r.Lo || v > r.Hi)) OverflowError(AKind);
@@ -691,22 +646,15 @@ Variant Variant::ChangeType(TVarType AKind) const {
       res.FKind = AKind;
       return res;
     }
-    case varInt64:
-      return Variant(static_cast<long long>(AsInt64()));
-    case varUInt64:
-      return Variant(static_cast<unsigned long long>(AsUInt64()));
-    case varSingle:
-      return Variant(static_cast<float>(AsDouble()));
-    case varDouble:
-      return Variant(AsDouble());
-    case varCurrency:
-      return CurrencyScaled(AsCurrencyScaled());
-    case varDate:
-      return Date(AsDateTime());
+    case varInt64: return Variant(static_cast<long long>(AsInt64()));
+    case varUInt64: return Variant(static_cast<unsigned long long>(AsUInt64()));
+    case varSingle: return Variant(static_cast<float>(AsDouble()));
+    case varDouble: return Variant(AsDouble());
+    case varCurrency: return CurrencyScaled(AsCurrencyScaled());
+    case varDate: return Date(AsDateTime());
     case varOleStr:
     case varString:
-    case varUString:
-      return Str(AKind, AsString());
+    case varUString: return Str(AKind, AsString());
     case varPacket:
       if (FKind == varUnknown && FStore == stObject && !VarIsPacket(*this)) CastError(AKind);
       if (FStore == stObject || (FKind == (varArray | varVariant))) {
@@ -721,8 +669,7 @@ Variant Variant::ChangeType(TVarType AKind) const {
         return r;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   CastError(AKind);
 }
@@ -730,12 +677,10 @@ Variant Variant::ChangeType(TVarType AKind) const {
 bool Variant::SameValue(const Variant& A) const {
   if (FKind != A.FKind) return false;
   switch (FStore) {
-    case stString:
-      return StrRef() == A.StrRef();
+    case stString: return StrRef() == A.StrRef();
     case stArray: {
       if (FData.Arr == A.FData.Arr) return true;
-      if (FData.Arr->Bytes != A.FData.Arr->Bytes || FData.Arr->Items.size() != A.FData.Arr->Items.size())
-        return false;
+      if (FData.Arr->Bytes != A.FData.Arr->Bytes || FData.Arr->Items.size() != A.FData.Arr->Items.size()) return false;
       for (size_t i = 0; i < FData.Arr->Items.size(); ++i)
         if (!FData.Arr->Items[i].SameValue(A.FData.Arr->Items[i])) return false;
       return true;
@@ -749,17 +694,12 @@ bool Variant::SameValue(const Variant& A) const {
     default:
       switch (FKind) {
         case varEmpty:
-        case varNull:
-          return true;
-        case varBoolean:
-          return FData.Bool == A.FData.Bool;
-        case varSingle:
-          return FData.Sgl == A.FData.Sgl;
+        case varNull: return true;
+        case varBoolean: return FData.Bool == A.FData.Bool;
+        case varSingle: return FData.Sgl == A.FData.Sgl;
         case varDouble:
-        case varDate:
-          return FData.Dbl == A.FData.Dbl;
-        default:
-          return FData.I64 == A.FData.I64;
+        case varDate: return FData.Dbl == A.FData.Dbl;
+        default: return FData.I64 == A.FData.I64;
       }
   }
 }

@@ -82,7 +82,10 @@ class Variant {
   }
 
   // Each C++ scalar type maps to exactly one kind.
-  Variant(bool A) noexcept : FKind(varBoolean) { FData.I64 = 0; FData.Bool = A; }
+  Variant(bool A) noexcept : FKind(varBoolean) {
+    FData.I64 = 0;
+    FData.Bool = A;
+  }
   Variant(signed char A) noexcept : FKind(varShortInt) { FData.I64 = A; }
   Variant(unsigned char A) noexcept : FKind(varByte) { FData.I64 = A; }
   Variant(short A) noexcept : FKind(varSmallint) { FData.I64 = A; }
@@ -93,7 +96,10 @@ class Variant {
   Variant(long long A) noexcept : FKind(varInt64) { FData.I64 = A; }
   Variant(unsigned long A) noexcept : FKind(varUInt64) { FData.U64 = A; }
   Variant(unsigned long long A) noexcept : FKind(varUInt64) { FData.U64 = A; }
-  Variant(float A) noexcept : FKind(varSingle) { FData.I64 = 0; FData.Sgl = A; }
+  Variant(float A) noexcept : FKind(varSingle) {
+    FData.I64 = 0;
+    FData.Sgl = A;
+  }
   Variant(double A) noexcept : FKind(varDouble) { FData.Dbl = A; }
   Variant(const char* A) : Variant(std::string_view(A)) {}
   Variant(std::string_view A) : FKind(varUString), FStore(stString) { new (&FData.Text) TSharedText(A); }

@@ -50,8 +50,7 @@ TDateTime FromMs(int64_t AMs) {
 }  // namespace
 
 TDateTime UnixToDateTime(double AUnixSeconds) {
-  return FromMs(static_cast<int64_t>(std::llround(AUnixSeconds * 1000.0)) +
-                kDateTimeUnixOffsetDays * 86400000);
+  return FromMs(static_cast<int64_t>(std::llround(AUnixSeconds * 1000.0)) + kDateTimeUnixOffsetDays * 86400000);
 }
 
 double DateTimeToUnix(TDateTime AUtc) {
@@ -81,8 +80,7 @@ TDecodedDateTime DecodeDateTime(TDateTime AValue) {
   return r;
 }
 
-TDateTime EncodeDateTime(int AYear, int AMonth, int ADay, int AHour, int AMinute, int ASecond,
-                         int AMilliSecond) {
+TDateTime EncodeDateTime(int AYear, int AMonth, int ADay, int AHour, int AMinute, int ASecond, int AMilliSecond) {
   int64_t days = DaysFromCivil(AYear, static_cast<unsigned>(AMonth), static_cast<unsigned>(ADay)) +
                  kDateTimeUnixOffsetDays;
   int64_t ms = days * 86400000 + ((AHour * 60LL + AMinute) * 60LL + ASecond) * 1000LL + AMilliSecond;
@@ -111,8 +109,6 @@ int LocalUTCOffsetMinutes(TDateTime ALocal) {
   return static_cast<int>(offset / 60);
 }
 
-TDateTime LocalToUTC(TDateTime ALocal) {
-  return ALocal - static_cast<double>(LocalUTCOffsetMinutes(ALocal)) / 1440.0;
-}
+TDateTime LocalToUTC(TDateTime ALocal) { return ALocal - static_cast<double>(LocalUTCOffsetMinutes(ALocal)) / 1440.0; }
 
 }  // namespace vexor

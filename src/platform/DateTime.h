@@ -24,8 +24,8 @@ TDateTime NowUTC();
 
 // Splits a date-time into its calendar fields (no time-zone change); milliseconds are rounded.
 TDecodedDateTime DecodeDateTime(TDateTime AValue);
-TDateTime EncodeDateTime(int AYear, int AMonth, int ADay, int AHour = 0, int AMinute = 0,
-                         int ASecond = 0, int AMilliSecond = 0);
+TDateTime EncodeDateTime(int AYear, int AMonth, int ADay, int AHour = 0, int AMinute = 0, int ASecond = 0,
+                         int AMilliSecond = 0);
 
 // Local <-> UTC through the time-zone rules in force at that moment.
 TDateTime LocalToUTC(TDateTime ALocal);

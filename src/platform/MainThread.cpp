@@ -99,8 +99,10 @@ bool CheckSynchronize(uint32_t ATimeoutMs) {
     try {
       call->Proc();
     } catch (...) {
-      if (call->Waited) call->Error = std::current_exception();
-      else HandleAppException(std::current_exception(), "QueueMain");
+      if (call->Waited)
+        call->Error = std::current_exception();
+      else
+        HandleAppException(std::current_exception(), "QueueMain");
     }
     call->Proc = nullptr;  // release captured state on the main thread
     if (call->Waited) {

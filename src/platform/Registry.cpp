@@ -21,11 +21,16 @@ std::string Escape(const std::string& s) {
   std::string out;
   out.reserve(s.size());
   for (char c : s) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '=') out += "\\=";
-    else out.push_back(c);
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '=')
+      out += "\\=";
+    else
+      out.push_back(c);
   }
   return out;
 }
@@ -46,8 +51,10 @@ std::string Unescape(std::string_view s) {
 // Position of the first '=' that is not escaped.
 size_t FindSeparator(const std::string& line) {
   for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '\\') ++i;
-    else if (line[i] == '=') return i;
+    if (line[i] == '\\')
+      ++i;
+    else if (line[i] == '=')
+      return i;
   }
   return std::string::npos;
 }
@@ -83,9 +90,7 @@ std::string TRegistry::KeyFolder(const std::string& AKey) const {
   return folder;
 }
 
-bool TRegistry::KeyExists(const std::string& AKey) const {
-  return ValidKey(AKey) && DirectoryExists(KeyFolder(AKey));
-}
+bool TRegistry::KeyExists(const std::string& AKey) const { return ValidKey(AKey) && DirectoryExists(KeyFolder(AKey)); }
 
 bool TRegistry::OpenKey(const std::string& AKey, bool ACanCreate) {
   CloseKey();
@@ -156,8 +161,10 @@ void TRegistry::Save() {
   std::string content;
   for (const auto& [name, value] : FValues) {
     content += Escape(name);
-    if (value.Kind == TRegValueKind::rvString) content += "=sz:" + Escape(value.Text);
-    else content += "=dword:" + std::to_string(value.DWord);
+    if (value.Kind == TRegValueKind::rvString)
+      content += "=sz:" + Escape(value.Text);
+    else
+      content += "=dword:" + std::to_string(value.DWord);
     content += '\n';
   }
   std::string target = FFolder + "/" + kValueFile;

@@ -9,8 +9,7 @@ namespace {
 uint32_t MonotonicTicks() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
-                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
 std::atomic<TTickSource> gTickSource{nullptr};

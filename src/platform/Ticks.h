@@ -21,8 +21,6 @@ constexpr uint32_t TickDiff(uint32_t AStart, uint32_t ANow) { return ANow - ASta
 inline uint32_t TicksSince(uint32_t AStart) { return TickDiff(AStart, GetTickCount32()); }
 
 // True when at least AIntervalMs milliseconds have passed since AStartTick.
-inline bool TickElapsed(uint32_t AStartTick, uint32_t AIntervalMs) {
-  return TicksSince(AStartTick) >= AIntervalMs;
-}
+inline bool TickElapsed(uint32_t AStartTick, uint32_t AIntervalMs) { return TicksSince(AStartTick) >= AIntervalMs; }
 
 }  // namespace vexor

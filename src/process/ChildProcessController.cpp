@@ -106,8 +106,7 @@ class TProcessLauncher {
 
   TProcessLauncher() : FProgramPid(::getpid()) {
     FWakeFd = ::eventfd(0, EFD_CLOEXEC);
-    if (FWakeFd < 0)
-      throw TChildProcessController::TCreateProcessException(errno, kErrCreatingProcess);
+    if (FWakeFd < 0) throw TChildProcessController::TCreateProcessException(errno, kErrCreatingProcess);
     std::thread(&TProcessLauncher::Execute, this).detach();
   }
 
@@ -232,8 +231,10 @@ pid_t GKeeperGroups[kMaxGroupsPerJob];
     for (int fd = 4; fd < AMaxFd; ++fd) ::close(fd);
   const int devnull = ::open("/dev/null", O_RDWR);
   for (int fd = 0; fd < 3; ++fd) {
-    if (devnull >= 0) ::dup2(devnull, fd);
-    else ::close(fd);
+    if (devnull >= 0)
+      ::dup2(devnull, fd);
+    else
+      ::close(fd);
   }
   if (devnull > 2) ::close(devnull);
   (void)::chdir("/");
@@ -364,8 +365,8 @@ TChildProcessController::TChildProcessController(const std::string& ACommand, co
   }
 
   TProcessLauncher& launcher = TProcessLauncher::Instance();
-  const TChildStart start{path.c_str(), argv.data(), FWorkingDirectory.c_str(), FileHandles_[2], FileHandles_[1],
-                          FileHandles_[5], status[1], launcher.ProgramPid()};
+  const TChildStart start{path.c_str(),    argv.data(), FWorkingDirectory.c_str(), FileHandles_[2], FileHandles_[1],
+                          FileHandles_[5], status[1],   launcher.ProgramPid()};
   pid_t pid = -1;
   int forkError = 0;
   launcher.Run([&] {

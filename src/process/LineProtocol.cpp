@@ -10,14 +10,10 @@ namespace vexor {
 TLineKind ClassifyLine(std::string_view ALine) noexcept {
   if (ALine.empty()) return lkEmpty;
   switch (ALine.front()) {
-    case kLineReply:
-      return lkReply;
-    case kLineNotify:
-      return lkNotify;
-    case kLineKeepAlive:
-      return lkKeepAlive;
-    default:
-      return lkOutput;
+    case kLineReply: return lkReply;
+    case kLineNotify: return lkNotify;
+    case kLineKeepAlive: return lkKeepAlive;
+    default: return lkOutput;
   }
 }
 
@@ -73,8 +69,7 @@ void SplitLines(std::string& ABuffer, std::string_view AChunk, const TLineHandle
   if (failures == 1) std::rethrow_exception(first);
   if (failures > 1) {
     if (firstText.empty()) std::rethrow_exception(first);
-    throw Exception(firstText + " (and " + std::to_string(failures - 1) +
-                    " more failing lines in the same chunk)");
+    throw Exception(firstText + " (and " + std::to_string(failures - 1) + " more failing lines in the same chunk)");
   }
 }
 

@@ -31,9 +31,7 @@ std::string Excerpt(std::string_view AText) {
 }
 
 // Whole seconds from AFrom to ATo.
-int64_t WholeSecondsBetween(TDateTime AFrom, TDateTime ATo) {
-  return std::llround((ATo - AFrom) * 86400000.0) / 1000;
-}
+int64_t WholeSecondsBetween(TDateTime AFrom, TDateTime ATo) { return std::llround((ATo - AFrom) * 86400000.0) / 1000; }
 
 }  // namespace
 
@@ -344,8 +342,7 @@ void TChildProcessRequester::FlushPartial(TLineStream& AStream, bool AAll, bool 
   AHandler(line);
 }
 
-void TChildProcessRequester::SplitLines(std::string& ABuffer, std::string_view AChunk,
-                                        const TLineHandler& AHandler) {
+void TChildProcessRequester::SplitLines(std::string& ABuffer, std::string_view AChunk, const TLineHandler& AHandler) {
   vexor::SplitLines(ABuffer, AChunk, AHandler);
 }
 
@@ -406,15 +403,10 @@ void TChildProcessRequester::ProcessOutputLine(const std::string& ALine) {
       ResolveRequest(id, reply);
       break;
     }
-    case lkNotify:
-      DoNotify(ALine.substr(1));
-      break;
-    case lkKeepAlive:
-      break;
+    case lkNotify: DoNotify(ALine.substr(1)); break;
+    case lkKeepAlive: break;
     case lkEmpty:  // a blank line is output too: the user sees what the child wrote
-    case lkOutput:
-      DoOutput(ALine);
-      break;
+    case lkOutput: DoOutput(ALine); break;
   }
 }
 

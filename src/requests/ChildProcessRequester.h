@@ -162,9 +162,9 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   void KillChildNow();
   // One output stream's line assembly (worker only).
   struct TLineStream {
-    std::string Buffer;       // the unfinished line
+    std::string Buffer;         // the unfinished line
     uint32_t PendingSince = 0;  // tick when the unfinished line began (valid while non-empty)
-    bool Continues = false;   // the start of the line in progress was handed out already
+    bool Continues = false;     // the start of the line in progress was handed out already
   };
   void TakeChunk(TLineStream& AStream, const std::string& AChunk, const TLineHandler& AHandler);
   // Hands out an unfinished line: at once with AAll, otherwise after PartialLineMs unless it is
@@ -195,8 +195,8 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   int32_t FRequestId = 0;
   TLineStream FErrorStream;
   TLineStream FOutputStream;
-  std::string FRawInput;       // SendInput bytes not yet written
-  bool FInputClosed = false;   // CloseInput was called
+  std::string FRawInput;          // SendInput bytes not yet written
+  bool FInputClosed = false;      // CloseInput was called
   bool FChildInputEnded = false;  // the current child's input is closed
   TInputBatchQueue FInputBuffers;
   TDateTime FLastStarted = 0;

@@ -37,8 +37,7 @@ void TPacketAsyncRequest::Resolve(const IPacketPtr& AReply) {
 
 // ---------------------------------------------------------------------------------------------
 
-TCustomAsyncRequester::TPendingRequest::TPendingRequest(int32_t ARequestId, IRequestPtr ARequest,
-                                                        uint32_t ATimeOut)
+TCustomAsyncRequester::TPendingRequest::TPendingRequest(int32_t ARequestId, IRequestPtr ARequest, uint32_t ATimeOut)
     : FRequestId(ARequestId), FStarted(GetTickCount32()), FTimeOut(ATimeOut), FRequest(std::move(ARequest)) {}
 
 void TCustomAsyncRequester::TPendingRequest::ResetTime() { FStarted = GetTickCount32(); }
@@ -123,13 +122,13 @@ std::string TCustomAsyncRequester::ClassName() const {
 void TCustomAsyncRequester::AfterConstruction() {
   const std::string name = ClassName();
   if (!FSynchronizer) {
-    FSynchronizer = MakeRef<TResolverSynchronizer>(name, [this] { ProcessPending(); }, false,
-                                                   GetQueueDelay(), kMaxTasks);
+    FSynchronizer = MakeRef<TResolverSynchronizer>(
+        name, [this] { ProcessPending(); }, false, GetQueueDelay(), kMaxTasks);
     FOwnSynchronizer = true;
   } else if (TSharedSynchronizersPool::IsProxySynchronizer(FSynchronizer)) {
     FSharedTimer = GetSharedTimer(kSharedTimerName);
-    FProcessTimer = MakeRef<TSynchronizerTimerEvent>(FSharedTimer, 5, "ProcessEvents:" + name,
-                                                     [this](IInterface*) { ProcessEvents(); }, FSynchronizer);
+    FProcessTimer = MakeRef<TSynchronizerTimerEvent>(
+        FSharedTimer, 5, "ProcessEvents:" + name, [this](IInterface*) { ProcessEvents(); }, FSynchronizer);
   }
   FSynchronizer->Synchronize([this] { InitializeOnWorker(); });
   FSynchronizer->Synchronize([this] {
@@ -197,9 +196,7 @@ void TCustomAsyncRequester::Request(IRequestPtr ARequest) {
 
 int32_t TCustomAsyncRequester::GetPendingCount() { return FPending ? FPending->Count() : 0; }
 
-bool TCustomAsyncRequester::CanSendRequest(const IRequestPtr& ARequest) {
-  return GetPendingCount() < GetMaxPending();
-}
+bool TCustomAsyncRequester::CanSendRequest(const IRequestPtr& ARequest) { return GetPendingCount() < GetMaxPending(); }
 
 int32_t TCustomAsyncRequester::GetRequestTimeOut(const IPacketPtr& ARequest) { return RequestTimeOut(); }
 

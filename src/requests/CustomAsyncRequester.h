@@ -138,8 +138,7 @@ class TCustomAsyncRequester {
   // ASynchronizer none: the requester makes its own worker named after its class. A pool proxy:
   // a 5 ms event on the shared "AsyncRequester Timer" drives the processing. Any other given
   // synchronizer: its owner must drive the processing (ProcessPending).
-  TCustomAsyncRequester(TRef<IDataSynchronizer> ASynchronizer,
-                        TRef<IAppStatCounter> AReqResolvingErrorCounter);
+  TCustomAsyncRequester(TRef<IDataSynchronizer> ASynchronizer, TRef<IAppStatCounter> AReqResolvingErrorCounter);
   TCustomAsyncRequester(const TCustomAsyncRequester&) = delete;
   TCustomAsyncRequester& operator=(const TCustomAsyncRequester&) = delete;
   virtual ~TCustomAsyncRequester();
@@ -191,8 +190,7 @@ class TCustomAsyncRequester {
   virtual void CheckTimeOuts();
   virtual int32_t GetPendingCount();
   virtual int32_t GetMaxPending() { return kMaxPending; }
-  virtual TPendingRequest* CreatePendingRequest(int32_t ARequestId, const IRequestPtr& ARequest,
-                                                uint32_t ATimeOut);
+  virtual TPendingRequest* CreatePendingRequest(int32_t ARequestId, const IRequestPtr& ARequest, uint32_t ATimeOut);
 
   // The transport's answer for ARequestId. Worker only.
   void ResolveRequest(int32_t ARequestId, const IPacketPtr& AReply);

@@ -26,7 +26,8 @@ TExceptionDisplay::TExceptionDisplay() {
     if (IsMainThread())
       ShowExceptionBox(text);
     else
-      QMetaObject::invokeMethod(qApp, [text] { ShowExceptionBox(text); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          qApp, [text] { ShowExceptionBox(text); }, Qt::QueuedConnection);
   });
 }
 

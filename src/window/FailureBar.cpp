@@ -29,12 +29,12 @@ QPixmap WarningSign(int ASize) {
 
 }  // namespace
 
-TFailureBar::TFailureBar(QWidget* AParent)
-    : QFrame(AParent), FText(new QLabel(this)), FClose(new QToolButton(this)) {
+TFailureBar::TFailureBar(QWidget* AParent) : QFrame(AParent), FText(new QLabel(this)), FClose(new QToolButton(this)) {
   setObjectName(QStringLiteral("FailureBar"));
   setAutoFillBackground(true);
-  setStyleSheet(QStringLiteral("#FailureBar { background: #fdecea; border-bottom: 1px solid #e0a8a8; }"
-                               "#FailureBar QLabel { color: #611a15; }"));
+  setStyleSheet(
+      QStringLiteral("#FailureBar { background: #fdecea; border-bottom: 1px solid #e0a8a8; }"
+                     "#FailureBar QLabel { color: #611a15; }"));
   auto* sign = new QLabel(this);
   sign->setPixmap(WarningSign(18));
   sign->setAlignment(Qt::AlignTop);

@@ -205,7 +205,8 @@ void TMainForm::ShowStartPage() {
 void TMainForm::AlignTopPanel() {
   const int w = width();
   pnlTop->setGeometry(0, 0, w, kTopHeight);
-  if (auto* bevel = pnlTop->findChild<QFrame*>(QStringLiteral("pnlTopBevel"))) bevel->setGeometry(0, kTopHeight - 2, w, 2);
+  if (auto* bevel = pnlTop->findChild<QFrame*>(QStringLiteral("pnlTopBevel")))
+    bevel->setGeometry(0, kTopHeight - 2, w, 2);
   Panel1->setGeometry(w - kPanel1Width, 0, kPanel1Width, kTopHeight - 2);
   edProjectFile->setGeometry(8, 8, std::max(0, w - kPanel1Width - 8), kTopHeight - 8 - 6);
 }
@@ -306,9 +307,9 @@ void TMainForm::CreateExtras() {
   FRecentCompleter->setFilterMode(Qt::MatchContains);
   FRecentCompleter->setCaseSensitivity(Qt::CaseSensitive);
   edProjectFile->setCompleter(FRecentCompleter);
-  QAction* recent = edProjectFile->addAction(
-      QIcon::fromTheme(QStringLiteral("document-open-recent"), style()->standardIcon(QStyle::SP_FileDialogDetailedView)),
-      QLineEdit::TrailingPosition);
+  QAction* recent = edProjectFile->addAction(QIcon::fromTheme(QStringLiteral("document-open-recent"),
+                                                              style()->standardIcon(QStyle::SP_FileDialogDetailedView)),
+                                             QLineEdit::TrailingPosition);
   recent->setToolTip(QStringLiteral("Recent scripts"));
   connect(recent, &QAction::triggered, this, [this] {
     UpdateRecentList();
@@ -334,7 +335,7 @@ void TMainForm::LayOutBelowTop() {
   int top = kTopHeight;
   if (FFailureBar->isVisibleTo(this)) {
     const int h = FFailureBar->heightForWidth(width()) > 0 ? FFailureBar->heightForWidth(width())
-                                                          : FFailureBar->sizeHint().height();
+                                                           : FFailureBar->sizeHint().height();
     FFailureBar->setGeometry(0, top, width(), h);
     FFailureBar->raise();
     top += h;

@@ -117,7 +117,7 @@ TEST_F(ProgramTest, RunsHeadlessWhenAskedOrWithoutADisplay) {
   struct Case {
     std::vector<std::string> Args, Env;
   } cases[] = {
-      {{}, {}},                                      // no display at all
+      {{}, {}},                                         // no display at all
       {{"--headless"}, {"QT_QPA_PLATFORM=offscreen"}},  // a display, but headless asked for
   };
   for (auto& c : cases) {

@@ -21,7 +21,13 @@ TEST(TarnwickOptions, ParsesTheDocumentedOptions) {
       {{"a.js"}, "a.js", false, true, 5678, 0, "node", false},
       {{"--headless", "--no-break", "--port", "9229", "a.js"}, "a.js", true, false, 9229, 0, "node", false},
       {{"--port=0", "--watchdog", "5000", "--node", "/opt/node/bin/node", "-T", "/abs/a b.js"},
-       "/abs/a b.js", false, true, 0, 5000, "/opt/node/bin/node", true},
+       "/abs/a b.js",
+       false,
+       true,
+       0,
+       5000,
+       "/opt/node/bin/node",
+       true},
       {{"/t", "--", "--weird-name.js"}, "--weird-name.js", false, true, 5678, 0, "node", true},
   };
   for (const auto& c : cases) {
@@ -83,8 +89,9 @@ TEST(TarnwickOptions, AWindowNeedsADisplayOrAChosenQtPlatform) {
     const char *Display, *Wayland, *Platform;
     bool Window;
   } cases[] = {
-      {nullptr, nullptr, nullptr, false}, {"", "", "", false},          {":0", nullptr, nullptr, true},
-      {nullptr, "wayland-0", nullptr, true}, {nullptr, nullptr, "offscreen", true},
+      {nullptr, nullptr, nullptr, false},    {"", "", "", false},
+      {":0", nullptr, nullptr, true},        {nullptr, "wayland-0", nullptr, true},
+      {nullptr, nullptr, "offscreen", true},
   };
   for (const auto& c : cases) EXPECT_EQ(DisplayAvailable(c.Display, c.Wayland, c.Platform), c.Window);
 }

@@ -39,10 +39,13 @@ class TRecordingRuntime : public ICefRuntime {
 
 void Touch(const std::string& APath) { std::ofstream(APath) << "x"; }
 
-const std::vector<std::string> kBuiltIn = {
-    "--enable-experimental-web-platform-features", "--disable-pinch", "--enable-overlay-scrollbar",
-    "--ipc-connection-timeout=60", "--disable-spell-checking=1", "--device-scale-factor=1",
-    "--enable-aggressive-domstorage-flushing=1"};
+const std::vector<std::string> kBuiltIn = {"--enable-experimental-web-platform-features",
+                                           "--disable-pinch",
+                                           "--enable-overlay-scrollbar",
+                                           "--ipc-connection-timeout=60",
+                                           "--disable-spell-checking=1",
+                                           "--device-scale-factor=1",
+                                           "--enable-aggressive-domstorage-flushing=1"};
 
 class CefRuntimeStartup : public ::testing::Test {
  protected:

@@ -88,12 +88,14 @@ TEST_F(MessagePump, ForcedTaskWaitsForTheNextTickAndUnforcedRunsAtOnce) {
 }
 
 TEST_F(MessagePump, TaskQueuedFromATaskRunsBehindTheOthersInTheSameDrain) {
-  TGlobalMainThreadSynchronizer::Synchronize([this] {
-    FRan.push_back("a");
-    EXPECT_TRUE(TExCefClientHandler::InCefLoop());
-    Queue("nested", false);  // not forced, yet queued: the drain runs at depth 1
-    EXPECT_EQ(FRan.back(), "a");
-  }, nullptr, true);
+  TGlobalMainThreadSynchronizer::Synchronize(
+      [this] {
+        FRan.push_back("a");
+        EXPECT_TRUE(TExCefClientHandler::InCefLoop());
+        Queue("nested", false);  // not forced, yet queued: the drain runs at depth 1
+        EXPECT_EQ(FRan.back(), "a");
+      },
+      nullptr, true);
   Queue("c");
   TExCefClientHandler::PumpTick();
   EXPECT_EQ(FRan, (std::vector<std::string>{"a", "c", "nested"}));
@@ -125,12 +127,14 @@ TEST_F(MessagePump, RuntimeWorkRunsFirstAndItsFailureStillLetsTheQueueDrain) {
 
 TEST_F(MessagePump, NestedTickInsideATaskLeavesTheDepthAsItFoundIt) {
   int depthBefore = -1, depthAfter = -1;
-  TGlobalMainThreadSynchronizer::Synchronize([&] {
-    Queue("inner");
-    depthBefore = TExCefClientHandler::LoopDepth();
-    TExCefClientHandler::PumpTick();  // as a modal loop inside a task would
-    depthAfter = TExCefClientHandler::LoopDepth();
-  }, nullptr, true);
+  TGlobalMainThreadSynchronizer::Synchronize(
+      [&] {
+        Queue("inner");
+        depthBefore = TExCefClientHandler::LoopDepth();
+        TExCefClientHandler::PumpTick();  // as a modal loop inside a task would
+        depthAfter = TExCefClientHandler::LoopDepth();
+      },
+      nullptr, true);
   TExCefClientHandler::PumpTick();
   EXPECT_EQ(depthBefore, 1);
   EXPECT_EQ(depthAfter, 1);
@@ -141,13 +145,13 @@ TEST_F(MessagePump, NestedTickInsideATaskLeavesTheDepthAsItFoundIt) {
 TEST_F(MessagePump, TasksLeftAtProgramEndAreFreedUnrunAndLateOnesDropped) {
   int live = 0;
   bool ran = false;
-  TGlobalMainThreadSynchronizer::Synchronize([&] { ran = true; },
-                                             TRef<IInterface>::Adopt(new TAliveCounter(live)), true);
+  TGlobalMainThreadSynchronizer::Synchronize([&] { ran = true; }, TRef<IInterface>::Adopt(new TAliveCounter(live)),
+                                             true);
   EXPECT_EQ(live, 1);
   TGlobalMainThreadSynchronizer::DestroyQueue();
   EXPECT_EQ(live, 0);
-  TGlobalMainThreadSynchronizer::Synchronize([&] { ran = true; },
-                                             TRef<IInterface>::Adopt(new TAliveCounter(live)), true);
+  TGlobalMainThreadSynchronizer::Synchronize([&] { ran = true; }, TRef<IInterface>::Adopt(new TAliveCounter(live)),
+                                             true);
   EXPECT_EQ(live, 0);
   TExCefClientHandler::PumpTick();
   EXPECT_FALSE(ran);

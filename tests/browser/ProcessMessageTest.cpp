@@ -51,8 +51,8 @@ TEST_F(ProcessMessage, EncodesEachSupportedKindAndRoundTrips) {
     EXPECT_TRUE(back.SameValue(c.Back));
   }
   EXPECT_EQ(TProcessMessages::DecodeParam(TCefValue::Double(1.5)).Kind(), varDouble);
-  for (TCefValueType foreign : {TCefValueType::VTYPE_BINARY, TCefValueType::VTYPE_DICTIONARY,
-                                TCefValueType::VTYPE_LIST, TCefValueType::VTYPE_INVALID})
+  for (TCefValueType foreign : {TCefValueType::VTYPE_BINARY, TCefValueType::VTYPE_DICTIONARY, TCefValueType::VTYPE_LIST,
+                                TCefValueType::VTYPE_INVALID})
     EXPECT_TRUE(TProcessMessages::DecodeParam(TCefValue::Of(foreign)).IsEmpty());
 }
 

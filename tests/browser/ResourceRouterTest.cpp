@@ -151,11 +151,11 @@ TEST_F(ResourceRouter, MapURLtoFilePathDecodesCutsAndStaysBelow) {
     const char* Url;
     const char* Path;
   } cases[] = {
-      {"%41", "b/A"},        {"%4a%4A", "b/JJ"},       {"a%4", "b/a%4"},   {"a%", "b/a%"},
-      {"a+b", "b/a b"},      {"x#y?z", "b/x"},        {"x?y#z", "b/x"},    {"x%3Fy", "b/x"},
-      {"..a/b..", "b/..a/b.."}, {"", "b/"},           {"%zz", ""},         {"../x", ""},
-      {"a/../x", ""},        {"a/..", ""},             {"/etc/passwd", ""}, {"%2fetc", ""},
-      {"..%2Fx", ""},        {"x/%2e%2e", ""},
+      {"%41", "b/A"},           {"%4a%4A", "b/JJ"}, {"a%4", "b/a%4"},    {"a%", "b/a%"},
+      {"a+b", "b/a b"},         {"x#y?z", "b/x"},   {"x?y#z", "b/x"},    {"x%3Fy", "b/x"},
+      {"..a/b..", "b/..a/b.."}, {"", "b/"},         {"%zz", ""},         {"../x", ""},
+      {"a/../x", ""},           {"a/..", ""},       {"/etc/passwd", ""}, {"%2fetc", ""},
+      {"..%2Fx", ""},           {"x/%2e%2e", ""},
   };
   for (const TCase& c : cases) EXPECT_EQ(TResourceRouter::MapURLtoFilePath(c.Url, "b/"), c.Path) << c.Url;
 }
@@ -192,7 +192,8 @@ class ResourceRouterApi : public ResourceRouter {
  protected:
   void SetUp() override {
     ResourceRouter::SetUp();
-    FRouter->SetOnSyncAPIRequest([this](const std::string& AMethod, const IPacketPtr& AParams, const IPacketPtr& AData) {
+    FRouter->SetOnSyncAPIRequest([this](const std::string& AMethod, const IPacketPtr& AParams,
+                                        const IPacketPtr& AData) {
       FMethod = AMethod;
       FParams = AParams->AsString();
       FData = AData->AsString();
@@ -328,7 +329,8 @@ TEST_F(ResourceRouter, HandlersFillOnTheMainThreadOnlyWhileTheRequestIsHeld) {
   ASSERT_TRUE(handler);
   EXPECT_TRUE(handler->ProcessRequest({"img:0"}, callback));
   EXPECT_EQ(callback->Result, "") << "filled before the main thread served its queue";
-  while (CheckSynchronize(0)) {}
+  while (CheckSynchronize(0)) {
+  }
   EXPECT_EQ(callback->Result, "continue");
   int32_t status = 0;
   int64_t length = -1;
@@ -354,7 +356,8 @@ TEST_F(ResourceRouter, HandlersFillOnTheMainThreadOnlyWhileTheRequestIsHeld) {
   TRef<TCefBaseResourceHandler> gone = GetResourceHandler(FRouter, {"img:0"});
   gone->ProcessRequest({"img:0"}, dropped);
   gone = nullptr;
-  while (CheckSynchronize(0)) {}
+  while (CheckSynchronize(0)) {
+  }
   EXPECT_EQ(dropped->Result, "cancel");
   EXPECT_FALSE(filled);
 
@@ -362,7 +365,8 @@ TEST_F(ResourceRouter, HandlersFillOnTheMainThreadOnlyWhileTheRequestIsHeld) {
   auto unrouted = std::make_shared<TRecordingCallback>();
   TRef<TCefBaseResourceHandler> api = GetResourceHandler(FRouter, {"ctrl-data:////api/x"});
   api->ProcessRequest({"ctrl-data:////api/x"}, unrouted);
-  while (CheckSynchronize(0)) {}
+  while (CheckSynchronize(0)) {
+  }
   EXPECT_EQ(unrouted->Result, "cancel");
 
   // Other requests are answered at once, or not at all.

@@ -14,12 +14,19 @@ namespace {
 using J = TJsValue;
 
 TEST(BridgeWire, PageValuesSurviveTheirText) {
-  TJsValueList values = {
-      J::Undefined(), J::Null(), J::Bool(false), J::Int(-2147483647 - 1), J::Double(0.1 + 0.2), J::Double(-1e300),
-      J::Double(std::numeric_limits<double>::quiet_NaN()), J::Double(-std::numeric_limits<double>::infinity()),
-      J::Date(1496313296007.0), J::String("q\"/\\\n\xC3\xA9"), J::Function(),
-      J::Array({J::Int(1), J::Array({})}),
-      J::Object({{"a", J::Int(1)}, {"", J::Object({})}, {"\xC3\xA9", J::Array({J::Null()})}})};
+  TJsValueList values = {J::Undefined(),
+                         J::Null(),
+                         J::Bool(false),
+                         J::Int(-2147483647 - 1),
+                         J::Double(0.1 + 0.2),
+                         J::Double(-1e300),
+                         J::Double(std::numeric_limits<double>::quiet_NaN()),
+                         J::Double(-std::numeric_limits<double>::infinity()),
+                         J::Date(1496313296007.0),
+                         J::String("q\"/\\\n\xC3\xA9"),
+                         J::Function(),
+                         J::Array({J::Int(1), J::Array({})}),
+                         J::Object({{"a", J::Int(1)}, {"", J::Object({})}, {"\xC3\xA9", J::Array({J::Null()})}})};
   const std::string text = TBridgeWire::ArgumentsText(values);
   TJsValueList back = TBridgeWire::ParseArguments(text);
   ASSERT_EQ(back.size(), values.size()) << text;
@@ -37,8 +44,23 @@ TEST(BridgeWire, MalformedPageTextIsRefused) {
   deep += "[1]";
   for (int i = 0; i <= TBridgeWire::kMaxDepth + 1; ++i) deep += "]]";
   const std::string cases[] = {
-      "",  "{}", "[", "[1]", "[[]]", "[[3]]", "[[3,1.5]]", "[[3,4294967296]]", "[[11,1]]", "[[258,2]]",
-      "[[5,\"x\"]]", "[[13,[\"a\"]]]", "[[13,[1,[1]]]]", "[[8204,1]]", "[[99,1]]", "[[1,2,3]]", "[\"x\"]",
+      "",
+      "{}",
+      "[",
+      "[1]",
+      "[[]]",
+      "[[3]]",
+      "[[3,1.5]]",
+      "[[3,4294967296]]",
+      "[[11,1]]",
+      "[[258,2]]",
+      "[[5,\"x\"]]",
+      "[[13,[\"a\"]]]",
+      "[[13,[1,[1]]]]",
+      "[[8204,1]]",
+      "[[99,1]]",
+      "[[1,2,3]]",
+      "[\"x\"]",
       "[" + deep + "]",
   };
   for (const std::string& c : cases) {

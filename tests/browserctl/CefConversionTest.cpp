@@ -143,7 +143,9 @@ TEST(CefConversion, VariantToPageValue) {
       {"typed property list", Variant(typedProps), Obj({{"t", Obj({{"a", J::Int(1)}, {"b", J::String("x")}})}})},
       {"typed values", Variant(typedValues), Arr({J::Int(1), J::Int(2)})},
       {"untyped property list", Variant(untypedProps),
-       Obj({{"a", J::Int(1)}, {"b", Obj({{"c", J::Bool(true)}, {"d", J::String("e")}})}, {"l", Arr({J::Int(1), J::Int(2)})}})},
+       Obj({{"a", J::Int(1)},
+            {"b", Obj({{"c", J::Bool(true)}, {"d", J::String("e")}})},
+            {"l", Arr({J::Int(1), J::Int(2)})}})},
       {"untyped values", Variant(untypedValues), Arr({J::Int(1), J::String("y")})},
       {"no packet", Variant(IPacketPtr()), J::Null()},
       {"page value", TCef8ValueVariantType::Make(fn), fn},
@@ -153,7 +155,8 @@ TEST(CefConversion, VariantToPageValue) {
     SCOPED_TRACE(c.Name);
     TJsValuePtr v = TCefConversion::VariantToCef(c.In);
     ASSERT_TRUE(v);
-    EXPECT_TRUE(v->Equals(*c.Out)) << TBridgeWire::ArgumentsText({v}) << " expected " << TBridgeWire::ArgumentsText({c.Out});
+    EXPECT_TRUE(v->Equals(*c.Out)) << TBridgeWire::ArgumentsText({v}) << " expected "
+                                   << TBridgeWire::ArgumentsText({c.Out});
   }
   // An object that is neither a packet nor a formatted packet has no page form.
   class TPlain : public TRefCntObject {};

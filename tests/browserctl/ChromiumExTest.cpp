@@ -66,7 +66,8 @@ class ChromiumEx : public ::testing::Test {
   // Shows the recorder page and waits until its bridge is up (a pid and the globals).
   void ShowRecorder() {
     FControl->SetHTML(kRecorderPage);
-    ASSERT_TRUE(WaitFor([&] { return Page()->title() == "recorder"; }, 60000)) << Page()->url().toString().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return Page()->title() == "recorder"; }, 60000))
+        << Page()->url().toString().toStdString();
     ASSERT_EQ(Js(Page(), "typeof callDelphi + typeof __SendRequest + typeof cefHelperInfo").toString(),
               "functionfunctionfunction");
   }
@@ -99,21 +100,31 @@ TEST_F(ChromiumEx, CallDelphiReachesTheHostAndAnswersThePage) {
   struct TCase {
     const char* Name;
     const char* Script;
-    TVariantArray Results;      // what OnJSCall answers
-    const char* Message;        // the "dcall" as id:params (id 0: no callback)
-    const char* Callback;       // the callback's arguments as JSON, or "" for no call
-    const char* Thrown;         // the page call's error message, or ""
+    TVariantArray Results;  // what OnJSCall answers
+    const char* Message;    // the "dcall" as id:params (id 0: no callback)
+    const char* Callback;   // the callback's arguments as JSON, or "" for no call
+    const char* Thrown;     // the page call's error message, or ""
   } cases[] = {
       {"no arguments", "callDelphi()", {}, "0:[]", "", ""},
       {"arguments and a callback, one result", "callDelphi(1, 'x', cb)", {7}, "1:[1,\"x\"]", "[7]", ""},
       {"no result: called without arguments", "callDelphi(2, cb)", {}, "2:[2]", "[]", ""},
       {"several results: one JSON text", "callDelphi(cb)", {1, "a", true}, "3:[]", "[\"[1,\\\"a\\\",true]\"]", ""},
-      {"an object travels as packet text", "callDelphi({a: 1, b: [1.5, 'x']})", {}, "0:[\"{\\\"a\\\":1,\\\"b\\\":[1.5,\\\"x\\\"]}\"]", "", ""},
+      {"an object travels as packet text",
+       "callDelphi({a: 1, b: [1.5, 'x']})",
+       {},
+       "0:[\"{\\\"a\\\":1,\\\"b\\\":[1.5,\\\"x\\\"]}\"]",
+       "",
+       ""},
       {"null, undefined and Booleans", "callDelphi(null, undefined, true)", {}, "0:[null,null,true]", "", ""},
       {"a double throws", "callDelphi(1.5)", {}, "", "", "SenBrowserRequest: Unsupported argument type 5"},
       {"an array throws", "callDelphi([1, 2])", {}, "", "", "SenBrowserRequest: Unsupported argument type 8204"},
       {"a date throws", "callDelphi(new Date(), cb)", {}, "", "", "SenBrowserRequest: Unsupported argument type 7"},
-      {"a function before the last throws", "callDelphi(cb, 1)", {}, "", "", "SenBrowserRequest: Unsupported argument type 291"},
+      {"a function before the last throws",
+       "callDelphi(cb, 1)",
+       {},
+       "",
+       "",
+       "SenBrowserRequest: Unsupported argument type 291"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -182,7 +193,8 @@ TEST_F(ChromiumEx, SendRequestIsAnsweredOnceOrCancelled) {
 }
 
 TEST_F(ChromiumEx, PagesKeepTheirOwnFunctionsAndNewDocumentsGetTheBridgeAgain) {
-  FControl->SetHTML({"<html><head><title>own</title><script>function callDelphi() { return 'mine'; }</script></head></html>"});
+  FControl->SetHTML(
+      {"<html><head><title>own</title><script>function callDelphi() { return 'mine'; }</script></head></html>"});
   ASSERT_TRUE(WaitFor([&] { return Page()->title() == "own"; }, 60000));
   EXPECT_EQ(Js(Page(), "callDelphi()").toString(), "mine");
   EXPECT_EQ(Js(Page(), "typeof __SendRequest").toString(), "function");
@@ -196,7 +208,9 @@ TEST_F(ChromiumEx, PagesKeepTheirOwnFunctionsAndNewDocumentsGetTheBridgeAgain) {
   ASSERT_TRUE(WaitFor([&] { return static_cast<bool>(kept); }, 20000));
   Js(Page(), "window.oldDocument = true");
   FControl->SetHTML(kRecorderPage);
-  ASSERT_TRUE(WaitFor([&] { return Js(Page(), "typeof window.calls + typeof window.oldDocument").toString() == "objectundefined"; }, 60000));
+  ASSERT_TRUE(WaitFor(
+      [&] { return Js(Page(), "typeof window.calls + typeof window.oldDocument").toString() == "objectundefined"; },
+      60000));
   kept->Result(true, nullptr);
   kept = nullptr;
   FResults = {"again"};
@@ -324,8 +338,13 @@ TEST(ChromiumExFonts, JapaneseLocalesOnly) {
     bool Legacy;
     const char* Fonts;  // serif|sans-serif, or "" when the fonts stay
   } cases[] = {
-      {"JA", false, "MS PMincho|Meiryo UI"}, {"ja", false, "MS PMincho|Meiryo UI"}, {"JPN", true, "MS Mincho|MS Gothic"},
-      {"jPn", false, "MS PMincho|Meiryo UI"}, {"JAP", false, ""}, {"EN", false, ""}, {"", true, ""},
+      {"JA", false, "MS PMincho|Meiryo UI"},
+      {"ja", false, "MS PMincho|Meiryo UI"},
+      {"JPN", true, "MS Mincho|MS Gothic"},
+      {"jPn", false, "MS PMincho|Meiryo UI"},
+      {"JAP", false, ""},
+      {"EN", false, ""},
+      {"", true, ""},
   };
   for (const TCase& c : cases) {
     QString serif, sans;

@@ -59,8 +59,8 @@ TEST(DevTools, FrontEndOfAPausedNodeScriptShowsItsSource) {
   EXPECT_TRUE(ok);
   EXPECT_TRUE(control.Page()->url().toString().startsWith("devtools://devtools/bundled/"));
   QString probe;
-  EXPECT_TRUE(WaitFor([&] { return (probe = Js(control.Page(), kSourcesPanelProbe).toString()) == "sources script text"; },
-                      90000))
+  EXPECT_TRUE(WaitFor(
+      [&] { return (probe = Js(control.Page(), kSourcesPanelProbe).toString()) == "sources script text"; }, 90000))
       << probe.toStdString();
   // A picture of what the user sees, for a person to look at.
   const QString shot = QDir::current().absoluteFilePath("devtools-paused-node.png");

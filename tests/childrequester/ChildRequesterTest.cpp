@@ -87,8 +87,7 @@ class TTestRequester : public TChildProcessRequester {
 using TRequesterPtr = TCustomAsyncRequester::TOwned<TTestRequester>;
 
 TRequesterPtr NewRequester(TRef<TEventsSink> AEvents, const std::string& AParams = "",
-                           const std::string& AProcess = TW_LINECHILD_PATH,
-                           TRef<IAppStatCounter> ACounter = nullptr) {
+                           const std::string& AProcess = TW_LINECHILD_PATH, TRef<IAppStatCounter> ACounter = nullptr) {
   return TCustomAsyncRequester::New<TTestRequester>(TRef<IChildProcessRequesterEvents>(AEvents.get()), AProcess,
                                                     AParams, nullptr, std::move(ACounter));
 }
@@ -258,12 +257,8 @@ TEST(ChildRequester, TerminateKeepsTheControllerFinalizeReleasesIt) {
     r->Request(answers.Make("pending", Json(R"({"noreply":true})")));
     ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 1; }));
     switch (c.End) {
-      case TerminateChild:
-        r->TerminateChild();
-        break;
-      case FinalizeHere:
-        r->Finalize();
-        break;
+      case TerminateChild: r->TerminateChild(); break;
+      case FinalizeHere: r->Finalize(); break;
       case FinalizeFromThread: {
         std::atomic<bool> done{false};
         std::thread t([&] {
@@ -300,7 +295,8 @@ TEST(ChildRequester, DestroyEndsTheChildWithoutAnsweringPendingRequests) {
     StartAndWait(*r);
     ASSERT_TRUE(WaitFor([&] { return events->HelloPid() != 0; }));
     pid = events->HelloPid();
-    for (int i = 0; i < 3; ++i) r->Request(answers.Make(std::string("p").append(std::to_string(i)), Json(R"({"delay":60000})")));
+    for (int i = 0; i < 3; ++i)
+      r->Request(answers.Make(std::string("p").append(std::to_string(i)), Json(R"({"delay":60000})")));
     ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 3; }));
   }
   EXPECT_EQ(events->Terminated.load(), 1);
@@ -316,9 +312,11 @@ TEST(ChildRequester, ManyRequestsPassTheInFlightLimitInOrder) {
   constexpr int kCount = 500;
   TAnswers answers;
   for (int i = 0; i < kCount; ++i)
-    r->Request(answers.Make(std::to_string(i), Json(std::string(R"({"delay":2,"reply":)").append(std::to_string(i)).append("}"))));
+    r->Request(answers.Make(std::to_string(i),
+                            Json(std::string(R"({"delay":2,"reply":)").append(std::to_string(i)).append("}"))));
   ASSERT_TRUE(WaitFor([&] { return answers.Count() == kCount; }, 30000)) << answers.Count();
-  for (int i = 0; i < kCount; ++i) EXPECT_EQ(answers.Get(std::to_string(i)), std::string("[").append(std::to_string(i)).append("]"));
+  for (int i = 0; i < kCount; ++i)
+    EXPECT_EQ(answers.Get(std::to_string(i)), std::string("[").append(std::to_string(i)).append("]"));
   EXPECT_EQ(r->PendingCount(), 0);
 }
 
@@ -363,8 +361,11 @@ TEST_F(NodeChildTest, AQuicklyEndingScriptDeliversEverythingBeforeItsEnd) {
     int Runs;
   } cases[] = {
       {"console.log('bye'); process.exit(3);", {"bye"}, nullptr, 3, 50},
-      {"console.log('a\\n\\n'); console.log(''); process.stdout.write('no line feed');", {"a", "", "", "", "no line feed"},
-       nullptr, 0, 3},
+      {"console.log('a\\n\\n'); console.log(''); process.stdout.write('no line feed');",
+       {"a", "", "", "", "no line feed"},
+       nullptr,
+       0,
+       3},
       {"console.log('x'); throw new Error('boom');", {"x"}, "Error: boom", 1, 3},
       {"require('./no-such-module');", {}, "Cannot find module './no-such-module'", 1, 3},
   };
@@ -379,9 +380,9 @@ TEST_F(NodeChildTest, AQuicklyEndingScriptDeliversEverythingBeforeItsEnd) {
       EXPECT_EQ(events->Output(), c.Output);
       if (c.ErrorPart) {
         auto errors = events->Errors();
-        EXPECT_TRUE(std::any_of(errors.begin(), errors.end(),
-                                [&](const std::string& l) { return l.find(c.ErrorPart) != std::string::npos; }))
-            << ::testing::PrintToString(errors);
+        EXPECT_TRUE(std::any_of(errors.begin(), errors.end(), [&](const std::string& l) {
+          return l.find(c.ErrorPart) != std::string::npos;
+        })) << ::testing::PrintToString(errors);
       }
       TChildExit exit = Exits().front();
       EXPECT_EQ(exit.ExitCode, c.ExitCode);
@@ -411,9 +412,10 @@ TEST_F(NodeChildTest, LinesGoOutAtOnceAndAnUnfinishedLineAfterAShortWhile) {
 
 TEST_F(NodeChildTest, InputReachesTheScriptAndItsEndEndsTheScriptsInput) {
   auto events = MakeRef<TEventsSink>();
-  auto r = Start(events, Script("let got = '';\n"
-                                "process.stdin.on('data', (d) => { got += d; });\n"
-                                "process.stdin.on('end', () => { console.log('got:' + got); process.exit(5); });\n"),
+  auto r = Start(events,
+                 Script("let got = '';\n"
+                        "process.stdin.on('data', (d) => { got += d; });\n"
+                        "process.stdin.on('end', () => { console.log('got:' + got); process.exit(5); });\n"),
                  false);
   r->SendInput("kept for the child\n");  // before the child runs
   r->Run();

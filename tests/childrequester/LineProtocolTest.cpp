@@ -15,7 +15,10 @@ TEST(LineProtocol, RequestLinesCarryUpperCaseHexIds) {
     const char* Hex;
   } cases[] = {{1, "1"}, {10, "A"}, {26, "1A"}, {255, "FF"}, {256, "100"}, {0x7FFFFFFF, "7FFFFFFF"}};
   for (const auto& c : cases) {
-    EXPECT_EQ(FormatRequestLine(c.Id, R"({"a":1})"), std::string(c.Hex) + "\x01" R"({"a":1})" "\n")
+    EXPECT_EQ(FormatRequestLine(c.Id, R"({"a":1})"), std::string(c.Hex) +
+                                                         "\x01"
+                                                         R"({"a":1})"
+                                                         "\n")
         << c.Id;
   }
 }
@@ -43,7 +46,8 @@ TEST(LineProtocol, SplitLinesHandsOutEachLineOnceItsLineFeedArrives) {
       {"joined across chunks", {{"abc", {}}, {"def\n", {"abcdef"}}}, ""},
       // Complete lines do not wait behind an unfinished one.
       {"complete lines go at once, the partial third waits",
-       {{"l1\nl2\npar", {"l1", "l2"}}, {"t", {}}, {"3\n", {"part3"}}}, ""},
+       {{"l1\nl2\npar", {"l1", "l2"}}, {"t", {}}, {"3\n", {"part3"}}},
+       ""},
       {"a prompt stays buffered", {{"line1\nline2\nprompt> ", {"line1", "line2"}}}, "prompt> "},
       {"blank lines are lines", {{"\n", {""}}, {"a\n\n\nb\n", {"a", "", "", "b"}}}, ""},
       {"carriage return stays in its line", {{"a\r\nb\r\n", {"a\r", "b\r"}}}, ""},
@@ -105,11 +109,12 @@ TEST(LineProtocol, BatchesStopOnceTheLimitInUtf16UnitsIsReached) {
       {"last line may pass the limit", {"aaa\n", "bbb\n", "ccc\n", "ddd\n"}, 10, {"aaa\nbbb\nccc\n", "ddd\n"}},
       {"a line longer than the limit goes alone", {"aaaaaaaa\n", "b\n"}, 4, {"aaaaaaaa\n", "b\n"}},
       // Two-byte characters count one unit: a byte count would stop after two lines.
-      {"counted in UTF-16 units, not bytes", {"\xC3\xA9\n", "\xC3\xA9\n", "\xC3\xA9\n", "x\n"}, 5,
+      {"counted in UTF-16 units, not bytes",
+       {"\xC3\xA9\n", "\xC3\xA9\n", "\xC3\xA9\n", "x\n"},
+       5,
        {"\xC3\xA9\n\xC3\xA9\n\xC3\xA9\n", "x\n"}},
       // A character outside the basic plane counts two units.
-      {"astral characters count two", {"\xF0\x9F\x98\x80\n", "y\n", "z\n"}, 4,
-       {"\xF0\x9F\x98\x80\ny\n", "z\n"}},
+      {"astral characters count two", {"\xF0\x9F\x98\x80\n", "y\n", "z\n"}, 4, {"\xF0\x9F\x98\x80\ny\n", "z\n"}},
   };
   for (const auto& c : cases) {
     TInputBatchQueue q;

@@ -36,8 +36,10 @@ class TScopedEnv {
     ::setenv(AName, AValue.c_str(), 1);
   }
   ~TScopedEnv() {
-    if (FHad) ::setenv(FName.c_str(), FOld.c_str(), 1);
-    else ::unsetenv(FName.c_str());
+    if (FHad)
+      ::setenv(FName.c_str(), FOld.c_str(), 1);
+    else
+      ::unsetenv(FName.c_str());
   }
   TScopedEnv(const TScopedEnv&) = delete;
   TScopedEnv& operator=(const TScopedEnv&) = delete;

@@ -184,7 +184,8 @@ TEST_F(IndexListTest, KeyFunctionAndOnValue) {
   EXPECT_EQ(bare.Count(), 0);
   EXPECT_FALSE(bare.OnValue(20, nullptr, [] { return new TItem(2); }));
   int seen = 0;
-  EXPECT_TRUE(bare.OnValue(20, [&](TItem* AItem) { seen = AItem->Key; }, nullptr));
+  EXPECT_TRUE(bare.OnValue(
+      20, [&](TItem* AItem) { seen = AItem->Key; }, nullptr));
   EXPECT_EQ(seen, 2);
   EXPECT_EQ(bare.FindValue([](TItem* AItem) { return AItem->Key == 2; })->Key, 2);
 }

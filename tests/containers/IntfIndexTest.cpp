@@ -55,9 +55,8 @@ TEST(StrIntfIndexTest, KeysComeFromTheInterfaceAndHoldReferences) {
   EXPECT_EQ(index.GetCount(), 1);
   EXPECT_EQ(beta->RefCount(), 1);
 
-  bool found = index.OnValue("gamma", nullptr, [](const std::string& AKey) {
-    return TRef<INamed>(MakeRef<TNamed>(AKey));
-  });
+  bool found = index.OnValue("gamma", nullptr,
+                             [](const std::string& AKey) { return TRef<INamed>(MakeRef<TNamed>(AKey)); });
   EXPECT_FALSE(found);
   EXPECT_EQ(index.GetItemByIndex("Gamma")->Name(), "gamma");
   index.Clear();

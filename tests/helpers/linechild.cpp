@@ -145,8 +145,7 @@ int main(int argc, char** argv) {
     if (!GDelayed.empty() && GDelayed.begin()->first < due) due = GDelayed.begin()->first;
     int timeout = -1;
     if (due != Clock::time_point::max())
-      timeout = static_cast<int>(
-          std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
+      timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
     pollfd p{0, POLLIN, 0};
     int pr = ::poll(&p, 1, timeout);
     if (pr < 0 && errno != EINTR) return 4;

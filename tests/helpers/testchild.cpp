@@ -56,7 +56,8 @@ bool ReadLine(std::string& ALine) {
 
 std::string FromHex(const std::string& AHex) {
   std::string bytes;
-  for (size_t i = 0; i + 1 < AHex.size(); i += 2) bytes.push_back(static_cast<char>(std::stoi(AHex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < AHex.size(); i += 2)
+    bytes.push_back(static_cast<char>(std::stoi(AHex.substr(i, 2), nullptr, 16)));
   return bytes;
 }
 
@@ -85,11 +86,14 @@ const std::map<std::string, TVerb>& Verbs() {
           Out(std::string("cwd ") + (::getcwd(buf, sizeof buf) ? buf : "?") + "\n");
         }}},
       {"pid",
+       {false, [](const std::string&, int,
+                  char**) { Out("pid " + std::to_string(::getpid()) + " " + std::to_string(::getpgid(0)) + "\n"); }}},
+      {"readline",
        {false,
         [](const std::string&, int, char**) {
-          Out("pid " + std::to_string(::getpid()) + " " + std::to_string(::getpgid(0)) + "\n");
+          std::string line;
+          ReadLine(line);
         }}},
-      {"readline", {false, [](const std::string&, int, char**) { std::string line; ReadLine(line); }}},
       {"echo",
        {false,
         [](const std::string&, int, char**) {
@@ -97,7 +101,8 @@ const std::map<std::string, TVerb>& Verbs() {
           while (ReadLine(line)) Out(line);
         }}},
       {"sleep",
-       {true, [](const std::string& a, int, char**) { std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(a))); }}},
+       {true, [](const std::string& a, int,
+                 char**) { std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(a))); }}},
       {"ignoreterm", {false, [](const std::string&, int, char**) { ::signal(SIGTERM, SIG_IGN); }}},
       {"grandchild",
        {false,

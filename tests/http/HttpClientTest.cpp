@@ -98,7 +98,9 @@ TEST_F(HttpClientTest, TransportFailuresRaiseLibcurlText) {
 }
 
 TEST_F(HttpClientTest, RequestBodiesArriveByteForByte) {
-  const std::string Text = std::string("Gr\xC3\xBC\xC3\x9F" "e \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x99\x82 ") +
+  const std::string Text = std::string(
+                               "Gr\xC3\xBC\xC3\x9F"
+                               "e \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x99\x82 ") +
                            std::string("\0\xFF\r\n", 4) + "end";
   struct Case {
     THttpMethod Method;
@@ -176,8 +178,8 @@ TEST_F(HttpClientTest, ClientsOnDifferentThreadsRunConcurrently) {
     for (int I = 0; I < 20 && AFailure.empty(); ++I) {
       std::string Body(100 + I, ATag);
       try {
-        if (Own.Post(Url("/echo"), Body).Body != "POST\nlength=" + std::to_string(Body.size()) +
-                                                     "\nexpect=-\ntype=-\n" + Body)
+        if (Own.Post(Url("/echo"), Body).Body !=
+            "POST\nlength=" + std::to_string(Body.size()) + "\nexpect=-\ntype=-\n" + Body)
           AFailure = "wrong echo";
       } catch (const Exception& E) {
         AFailure = E.what();

@@ -33,9 +33,9 @@ TEST(HttpStatusLine, ReadsVersionCodeAndReason) {
 }
 
 TEST(HttpStatusLine, RejectsOtherLines) {
-  for (const char* Line : {"", "\r\n", "Content-Type: text/plain\r\n", "HTTP/1.1\r\n", "HTTP/1.1 20 OK",
-                           "HTTP/1.1 2000 OK", "HTTP/1.1 abc OK", "HTTP/ 200 OK", "HTTP/1.x 200 OK",
-                           "HTTP/1.1 099 Low", "http/1.1 200 OK"}) {
+  for (const char* Line :
+       {"", "\r\n", "Content-Type: text/plain\r\n", "HTTP/1.1\r\n", "HTTP/1.1 20 OK", "HTTP/1.1 2000 OK",
+        "HTTP/1.1 abc OK", "HTTP/ 200 OK", "HTTP/1.x 200 OK", "HTTP/1.1 099 Low", "http/1.1 200 OK"}) {
     SCOPED_TRACE(Line);
     THttpStatusLine S;
     S.Code = -5;

@@ -57,7 +57,8 @@ TEST(JsonDateTest, ReaderRecognisesOnlyExactDateTexts) {
 }
 
 TEST(JsonDateTest, DateTextsSurviveARoundTrip) {
-  const char* in = R"(["2020-01-05","2020-01-05T00:00:00.000Z","2020-03-29T01:30:00.000Z","10:30:00.000","00:00:00.000"])";
+  const char* in =
+      R"(["2020-01-05","2020-01-05T00:00:00.000Z","2020-03-29T01:30:00.000Z","10:30:00.000","00:00:00.000"])";
   std::string once = TPacketConversions::PacketAsJSON(TPacketConversions::PacketFromJSON(in));
   EXPECT_EQ(once, R"(["2020-01-05","2020-01-05","2020-03-29T01:30:00.000Z","10:30",null])");
   EXPECT_EQ(TPacketConversions::PacketAsJSON(TPacketConversions::PacketFromJSON(once)), once);

@@ -99,8 +99,8 @@ TEST(JsonReadWriteTest, ReaderMapsKinds) {
 }
 
 TEST(JsonReadWriteTest, MalformedTextIsRejected) {
-  const char* bad[] = {"{", "[1,]", "{\"a\" 1}", "[1] x", "tru", "[\"\\x\"]", "\"\xff\"", "[01]",
-                       "{'a':1}", "[1e400]", " "};
+  const char* bad[] = {"{",        "[1,]", "{\"a\" 1}", "[1] x",   "tru", "[\"\\x\"]",
+                       "\"\xff\"", "[01]", "{'a':1}",   "[1e400]", " "};
   for (const char* b : bad) EXPECT_EQ(ReadError(b), "Invalid JSON string.") << b;
   EXPECT_EQ(ReadError(std::string_view("[1]\0", 4)), "Invalid JSON string.");
   // Deep nesting is refused, never a stack overflow.

@@ -86,7 +86,8 @@ TEST_F(MessageLogTest, SwitchTWritesEveryAcceptedMessageToTheDefaultFile) {
   }
   std::string text = ReadFile(DefaultLog());
   EXPECT_EQ(CountLines(text), 2u);
-  EXPECT_TRUE(std::regex_search(text, std::regex(R"(^\d{1,2}/\d{1,2}/\d\d \d{1,2}:\d\d:\d\d [ap]m Error -> Src: with -t\r\n)")))
+  EXPECT_TRUE(
+      std::regex_search(text, std::regex(R"(^\d{1,2}/\d{1,2}/\d\d \d{1,2}:\d\d:\d\d [ap]m Error -> Src: with -t\r\n)")))
       << text;
   EXPECT_EQ(text.substr(0, 3).find("\xEF\xBB\xBF"), std::string::npos);
 }
@@ -187,9 +188,12 @@ TEST_F(MessageLogTest, FileLineHasTheFixedUsFormat) {
   } cases[] = {
       {EncodeDateTime(2024, 3, 7, 21, 5, 7), tmsWarning,
        "3/7/24 9:05:07 pm Warning -> ChildProcessRequester: Restarting process\r\n"},
-      {EncodeDateTime(2009, 12, 31, 0, 0, 9), tmsTrace2, "12/31/09 12:00:09 am Trace 2 -> ChildProcessRequester: Restarting process\r\n"},
-      {EncodeDateTime(2024, 1, 2, 12, 30, 0), tmsTrace1, "1/2/24 12:30:00 pm Trace 1 -> ChildProcessRequester: Restarting process\r\n"},
-      {EncodeDateTime(2024, 1, 2, 11, 59, 59), tmsFatalError, "1/2/24 11:59:59 am Fatal Error -> ChildProcessRequester: Restarting process\r\n"},
+      {EncodeDateTime(2009, 12, 31, 0, 0, 9), tmsTrace2,
+       "12/31/09 12:00:09 am Trace 2 -> ChildProcessRequester: Restarting process\r\n"},
+      {EncodeDateTime(2024, 1, 2, 12, 30, 0), tmsTrace1,
+       "1/2/24 12:30:00 pm Trace 1 -> ChildProcessRequester: Restarting process\r\n"},
+      {EncodeDateTime(2024, 1, 2, 11, 59, 59), tmsFatalError,
+       "1/2/24 11:59:59 am Fatal Error -> ChildProcessRequester: Restarting process\r\n"},
   };
   for (const auto& c : cases) {
     TMessageItem item(c.Level, "ChildProcessRequester", "Restarting process");
@@ -208,7 +212,8 @@ TEST_F(MessageLogTest, ConcurrentLoggersWriteWholeLinesInOrderOfTheLock) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([t] {
-      for (int i = 0; i < 50; ++i) LogMessage(tmsTrace, std::string("T").append(std::to_string(t)), std::string(100, 'a' + t));
+      for (int i = 0; i < 50; ++i)
+        LogMessage(tmsTrace, std::string("T").append(std::to_string(t)), std::string(100, 'a' + t));
     });
   for (auto& th : threads) th.join();
   std::istringstream lines(ReadFile(DefaultLog()));

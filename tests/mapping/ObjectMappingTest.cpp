@@ -19,10 +19,8 @@ struct TAddress {
   std::string City;
   int32_t Zip = 0;
   static const TClassInfo& ClassInfo() {
-    static const TClassInfo info = TClassInfo::Of<TAddress>("TAddress")
-        .Published("City", &TAddress::City)
-        .Published("Zip", &TAddress::Zip)
-        .Build();
+    static const TClassInfo info =
+        TClassInfo::Of<TAddress>("TAddress").Published("City", &TAddress::City).Published("Zip", &TAddress::Zip).Build();
     return info;
   }
 };
@@ -32,10 +30,8 @@ struct TTag {
   // Represents itself.
   IPacketPtr AsPacket() const { return NewPacketOf("tag", Variant(Text)); }
   static const TClassInfo& ClassInfo() {
-    static const TClassInfo info = TClassInfo::Of<TTag>("TTag")
-        .Published("Text", &TTag::Text)
-        .Published("AsPacket", &TTag::AsPacket)
-        .Build();
+    static const TClassInfo info =
+        TClassInfo::Of<TTag>("TTag").Published("Text", &TTag::Text).Published("AsPacket", &TTag::AsPacket).Build();
     return info;
   }
 };
@@ -51,8 +47,9 @@ struct TOwningList {
 struct TAddressList : TOwningList<TAddress> {
   static const TClassInfo& ClassInfo() {
     static const TClassInfo info = TClassInfo::Of<TAddressList>("TList<TAddress>")
-        .ListOf<TAddress>("TAddress", &TAddressList::Count, &TAddressList::Item, &TAddressList::Add)
-        .Build();
+                                       .ListOf<TAddress>("TAddress", &TAddressList::Count, &TAddressList::Item,
+                                                         &TAddressList::Add)
+                                       .Build();
     return info;
   }
 };
@@ -60,8 +57,8 @@ struct TAddressList : TOwningList<TAddress> {
 struct TTagList : TOwningList<TTag> {
   static const TClassInfo& ClassInfo() {
     static const TClassInfo info = TClassInfo::Of<TTagList>("TCommonIndexList<TTag>")
-        .ListOf<TTag>("TTag", &TTagList::Count, &TTagList::Item, &TTagList::Add)
-        .Build();
+                                       .ListOf<TTag>("TTag", &TTagList::Count, &TTagList::Item, &TTagList::Add)
+                                       .Build();
     return info;
   }
 };
@@ -94,25 +91,31 @@ struct TPerson : TRefCntObject {
 
   static const TClassInfo& ClassInfo() {
     static const TClassInfo info = TClassInfo::Of<TPerson>("TPerson")
-        .Published("Name", &TPerson::Name)
-        .Published("Age", &TPerson::Age)
-        .Published("Active", &TPerson::Active)
-        .Published("Born", &TPerson::Born).AsDateTime()
-        .Published("Color", &TPerson::Color)
-        .Published("Level", &TPerson::Level).Default(5)
-        .Published("RefCount", &TPerson::GetRefCount)
-        .Public("Secret", &TPerson::Secret).With(IPacketViewAttribute::Make("admin"))
-        .Published("Mail", &TPerson::Mail).With(IPacketMapNameAttribute::Make("e-mail", "admin"))
-        .Public("ReadOnlyView", &TPerson::ReadOnlyView).With(IPacketViewAttribute::Make("admin", Only(toPacket)))
-        .Published("Extra", &TPerson::Extra)
-        .Published("Counts", &TPerson::Counts)
-        .Published("Address", &TPerson::Address)
-        .Published("Addresses", &TPerson::Addresses)
-        .Published("Tags", &TPerson::Tags)
-        .Public("ScoreCount", &TPerson::ScoreCount)
-        .Indexed("Scores", &TPerson::Score).With(IPacketListAttribute::Make("ScoreCount", "AddScore"))
-        .Method("AddScore", &TPerson::AddScore)
-        .Build();
+                                       .Published("Name", &TPerson::Name)
+                                       .Published("Age", &TPerson::Age)
+                                       .Published("Active", &TPerson::Active)
+                                       .Published("Born", &TPerson::Born)
+                                       .AsDateTime()
+                                       .Published("Color", &TPerson::Color)
+                                       .Published("Level", &TPerson::Level)
+                                       .Default(5)
+                                       .Published("RefCount", &TPerson::GetRefCount)
+                                       .Public("Secret", &TPerson::Secret)
+                                       .With(IPacketViewAttribute::Make("admin"))
+                                       .Published("Mail", &TPerson::Mail)
+                                       .With(IPacketMapNameAttribute::Make("e-mail", "admin"))
+                                       .Public("ReadOnlyView", &TPerson::ReadOnlyView)
+                                       .With(IPacketViewAttribute::Make("admin", Only(toPacket)))
+                                       .Published("Extra", &TPerson::Extra)
+                                       .Published("Counts", &TPerson::Counts)
+                                       .Published("Address", &TPerson::Address)
+                                       .Published("Addresses", &TPerson::Addresses)
+                                       .Published("Tags", &TPerson::Tags)
+                                       .Public("ScoreCount", &TPerson::ScoreCount)
+                                       .Indexed("Scores", &TPerson::Score)
+                                       .With(IPacketListAttribute::Make("ScoreCount", "AddScore"))
+                                       .Method("AddScore", &TPerson::AddScore)
+                                       .Build();
     return info;
   }
 };
@@ -154,7 +157,9 @@ TEST_F(ObjectMappingTest, ThePlainAdapterCopiesScalarPropertiesOnly) {
   // Object-typed properties are rejected by name and type.
   EXPECT_EQ(ErrorText<Exception>([&] { ObjectToPacket("", ref, mvPublished); }),
             "Invalid READ property type - Address:TAddress");
-  EXPECT_EQ(ErrorText<Exception>([&] { PacketToObject(NewPacketOf("", Variant(NewPacketOf("Tags", Variant(1)))), ref, mvPublished); }),
+  EXPECT_EQ(ErrorText<Exception>([&] {
+              PacketToObject(NewPacketOf("", Variant(NewPacketOf("Tags", Variant(1)))), ref, mvPublished);
+            }),
             "Invalid WRITE property type - Tags:TCommonIndexList<TTag>");
 }
 
@@ -166,14 +171,13 @@ TEST_F(ObjectMappingTest, ViewsDecideWhichPropertiesTakePartAndUnderWhichNames) 
     const char* Name;
     bool InAll, InAdmin;
   } cases[] = {
-      {"Name", true, false},          // published, no attribute of the view
-      {"Secret", true, true},         // public with a view attribute: in the unnamed view too
-      {"Mail", true, false},          // renamed in the admin view
-      {"e-mail", false, true},
-      {"ReadOnlyView", true, true},
-      {"RefCount", false, false},     // never of a reference-counted object
-      {"ScoreCount", false, false},   // public without attribute
-      {"Level", false, false},        // equals its declared default
+      {"Name", true, false},   // published, no attribute of the view
+      {"Secret", true, true},  // public with a view attribute: in the unnamed view too
+      {"Mail", true, false},   // renamed in the admin view
+      {"e-mail", false, true},      {"ReadOnlyView", true, true},
+      {"RefCount", false, false},    // never of a reference-counted object
+      {"ScoreCount", false, false},  // public without attribute
+      {"Level", false, false},       // equals its declared default
   };
   for (const auto& c : cases) {
     EXPECT_EQ(all->GetProperties()->Exists(c.Name), c.InAll) << c.Name;
@@ -184,9 +188,9 @@ TEST_F(ObjectMappingTest, ViewsDecideWhichPropertiesTakePartAndUnderWhichNames) 
   // Back through the view: only its properties, in their directions.
   TPersonPtr targetPtr = Fresh();
   TPerson& target = *targetPtr;
-  PacketAsObject(TPacketConversions::PacketFromJSON(
-                     R"({"Name":"X","Secret":"new","e-mail":"x@y","ReadOnlyView":"changed"})"),
-                 target, {}, "admin");
+  PacketAsObject(
+      TPacketConversions::PacketFromJSON(R"({"Name":"X","Secret":"new","e-mail":"x@y","ReadOnlyView":"changed"})"),
+      target, {}, "admin");
   EXPECT_EQ(target.Name, "");
   EXPECT_EQ(target.Secret, "new");
   EXPECT_EQ(target.Mail, "x@y");
@@ -251,15 +255,18 @@ TEST_F(ObjectMappingTest, IndexedPropertiesNeedTheirCountAndAdder) {
     std::string NotACount() const { return "x"; }
     static const TClassInfo& ClassInfo() {
       static const TClassInfo info = TClassInfo::Of<TBag>("TBag")
-          .Published("NotACount", &TBag::NotACount)
-          .Indexed("Items", &TBag::Item, mvPublished).With(IPacketListAttribute::Make("NotACount", "Missing"))
-          .Build();
+                                         .Published("NotACount", &TBag::NotACount)
+                                         .Indexed("Items", &TBag::Item, mvPublished)
+                                         .With(IPacketListAttribute::Make("NotACount", "Missing"))
+                                         .Build();
       return info;
     }
   } bag;
   EXPECT_EQ(ErrorText<EPacketConversionsException>([&] { ObjectAsPacket(bag); }),
             "Missing or invalid item count property \"NotACount\" for indexed property \"TBag.Items\"");
-  EXPECT_EQ(ErrorText<EPacketConversionsException>([&] { PacketAsObject(TPacketConversions::PacketFromJSON(R"({"Items":[1,2]})"), bag); }),
+  EXPECT_EQ(ErrorText<EPacketConversionsException>([&] {
+              PacketAsObject(TPacketConversions::PacketFromJSON(R"({"Items":[1,2]})"), bag);
+            }),
             "Invalid or missing list adder method \"Missing\" for indexed property \"TBag.Items\"");
 }
 

@@ -58,7 +58,7 @@ TEST_F(PacketVariantTypeTest, NamesOnAPacketValueAreItsProperties) {
 TEST_F(PacketVariantTypeTest, OperationsAreCalledByName) {
   IPacketPtr p = NewPacket();
   Variant v(p);
-  PacketVarCall(v, "put", {Variant(static_cast<short>(7))});   // integer-like: Put(Integer)
+  PacketVarCall(v, "put", {Variant(static_cast<short>(7))});    // integer-like: Put(Integer)
   PacketVarCall(v, "Put", {Variant("s")});                      // Put(string)
   PacketVarCall(v, "PUT", {Variant(1.5)});                      // no exact overload: Put(Variant)
   PacketVarCall(v, "PutProperty", {Variant("a"), Variant(1)});  // the two-argument overload

@@ -61,8 +61,10 @@ TEST_F(JSONClientTest, PostAndPutSendExactlyThePacketText) {
   const std::string body = request->AsString();
   for (const char* method : {"POST", "PUT"}) {
     TJSONClientResponse r;
-    if (std::string(method) == "PUT") FClient.HttpPut(FServer->Url("/echo.json"), request, r);
-    else FClient.HttpPost(FServer->Url("/echo.json"), request, r);
+    if (std::string(method) == "PUT")
+      FClient.HttpPut(FServer->Url("/echo.json"), request, r);
+    else
+      FClient.HttpPost(FServer->Url("/echo.json"), request, r);
     ASSERT_EQ(r.Status, 200) << r.StatusText;
     ASSERT_TRUE(r.Data);
     IPacketPropertyAccessPtr echo = r.Data->GetProperties();
@@ -73,7 +75,8 @@ TEST_F(JSONClientTest, PostAndPutSendExactlyThePacketText) {
 }
 
 TEST(JSONClientResponse, ValidStatusIsOnly200Or201) {
-  for (auto [status, valid] : std::vector<std::pair<int, bool>>{{200, true}, {201, true}, {204, false}, {-1, false}, {404, false}}) {
+  for (auto [status, valid] :
+       std::vector<std::pair<int, bool>>{{200, true}, {201, true}, {204, false}, {-1, false}, {404, false}}) {
     TJSONClientResponse r;
     r.Status = status;
     EXPECT_EQ(r.IsValidStatus(), valid) << status;

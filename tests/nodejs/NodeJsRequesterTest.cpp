@@ -69,8 +69,7 @@ class NodeJsRequesterTest : public ::testing::Test {
     return path;
   }
   // Starts a requester whose OnDebugger records every address it is told.
-  TRequester Start(const std::string& AScript, int APort, int32_t AWatchdog = 0,
-                   const std::string& ANode = "node") {
+  TRequester Start(const std::string& AScript, int APort, int32_t AWatchdog = 0, const std::string& ANode = "node") {
     auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr, AScript, APort, AWatchdog, ANode);
     r->SetStopOnStart(true);
     r->SetOnDebugger([this](TBasicNodeJsRequester* ASender) { FUrls.push_back(ASender->DebuggerUrl()); });
@@ -129,8 +128,8 @@ TEST_F(NodeJsRequesterTest, AForeignInspectorOnThePortIsNeverAnnounced) {
   std::atomic<int> failedPort{0};
   std::string failedLine;
   std::mutex lock;
-  auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(
-      nullptr, Script("mine", "setInterval(() => {}, 1000);"), port, 0, "node");
+  auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr, Script("mine", "setInterval(() => {}, 1000);"),
+                                                             port, 0, "node");
   r->SetStopOnStart(true);
   r->SetOnDebugger([this](TBasicNodeJsRequester* ASender) { FUrls.push_back(ASender->DebuggerUrl()); });
   r->SetOnInspectorFailed([&](int32_t APort, const std::string& ALine) {
@@ -153,8 +152,8 @@ TEST_F(NodeJsRequesterTest, AForeignInspectorOnThePortIsNeverAnnounced) {
 TEST(NodeJsRequester, ReadsNodesAnnouncementsAndDescribesTheEnd) {
   EXPECT_EQ(TBasicNodeJsRequester::AnnouncedTargetId("Debugger listening on ws://127.0.0.1:5678/0f2c-11"), "0f2c-11");
   EXPECT_EQ(TBasicNodeJsRequester::AnnouncedTargetId("Debugger attached."), "");
-  EXPECT_TRUE(TBasicNodeJsRequester::IsInspectorFailure(
-      "Starting inspector on 127.0.0.1:5678 failed: address already in use"));
+  EXPECT_TRUE(
+      TBasicNodeJsRequester::IsInspectorFailure("Starting inspector on 127.0.0.1:5678 failed: address already in use"));
   EXPECT_FALSE(TBasicNodeJsRequester::IsInspectorFailure("Starting inspector on 127.0.0.1:5678"));
   struct {
     TChildExit Exit;

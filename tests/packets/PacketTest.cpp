@@ -33,8 +33,9 @@ TEST(PacketTest, EmptyPacket) {
 }
 
 TEST(PacketTest, ReadersConvertAndAdvance) {
-  IPacketPtr p = NewPacketOfValues("", {Variant("12"), Variant(-1), Variant(int64_t{1} << 33), Variant::Null(),
-                                        Variant(2.75), Variant("true"), Variant(300)},
+  IPacketPtr p = NewPacketOfValues("",
+                                   {Variant("12"), Variant(-1), Variant(int64_t{1} << 33), Variant::Null(),
+                                    Variant(2.75), Variant("true"), Variant(300)},
                                    true);
   EXPECT_EQ(p->PeekInt(), 12);
   EXPECT_EQ(p->GetAsInt(), 12);
@@ -42,8 +43,7 @@ TEST(PacketTest, ReadersConvertAndAdvance) {
   EXPECT_EQ(p->GetAsUInt(), 0u);  // low 32 bits of 2^33
   EXPECT_EQ(p->GetAsStr_(), "");
   p->SetPos(3);
-  EXPECT_EQ(ErrorOf([&] { p->GetAsStr(); }),
-            "Could not convert variant of type (Null) into type (UnicodeString)");
+  EXPECT_EQ(ErrorOf([&] { p->GetAsStr(); }), "Could not convert variant of type (Null) into type (UnicodeString)");
   EXPECT_EQ(p->Pos(), 4);  // the cursor moved past the value that failed
   EXPECT_DOUBLE_EQ(p->GetAsDouble(), 2.75);
   EXPECT_TRUE(p->GetAsBoolean());
@@ -149,11 +149,11 @@ TEST(PacketTest, DataSizeEstimatesTheRawEncoding) {
   IPacketPtr ab = NewPacketOfValues("ab", {Variant(7), Variant("xyz")}, true);
   EXPECT_EQ(ab->DataSize(), 23);
   IPacketPtr p = NewPacket();
-  p->Put(Variant(ab));                           // 23 + 1
-  p->Put(std::vector<int32_t>{1, 2, 3});         // 5 + 12
+  p->Put(Variant(ab));                                                // 23 + 1
+  p->Put(std::vector<int32_t>{1, 2, 3});                              // 5 + 12
   p->Put(Variant::Array(varVariant, {Variant(true), Variant("é")}));  // 5 + 3 + 6
-  p->Put(Variant::Null());                       // 1
-  p->Put(Variant(uint8_t{1}));                   // 2
+  p->Put(Variant::Null());                                            // 1
+  p->Put(Variant(uint8_t{1}));                                        // 2
   EXPECT_EQ(p->DataSize(), 8 + 24 + 17 + 14 + 1 + 2);
 }
 
@@ -204,7 +204,10 @@ TEST(PacketTest, SetVarAndWalkers) {
   EXPECT_EQ(calls, 0);  // no value is a packet or an array
   IPacketPtr props = NewPacket();
   props->PutProperty("a", Variant(1));
-  props->ForEachPacket([&](const IPacketPtr& q) { EXPECT_EQ(q.get(), props.get()); ++calls; });
+  props->ForEachPacket([&](const IPacketPtr& q) {
+    EXPECT_EQ(q.get(), props.get());
+    ++calls;
+  });
   EXPECT_EQ(calls, 1);
 }
 

@@ -83,7 +83,7 @@ TEST(PropertiesTest, NestedObjectsAndValueByIndex) {
   inner->PutProperty("x", Variant(1));
   inner->PutProperty("y", Variant(2));
   IPacketPtr p = NewPacket();
-  p->PutProperty("pos", Variant(inner));      // untyped: its properties become pos's values
+  p->PutProperty("pos", Variant(inner));                         // untyped: its properties become pos's values
   p->PutProperty("tag", Variant(NewPacketOf("t", Variant(1))));  // typed: one value
   p->PutProperty("none", Variant::Array(varVariant, {}));
   EXPECT_EQ(Json(p), R"({"pos":{"x":1,"y":2},"tag":{"t":1},"none":[]})");

@@ -42,9 +42,21 @@ TEST(CommandLine, SplitsLikeWindows) {
 // Whatever an argument holds, quoting it and splitting the line gives it back as one argument:
 // hand-picked texts around quotes and backslashes, then random bytes of every value.
 TEST(CommandLine, QuotedArgumentsSplitBackUnchanged) {
-  std::vector<std::string> texts = {
-      "", " ", "plain", "a b", "dq\"x.js", "x\" \"--require=/tmp/evil.js\" \"y.js", "\\", "a\\", "a\\\\ b\\",
-      "\\\"", "\"\"", "\"a b.js\"", "$HOME `id` 'q' \t tab", "caf\xc3\xa9 \xe2\x82\xac.js", std::string("nul\0in", 6)};
+  std::vector<std::string> texts = {"",
+                                    " ",
+                                    "plain",
+                                    "a b",
+                                    "dq\"x.js",
+                                    "x\" \"--require=/tmp/evil.js\" \"y.js",
+                                    "\\",
+                                    "a\\",
+                                    "a\\\\ b\\",
+                                    "\\\"",
+                                    "\"\"",
+                                    "\"a b.js\"",
+                                    "$HOME `id` 'q' \t tab",
+                                    "caf\xc3\xa9 \xe2\x82\xac.js",
+                                    std::string("nul\0in", 6)};
   std::srand(12345);
   for (int i = 0; i < 2000; ++i) {
     std::string t(static_cast<size_t>(std::rand() % 12), ' ');
@@ -66,8 +78,8 @@ TEST(CommandLine, FindsSwitchAfterDashOrSlashInAnyCase) {
     std::vector<std::string> Args;
     bool Found;
   } cases[] = {
-      {{"prog", "-t"}, true},      {{"prog", "/T"}, true},  {{"prog", "script.js", "-T"}, true},
-      {{"prog", "t"}, false},      {{"prog", "-tt"}, false}, {{"-t"}, false},  // argv[0] is not a switch
+      {{"prog", "-t"}, true},   {{"prog", "/T"}, true},   {{"prog", "script.js", "-T"}, true},
+      {{"prog", "t"}, false},   {{"prog", "-tt"}, false}, {{"-t"}, false},  // argv[0] is not a switch
       {{"prog", "--t"}, false},
   };
   for (const auto& c : cases) EXPECT_EQ(FindCmdLineSwitch(c.Args, "t"), c.Found) << ::testing::PrintToString(c.Args);
@@ -85,8 +97,14 @@ TEST(TextUtf, CountsUtf16Units) {
     std::string Text;
     size_t Units;
   } cases[] = {
-      {"", 0}, {"abc", 3}, {"\xC3\xA9", 1}, {"\xE2\x82\xAC", 1}, {"\xF0\x9F\x98\x80", 2},
-      {"a\xF0\x9F\x98\x80z", 4}, {"\xFF", 1}, {"\xE2\x82", 2},  // malformed bytes count one each
+      {"", 0},
+      {"abc", 3},
+      {"\xC3\xA9", 1},
+      {"\xE2\x82\xAC", 1},
+      {"\xF0\x9F\x98\x80", 2},
+      {"a\xF0\x9F\x98\x80z", 4},
+      {"\xFF", 1},
+      {"\xE2\x82", 2},  // malformed bytes count one each
   };
   for (const auto& c : cases) EXPECT_EQ(Utf16Length(c.Text), c.Units) << c.Text;
 }
@@ -96,19 +114,28 @@ TEST(TextUtf, FindsIncompleteTail) {
     std::string Text;
     size_t Tail;
   } cases[] = {
-      {"abc", 0},          {"a\xC3", 1},          {"a\xC3\xA9", 0},     {"\xE2", 1},
-      {"\xE2\x82", 2},     {"\xE2\x82\xAC", 0},   {"\xF0\x9F\x98", 3},  {"\xF0\x9F\x98\x80", 0},
-      {"\xFF", 0},         {"\x80\x80\x80", 0},   {"\xE0\x80", 0},  // overlong: never completes
+      {"abc", 0},      {"a\xC3", 1},        {"a\xC3\xA9", 0},    {"\xE2", 1},
+      {"\xE2\x82", 2}, {"\xE2\x82\xAC", 0}, {"\xF0\x9F\x98", 3}, {"\xF0\x9F\x98\x80", 0},
+      {"\xFF", 0},     {"\x80\x80\x80", 0}, {"\xE0\x80", 0},  // overlong: never completes
   };
   for (const auto& c : cases) EXPECT_EQ(Utf8IncompleteTail(c.Text), c.Tail) << ::testing::PrintToString(c.Text);
 }
 
 TEST(TextUtf, SanitizesAndCuts) {
-  EXPECT_EQ(Utf8Sanitize("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(Utf8Sanitize("a\xFF"
+                         "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(Utf8Sanitize("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
   EXPECT_EQ(Utf8Sanitize("ok \xE2\x82\xAC"), "ok \xE2\x82\xAC");
-  EXPECT_EQ(Utf8PrefixByUtf16Units("ab\xF0\x9F\x98\x80" "c", 3), "ab");
-  EXPECT_EQ(Utf8PrefixByUtf16Units("ab\xF0\x9F\x98\x80" "c", 4), "ab\xF0\x9F\x98\x80");
+  EXPECT_EQ(Utf8PrefixByUtf16Units("ab\xF0\x9F\x98\x80"
+                                   "c",
+                                   3),
+            "ab");
+  EXPECT_EQ(Utf8PrefixByUtf16Units("ab\xF0\x9F\x98\x80"
+                                   "c",
+                                   4),
+            "ab\xF0\x9F\x98\x80");
   std::string s;
   AppendUtf8(s, U'\u20AC');
   AppendUtf8(s, 0xD800);
@@ -139,8 +166,11 @@ TEST(DateTime, EncodesAndDecodesCalendarDates) {
   EXPECT_DOUBLE_EQ(EncodeDateTime(2024, 3, 7, 12), 45358.5);
   struct Case {
     int Y, M, D, h, m, s, ms;
-  } cases[] = {{2024, 3, 7, 21, 5, 7, 0}, {2000, 2, 29, 23, 59, 59, 999}, {1899, 12, 29, 6, 0, 0, 0},
-               {1600, 1, 1, 0, 0, 0, 1}, {9999, 12, 31, 12, 30, 0, 500}};
+  } cases[] = {{2024, 3, 7, 21, 5, 7, 0},
+               {2000, 2, 29, 23, 59, 59, 999},
+               {1899, 12, 29, 6, 0, 0, 0},
+               {1600, 1, 1, 0, 0, 0, 1},
+               {9999, 12, 31, 12, 30, 0, 500}};
   for (const auto& c : cases) {
     TDecodedDateTime d = DecodeDateTime(EncodeDateTime(c.Y, c.M, c.D, c.h, c.m, c.s, c.ms));
     EXPECT_EQ((std::vector<int>{d.Year, d.Month, d.Day, d.Hour, d.Minute, d.Second, d.MilliSecond}),

@@ -84,9 +84,10 @@ TEST(SynchronizersPool, Errors) {
   TRef<IDataSynchronizer> product;
   try {
     TSharedSynchronizersPool::NewSynchronizer("Pool Processing", TSharedSynchronizersPool::TSynchronizerFactory([&] {
-      product = MakeRef<TThreadProcessingSynchronizer>("Pool Processing", [] {});
-      return product;
-    }));
+                                                product = MakeRef<TThreadProcessingSynchronizer>("Pool Processing",
+                                                                                                 [] {});
+                                                return product;
+                                              }));
     ADD_FAILURE() << "a processing synchronizer was cached";
   } catch (const Exception& E) {
     EXPECT_STREQ(E.what(), "TThreadProcessingSynchronizer can't be cached");
@@ -125,8 +126,10 @@ TEST(SynchronizersPool, PoolSynchronizerSkipsBusyMembers) {
 
 TEST(SynchronizersPool, TimerSynchronizerIsCachedByName) {
   TRef<ITxTimer> timer = NewTimer("Pool Timer");
-  TRef<IDataSynchronizer> a = TSharedSynchronizersPool::NewTimerSynchronizer("Pool Timed", TRef<IBasicTxTimer>(timer), 10);
-  TRef<IDataSynchronizer> b = TSharedSynchronizersPool::NewTimerSynchronizer("Pool Timed", TRef<IBasicTxTimer>(timer), 10);
+  TRef<IDataSynchronizer> a = TSharedSynchronizersPool::NewTimerSynchronizer("Pool Timed", TRef<IBasicTxTimer>(timer),
+                                                                             10);
+  TRef<IDataSynchronizer> b = TSharedSynchronizersPool::NewTimerSynchronizer("Pool Timed", TRef<IBasicTxTimer>(timer),
+                                                                             10);
   EXPECT_EQ(timer->GetCount(), 1);
   EXPECT_EQ(TSharedSynchronizersPool::GetSynchronizerUsage("Pool Timed"), 2);
   std::atomic<bool> onTimer{false};
@@ -181,7 +184,8 @@ TEST(DataSynchronizerTask, FiniteTimeOutOnAStuckSynchronizer) {
   ASSERT_TRUE(gate.WaitArrived());
   std::atomic<bool> late{false};
   uint32_t start = GetTickCount32();
-  EXPECT_FALSE(TDataSynchronizerTask::RunAndWait(sync, [&] { late = true; }, nullptr, 300, "Stuck"));
+  EXPECT_FALSE(TDataSynchronizerTask::RunAndWait(
+      sync, [&] { late = true; }, nullptr, 300, "Stuck"));
   EXPECT_GE(TicksSince(start), 300u);
   EXPECT_FALSE(LogContains("TASK ERROR WAITING ON SYNCHRONIZER Task Stuck"));
   gate.Open();
@@ -194,7 +198,8 @@ TEST(DataSynchronizerTask, FinalizedSynchronizerIsSkipped) {
   TRef<IDataSynchronizer> sync = MakeRef<TThreadDataSynchronizer>("Task Finalized");
   sync->Finalize();
   bool ran = false;
-  EXPECT_TRUE(TDataSynchronizerTask::RunAndWait(sync, [&] { ran = true; }, nullptr, SyncNoTimeLimit, "Skip Me"));
+  EXPECT_TRUE(TDataSynchronizerTask::RunAndWait(
+      sync, [&] { ran = true; }, nullptr, SyncNoTimeLimit, "Skip Me"));
   EXPECT_TRUE(LogContains("**** [Wait Operation Skipped] Waiting on finalized synchronizer: Skip Me"));
   TRef<IDataSynchronizerTask> task = TDataSynchronizerTask::Run(sync, [&] { ran = true; });
   EXPECT_TRUE(task->Wait("Skip Task"));

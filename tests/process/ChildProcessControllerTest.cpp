@@ -57,8 +57,10 @@ std::string ReadUntil(Controller& AChild, bool AErrors, const std::function<bool
     if (AChunks) AChunks->push_back(AText);
   };
   WaitFor([&] {
-    if (AErrors) AChild.CheckProcessErrors(collect, 10);
-    else AChild.CheckProcess(collect, 10, true);
+    if (AErrors)
+      AChild.CheckProcessErrors(collect, 10);
+    else
+      AChild.CheckProcess(collect, 10, true);
     return AUntil(all);
   });
   return all;
@@ -231,10 +233,12 @@ TEST(ChildProcessController, CharacterSplitAcrossReadsIsCarriedOver) {
   // "A", the first byte of the euro sign; then, after the test has read that, the rest and "B".
   Controller child(kTestChild, "outhex 41e2 readline outhex 82ac420a readline");
   std::vector<std::string> chunks;
-  ReadUntil(child, false, [](const std::string& s) { return !s.empty(); }, &chunks);
+  ReadUntil(
+      child, false, [](const std::string& s) { return !s.empty(); }, &chunks);
   ASSERT_EQ(chunks, std::vector<std::string>{"A"});
   ASSERT_TRUE(child.SendToInput("go\n", false));
-  ReadUntil(child, false, [](const std::string& s) { return s.find('\n') != std::string::npos; }, &chunks);
+  ReadUntil(
+      child, false, [](const std::string& s) { return s.find('\n') != std::string::npos; }, &chunks);
   EXPECT_EQ(chunks, (std::vector<std::string>{"A", "\u20acB\n"}));
   child.Close(true);
 
@@ -351,9 +355,8 @@ TEST(ChildProcessController, KilledProgramLeavesNoChildBehind) {
   for (const std::string mode : {"job", "nojob"}) {
     SCOPED_TRACE(mode);
     Controller host(kHost, kTestChild + " " + mode);
-    const std::string output = ReadUntil(host, false, [](const std::string& s) {
-      return s.find("ready\n") != std::string::npos;
-    });
+    const std::string output = ReadUntil(host, false,
+                                         [](const std::string& s) { return s.find("ready\n") != std::string::npos; });
     const pid_t child = static_cast<pid_t>(Field(output, "pid"));
     ASSERT_GT(child, 0) << output;
     const pid_t grandChild = static_cast<pid_t>(Field(output, "grandchild"));
@@ -400,7 +403,8 @@ TEST(ChildProcessController, NodeInspectorBannerArrivesOnTheErrorPipe) {
   Controller node("node", "--inspect-brk=127.0.0.1:" + std::to_string(port) + " \"" + script + "\"");
   node.SetKillProcessOnParentTerminated(0);
   const std::string banner = "Debugger listening on ws://127.0.0.1:" + std::to_string(port) + "/";
-  const std::string errors = ReadUntil(node, true, [&](const std::string& s) { return s.find(banner) != std::string::npos; });
+  const std::string errors = ReadUntil(node, true,
+                                       [&](const std::string& s) { return s.find(banner) != std::string::npos; });
   EXPECT_NE(errors.find(banner), std::string::npos) << errors;
 
   const pid_t pid = node.ProcessId();

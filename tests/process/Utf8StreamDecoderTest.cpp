@@ -16,9 +16,19 @@ TEST(Utf8StreamDecoder, SplitCharactersAreJoinedAndBadBytesReplaced) {
   const Case cases[] = {
       {"two-byte split", {"a\xc3", "\xa9z"}, {"a", "\xc3\xa9z", ""}},
       {"four-byte split in three", {"\xf0\x9f", "\x98", "\x80!"}, {"", "", "\xf0\x9f\x98\x80!", ""}},
-      {"bad byte replaced at once", {"\xff" "a"}, {"\xef\xbf\xbd" "a", ""}},
+      {"bad byte replaced at once",
+       {"\xff"
+        "a"},
+       {"\xef\xbf\xbd"
+        "a",
+        ""}},
       {"cut-off end flushed as replacement", {"ok\xe2\x82"}, {"ok", "\xef\xbf\xbd\xef\xbf\xbd"}},
-      {"broken sequence not held back", {"\xe2" "a"}, {"\xef\xbf\xbd" "a", ""}},
+      {"broken sequence not held back",
+       {"\xe2"
+        "a"},
+       {"\xef\xbf\xbd"
+        "a",
+        ""}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);

@@ -66,8 +66,10 @@ TEST(RawPacketTest, ValuesAreWrittenWithTheirTagsAndShortForms) {
       {"short text", Variant("ab"), false, "26 02 61 62"},
       {"255-byte text", Variant(std::string(255, 'x')), false, "26 ff " + Hex(std::string(255, 'x'))},
       {"256-byte text", Variant(std::string(256, 'x')), false, "12 00 01 00 00 " + Hex(std::string(256, 'x'))},
-      {"256-byte OLE text", Variant::Str(varOleStr, std::string(256, 'y')), false, "08 00 01 00 00 " + Hex(std::string(256, 'y'))},
-      {"256-byte 8-bit text", Variant::Str(varString, std::string(256, 'z')), false, "11 00 01 00 00 " + Hex(std::string(256, 'z'))},
+      {"256-byte OLE text", Variant::Str(varOleStr, std::string(256, 'y')), false,
+       "08 00 01 00 00 " + Hex(std::string(256, 'y'))},
+      {"256-byte 8-bit text", Variant::Str(varString, std::string(256, 'z')), false,
+       "11 00 01 00 00 " + Hex(std::string(256, 'z'))},
       {"empty untyped packet", Variant(NewPacket()), false, "22 00 00 00 00 00 00 00 00"},
       {"null packet reference", Variant(IPacketPtr()), false, "22 00 00 00 00 00 00 00 00"},
       {"typed packet", Variant(NewPacketOf("ab", Variant(7))), true, "22 02 00 00 00 61 62 01 00 00 00 0c 07"},
@@ -235,7 +237,9 @@ TEST(RawPacketTest, CompressedBlocksFollowTheirFraming) {
   EXPECT_EQ(stated, len);
   std::string plain(data.size(), '\0');
   uLongf plainLen = plain.size();
-  ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(plain.data()), &plainLen, reinterpret_cast<const Bytef*>(zb.data() + 4), zb.size() - 4), Z_OK);
+  ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(plain.data()), &plainLen, reinterpret_cast<const Bytef*>(zb.data() + 4),
+                       zb.size() - 4),
+            Z_OK);
   EXPECT_EQ(plain, data);
 
   TRawPacket s;
@@ -271,7 +275,8 @@ TEST(RawPacketTest, BadCompressedBlocksFailWithTheirMessages) {
     TDataCompressionType Kind;
     const char* Message;
   } cases[] = {
-      {"snappy preamble is no length", Unhex("05 00 00 00 ff ff ff ff ff"), dcSnappy, "Error getting compressed length"},
+      {"snappy preamble is no length", Unhex("05 00 00 00 ff ff ff ff ff"), dcSnappy,
+       "Error getting compressed length"},
       {"snappy block that does not decompress", Unhex("04 00 00 00 05 ff 01 02"), dcSnappy, "Error decompressing data"},
       {"snappy length beyond the rest", Unhex("40 00 00 00 05 00"), dcSnappy, "Error Reading Packet Data"},
       {"snappy size implausible for its input", Unhex("06 00 00 00 ff ff ff ff 0f 00"), dcSnappy,
@@ -279,7 +284,8 @@ TEST(RawPacketTest, BadCompressedBlocksFailWithTheirMessages) {
       {"zlib size implausible for its input", Unhex("ff ff ff 7f 78 9c 03 00"), dcZLib,
        "Compressed block states an implausible size (2147483647 bytes from 4)"},
       {"zlib stream that is no stream", Unhex("05 00 00 00 01 02 03 04 05 06"), dcZLib, "Error decompressing data"},
-      {"zlib stream shorter than stated", Unhex("05 00 00 00 78 9c 03 00 00 00 00 01"), dcZLib, "Error decompressing data"},
+      {"zlib stream shorter than stated", Unhex("05 00 00 00 78 9c 03 00 00 00 00 01"), dcZLib,
+       "Error decompressing data"},
       {"truncated length", Unhex("05 00"), dcZLib, "Error Reading Packet Data"},
   };
   for (const auto& c : cases) {
@@ -372,7 +378,9 @@ class TStringStream : public TStream {
 };
 
 TEST(RawPacketTest, AWriterOverAnyStreamWritesAndReadsTheSameBytes) {
-  IPacketPtr p = NewPacketOfValues("rec", {Variant(1), Variant("two"), Variant(3.5), Variant(NewPacketOf("x", Variant(300)))}, false);
+  IPacketPtr p = NewPacketOfValues("rec",
+                                   {Variant(1), Variant("two"), Variant(3.5), Variant(NewPacketOf("x", Variant(300)))},
+                                   false);
   std::string payload(3000, 'q');
   auto* stream = new TStringStream;
   auto w = TRefPtr<IDataStreamWriter>::Adopt(new TDataStreamWriter(stream, true, false));

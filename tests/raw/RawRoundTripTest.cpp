@@ -24,11 +24,13 @@ class TGenerator {
     FSeed ^= FSeed << 17;
     return FSeed;
   }
-  int64_t Int(int64_t ALo, int64_t AHi) { return ALo + static_cast<int64_t>(Next() % static_cast<uint64_t>(AHi - ALo + 1)); }
+  int64_t Int(int64_t ALo, int64_t AHi) {
+    return ALo + static_cast<int64_t>(Next() % static_cast<uint64_t>(AHi - ALo + 1));
+  }
   // Integers around the short forms and the minimizing bounds more often than elsewhere.
   int64_t Interesting() {
-    static const int64_t kEdges[] = {0, -1, 1, 254, 255, 256, 65534, 65535, 65536, -126, -127, -128,
-                                     2147483646, 2147483647, -2147483648LL, 4294967295LL};
+    static const int64_t kEdges[] = {0,     -1,   1,    254,  255,        256,        65534,         65535,
+                                     65536, -126, -127, -128, 2147483646, 2147483647, -2147483648LL, 4294967295LL};
     return Next() % 2 ? kEdges[Next() % std::size(kEdges)] : static_cast<int64_t>(Next());
   }
   std::string Text() {
@@ -69,8 +71,8 @@ class TGenerator {
   }
 
   Variant ScalarArray() {
-    static const TVarType kElems[] = {varInt64, varByte, varSingle, varShortInt, varDouble, varDate, varBoolean,
-                                      varWord, varLongWord, varInteger, varSmallint, varUInt64};
+    static const TVarType kElems[] = {varInt64,   varByte, varSingle,   varShortInt, varDouble,   varDate,
+                                      varBoolean, varWord, varLongWord, varInteger,  varSmallint, varUInt64};
     const TVarType elem = kElems[Next() % std::size(kElems)];
     TVariantArray items;
     for (int64_t i = Int(0, 6); i > 0; --i) {
@@ -124,11 +126,15 @@ class TGenerator {
 
 bool IsIntegerKind(TVarType K) {
   switch (K) {
-    case varSmallint: case varInteger: case varShortInt: case varByte:
-    case varWord: case varLongWord: case varInt64: case varUInt64:
-      return true;
-    default:
-      return false;
+    case varSmallint:
+    case varInteger:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
+    case varInt64:
+    case varUInt64: return true;
+    default: return false;
   }
 }
 
@@ -153,12 +159,17 @@ Variant Expected(const Variant& V, bool AMinimize) {
     int64_t x = V.RawInt64();
     TVarType kind = k;
     if (AMinimize && (k == varInteger || k == varWord || k == varInt64)) {
-      if (x >= 0 && x <= 254) kind = varByte;
-      else if (x >= 255 && x <= 65534) kind = varWord;
-      else if (x >= -126 && x <= -1) kind = varShortInt;
-      else if (k == varInt64 && x >= 65535 && x <= 2147483646) kind = varInteger;
+      if (x >= 0 && x <= 254)
+        kind = varByte;
+      else if (x >= 255 && x <= 65534)
+        kind = varWord;
+      else if (x >= -126 && x <= -1)
+        kind = varShortInt;
+      else if (k == varInt64 && x >= 65535 && x <= 2147483646)
+        kind = varInteger;
     }
-    if (x == -1 && (kind == varInteger || kind == varShortInt || kind == varInt64)) return Variant(static_cast<signed char>(-1));
+    if (x == -1 && (kind == varInteger || kind == varShortInt || kind == varInt64))
+      return Variant(static_cast<signed char>(-1));
     if (kind == varUInt64) return Variant(static_cast<unsigned long long>(x));
     return Variant(static_cast<long long>(x)).ChangeType(kind);
   }
@@ -216,8 +227,9 @@ TEST(RawRoundTripTest, GeneratedPacketsComeBackEqual) {
         IPacketPtr back = raw.GetAsPacket();
         ASSERT_TRUE(back);
         EXPECT_TRUE(raw.Eof());
-        ASSERT_TRUE(SameDeep(expected, Variant(back), "seed " + std::to_string(seed) + (minimize ? " min" : "") +
-                                                          (compression ? " c" + std::to_string(*compression) : "")));
+        ASSERT_TRUE(SameDeep(expected, Variant(back),
+                             "seed " + std::to_string(seed) + (minimize ? " min" : "") +
+                                 (compression ? " c" + std::to_string(*compression) : "")));
       }
     }
   }

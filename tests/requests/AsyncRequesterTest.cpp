@@ -193,7 +193,8 @@ TEST(AsyncRequester, WaitQueueGivesMemoryBackOnceLessThanHalfFull) {
   TAnswers answers;
   // 64 requests that only time out hold the table while 2100 instant ones queue up.
   for (int i = 0; i < 64; ++i) r->Request(answers.Make("hold" + std::to_string(i), Req("h")));
-  for (int i = 0; i < 2100; ++i) r->Request(answers.Make(std::string("q").append(std::to_string(i)), Req("q", "packet")));
+  for (int i = 0; i < 2100; ++i)
+    r->Request(answers.Make(std::string("q").append(std::to_string(i)), Req("q", "packet")));
   ASSERT_TRUE(WaitFor([&] { return r->WaitingCount() == 2100; }));
   EXPECT_GT(r->CapacityOnWorker(), 2100);
   ASSERT_TRUE(WaitFor([&] { return answers.Count() == 2164; }));

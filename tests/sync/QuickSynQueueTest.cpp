@@ -74,7 +74,7 @@ TEST(QuickSynQueueTest, BoundBlocksProducersUntilTheConsumerSwaps) {
   } catch (const Exception& e) {
     EXPECT_STREQ(e.what(), "bounded: Bubbling queue full 2");
   }
-  EXPECT_EQ(pushed, 2);  // the third push is still waiting
+  EXPECT_EQ(pushed, 2);             // the third push is still waiting
   ASSERT_TRUE(q.PopAndWait(v, 0));  // swap frees two places
   producer.join();
   EXPECT_EQ(pushed, 3);

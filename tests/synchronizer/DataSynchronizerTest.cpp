@@ -106,8 +106,8 @@ TEST(DataSynchronizer, ProcessingPassLimitsAndExceptions) {
     int ThrowAt;  // 0: none
     const char* Expected;
   } cases[] = {
-      {2, 0, "1 2 3 P 4 5 P"},      // three items per pass, then the procedure
-      {32768, 3, "1 2 3 4 5 P"},    // the raising pass ends without the procedure
+      {2, 0, "1 2 3 P 4 5 P"},    // three items per pass, then the procedure
+      {32768, 3, "1 2 3 4 5 P"},  // the raising pass ends without the procedure
       {2, 3, "1 2 3 4 5 P"},
   };
   for (const TCase& c : cases) {
@@ -118,7 +118,11 @@ TEST(DataSynchronizer, ProcessingPassLimitsAndExceptions) {
     std::atomic<bool> record{false};
     // A long queue delay: no idle pass ends while the test queues its items.
     auto sync = MakeRef<TThreadProcessingSynchronizer>(
-        "Sync Pass", [&] { if (record) trace.Add("P"); }, false, 10000, c.MaxTasks);
+        "Sync Pass",
+        [&] {
+          if (record) trace.Add("P");
+        },
+        false, 10000, c.MaxTasks);
     TGate gate;
     for (int i = 1; i <= 5; ++i)
       sync->Synchronize([&, i] {
@@ -145,7 +149,8 @@ TEST(DataSynchronizer, ProcessingPassLimitsAndExceptions) {
 
 TEST(DataSynchronizer, IdlePassesStillRunTheProcessingProcedure) {
   std::atomic<int> calls{0};
-  auto sync = MakeRef<TThreadProcessingSynchronizer>("Sync Idle", [&] { ++calls; }, false, 10);
+  auto sync = MakeRef<TThreadProcessingSynchronizer>(
+      "Sync Idle", [&] { ++calls; }, false, 10);
   EXPECT_TRUE(WaitFor([&] { return calls >= 3; }));
   sync->Finalize();
   int after = calls;

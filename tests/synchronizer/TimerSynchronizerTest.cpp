@@ -47,7 +47,8 @@ TEST(TimerSynchronizer, FinalizeDrainsAndRemovesTheTimerEvent) {
   for (TWay way : {wForeign, wFromTick, wRelease}) {
     SCOPED_TRACE(way);
     TRef<ITxTimer> timer = NewTimer("Sync Timer B");
-    TRef<IDataSynchronizer> sync = MakeRef<TTimerDataSynchronizer>(TRef<IBasicTxTimer>(timer), 10, false, "TimerSyncFin");
+    TRef<IDataSynchronizer> sync = MakeRef<TTimerDataSynchronizer>(TRef<IBasicTxTimer>(timer), 10, false,
+                                                                   "TimerSyncFin");
     std::atomic<int> ran{0};
     std::atomic<bool> late{false};
     for (int i = 0; i < 20; ++i) sync->Synchronize([&] { ++ran; });

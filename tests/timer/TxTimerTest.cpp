@@ -53,8 +53,10 @@ TEST_F(TxTimerTest, ServiceTimers) {
 
 TEST_F(TxTimerTest, FiresOnlyAfterActivate) {
   std::atomic<int> idle{0}, clock{0};
-  auto waiting = FTimer->AddEvent(10, "waiting", [&](ITxTimerEvent*) { ++idle; }, false);
-  auto ticking = FTimer->AddEvent(10, "ticking", [&](ITxTimerEvent*) { ++clock; }, false);
+  auto waiting = FTimer->AddEvent(
+      10, "waiting", [&](ITxTimerEvent*) { ++idle; }, false);
+  auto ticking = FTimer->AddEvent(
+      10, "ticking", [&](ITxTimerEvent*) { ++clock; }, false);
   ticking->Activate();
   ASSERT_TRUE(WaitFor([&] { return clock >= 5; }));
   EXPECT_EQ(idle, 0);
@@ -69,13 +71,16 @@ TEST_F(TxTimerTest, FiresOnlyAfterActivate) {
 TEST_F(TxTimerTest, PeriodCountsFromTheEndOfThePreviousRun) {
   std::mutex lock;
   std::vector<uint32_t> starts;
-  auto event = FTimer->AddEvent(250, "slow", [&](ITxTimerEvent*) {
-    {
-      std::lock_guard<std::mutex> g(lock);
-      starts.push_back(GetTickCount32());
-    }
-    SleepMs(100);
-  }, false);
+  auto event = FTimer->AddEvent(
+      250, "slow",
+      [&](ITxTimerEvent*) {
+        {
+          std::lock_guard<std::mutex> g(lock);
+          starts.push_back(GetTickCount32());
+        }
+        SleepMs(100);
+      },
+      false);
   event->Activate();
   ASSERT_TRUE(WaitFor([&] {
     std::lock_guard<std::mutex> g(lock);
@@ -91,8 +96,10 @@ TEST_F(TxTimerTest, PeriodCountsFromTheEndOfThePreviousRun) {
 
 TEST_F(TxTimerTest, IntervalZeroFiresEverySweepNegativeNever) {
   std::atomic<int> fast{0}, never{0};
-  auto zero = FTimer->AddEvent(0, "zero", [&](ITxTimerEvent*) { ++fast; }, false);
-  auto negative = FTimer->AddEvent(-1, "negative", [&](ITxTimerEvent*) { ++never; }, false);
+  auto zero = FTimer->AddEvent(
+      0, "zero", [&](ITxTimerEvent*) { ++fast; }, false);
+  auto negative = FTimer->AddEvent(
+      -1, "negative", [&](ITxTimerEvent*) { ++never; }, false);
   negative->Activate();
   zero->Activate();
   EXPECT_TRUE(WaitFor([&] { return fast >= 50; }));
@@ -108,7 +115,8 @@ TEST_F(TxTimerTest, RestartFiresAtTheNextCheckWhateverTheCounterReads) {
     SCOPED_TRACE(start);
     TShiftedTicks ticks(start);
     std::atomic<int> runs{0};
-    auto event = FTimer->AddEvent(1000000, "rare", [&](ITxTimerEvent*) { ++runs; }, false);
+    auto event = FTimer->AddEvent(
+        1000000, "rare", [&](ITxTimerEvent*) { ++runs; }, false);
     event->Activate();
     event->Restart();
     EXPECT_TRUE(WaitFor([&] { return runs == 1; }));
@@ -121,7 +129,8 @@ TEST_F(TxTimerTest, RestartFiresAtTheNextCheckWhateverTheCounterReads) {
 TEST_F(TxTimerTest, FirstRunComesOneIntervalAfterActivationOnAFreshCounter) {
   TShiftedTicks ticks(1);
   std::atomic<int> runs{0};
-  auto event = FTimer->AddEvent(1000000, "fresh", [&](ITxTimerEvent*) { ++runs; }, false);
+  auto event = FTimer->AddEvent(
+      1000000, "fresh", [&](ITxTimerEvent*) { ++runs; }, false);
   event->Activate();
   EXPECT_TRUE(FTimer->Synchronize(nullptr));  // one full check has passed
   EXPECT_EQ(runs, 0);
@@ -131,7 +140,8 @@ TEST_F(TxTimerTest, FirstRunComesOneIntervalAfterActivationOnAFreshCounter) {
 TEST_F(TxTimerTest, EventReleasedByItsHoldersIsDeletedWithoutRunning) {
   std::atomic<int> runs{0};
   {
-    auto event = FTimer->AddEvent(50, "orphan", [&](ITxTimerEvent*) { ++runs; }, false);
+    auto event = FTimer->AddEvent(
+        50, "orphan", [&](ITxTimerEvent*) { ++runs; }, false);
     event->Activate();
   }
   EXPECT_TRUE(WaitFor([&] { return FTimer->GetCount() == 0; }));
@@ -141,11 +151,14 @@ TEST_F(TxTimerTest, EventReleasedByItsHoldersIsDeletedWithoutRunning) {
 TEST_F(TxTimerTest, DeleteFromItsOwnCallbackDoesNotWait) {
   std::atomic<int> runs{0};
   std::atomic<bool> returned{false};
-  TRef<ITxTimerEvent> event = FTimer->AddEvent(0, "self", [&](ITxTimerEvent* ASender) {
-    ++runs;
-    ASender->Delete();
-    returned = true;
-  }, false);
+  TRef<ITxTimerEvent> event = FTimer->AddEvent(
+      0, "self",
+      [&](ITxTimerEvent* ASender) {
+        ++runs;
+        ASender->Delete();
+        returned = true;
+      },
+      false);
   event->Activate();
   ASSERT_TRUE(WaitFor([&] { return returned.load(); }));
   EXPECT_EQ(runs, 1);
@@ -156,11 +169,14 @@ TEST_F(TxTimerTest, DeleteFromItsOwnCallbackDoesNotWait) {
 
 TEST_F(TxTimerTest, DeleteFromAnotherThreadWaitsForTheRunningCallback) {
   std::atomic<bool> inside{false}, finished{false};
-  auto event = FTimer->AddEvent(0, "busy", [&](ITxTimerEvent*) {
-    inside = true;
-    SleepMs(150);
-    finished = true;
-  }, false);
+  auto event = FTimer->AddEvent(
+      0, "busy",
+      [&](ITxTimerEvent*) {
+        inside = true;
+        SleepMs(150);
+        finished = true;
+      },
+      false);
   event->Activate();
   ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
   event->Delete();  // main thread: waits, serving the call queue
@@ -174,12 +190,14 @@ TEST_F(TxTimerTest, SynchronizeRunsOnTheTimerThread) {
 
   // From the timer thread itself it runs inline.
   std::atomic<bool> done{false};
-  FTimer->PostEvent([&] {
-    bool ran = false;
-    EXPECT_TRUE(FTimer->Synchronize([&] { ran = true; }));
-    inline_ = ran;
-    done = true;
-  }, 0, false);
+  FTimer->PostEvent(
+      [&] {
+        bool ran = false;
+        EXPECT_TRUE(FTimer->Synchronize([&] { ran = true; }));
+        inline_ = ran;
+        done = true;
+      },
+      0, false);
   ASSERT_TRUE(WaitFor([&] { return done.load(); }));
   EXPECT_TRUE(inline_);
 
@@ -191,19 +209,23 @@ TEST_F(TxTimerTest, SynchronizeRunsOnTheTimerThread) {
 TEST_F(TxTimerTest, PostedClosureRunsOnceAndDisappears) {
   std::atomic<int> runs{0};
   std::atomic<ITxTimerEvent*> sender{nullptr};
-  FTimer->PostEvent([&](ITxTimerEvent* ASender) {
-    sender = ASender;
-    ++runs;
-  }, 20, false);
+  FTimer->PostEvent(
+      [&](ITxTimerEvent* ASender) {
+        sender = ASender;
+        ++runs;
+      },
+      20, false);
   EXPECT_EQ(FTimer->GetCount(), 1);
   ASSERT_TRUE(WaitFor([&] { return runs == 1 && FTimer->GetCount() == 0; }));
   EXPECT_NE(sender.load(), nullptr);
   // A raising closure is still a one-shot.
   SetAppExceptionHandler([](std::exception_ptr, const char*) {});
-  FTimer->PostEvent([&] {
-    ++runs;
-    throw std::runtime_error("once");
-  }, 0, false);
+  FTimer->PostEvent(
+      [&] {
+        ++runs;
+        throw std::runtime_error("once");
+      },
+      0, false);
   ASSERT_TRUE(WaitFor([&] { return runs == 2 && FTimer->GetCount() == 0; }));
   EXPECT_TRUE(FTimer->Synchronize(nullptr));  // one more sweep
   EXPECT_EQ(runs, 2);
@@ -221,10 +243,13 @@ TEST_F(TxTimerTest, CallbackErrorIsReportedAndTheTimerCarriesOn) {
     }
   });
   std::atomic<int> runs{0};
-  auto event = FTimer->AddEvent(0, "Faulty", [&](ITxTimerEvent*) {
-    ++runs;
-    throw std::runtime_error("boom");
-  }, false);
+  auto event = FTimer->AddEvent(
+      0, "Faulty",
+      [&](ITxTimerEvent*) {
+        ++runs;
+        throw std::runtime_error("boom");
+      },
+      false);
   event->Activate();
   ASSERT_TRUE(WaitFor([&] { return runs >= 3; }));
   event->Delete();
@@ -235,15 +260,18 @@ TEST_F(TxTimerTest, CallbackErrorIsReportedAndTheTimerCarriesOn) {
 TEST_F(TxTimerTest, SynchronizedEventsRunOnTheMainThread) {
   std::atomic<int> onMain{0};
   std::atomic<bool> refused{false};
-  auto event = FTimer->AddEvent(10, "ui", [&](ITxTimerEvent*) {
-    onMain += IsMainThread();
-    // The timer thread waits for us: a waiting sync call from here must be refused.
-    try {
-      FTimer->Synchronize([] {});
-    } catch (const Exception& e) {
-      refused = std::string(e.what()) == "Can't executed sync event in synchronize.";
-    }
-  }, true);
+  auto event = FTimer->AddEvent(
+      10, "ui",
+      [&](ITxTimerEvent*) {
+        onMain += IsMainThread();
+        // The timer thread waits for us: a waiting sync call from here must be refused.
+        try {
+          FTimer->Synchronize([] {});
+        } catch (const Exception& e) {
+          refused = std::string(e.what()) == "Can't executed sync event in synchronize.";
+        }
+      },
+      true);
   event->Activate();
   EXPECT_TRUE(WaitFor([&] { return onMain >= 2; }));  // serves the main thread's queue
   event->Delete();
@@ -253,12 +281,15 @@ TEST_F(TxTimerTest, SynchronizedEventsRunOnTheMainThread) {
 TEST_F(TxTimerTest, DisablingTakesEffectAfterTheRunningCallback) {
   std::atomic<bool> inside{false}, finished{false};
   std::atomic<int> runs{0};
-  auto event = FTimer->AddEvent(0, "work", [&](ITxTimerEvent*) {
-    ++runs;
-    inside = true;
-    SleepMs(100);
-    finished = true;
-  }, false);
+  auto event = FTimer->AddEvent(
+      0, "work",
+      [&](ITxTimerEvent*) {
+        ++runs;
+        inside = true;
+        SleepMs(100);
+        finished = true;
+      },
+      false);
   event->Activate();
   ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
   FTimer->SetEnabled(false);
@@ -293,7 +324,8 @@ TEST_F(TxTimerTest, SharedTimersByName) {
 
 TEST_F(TxTimerTest, ClearUnlinksEveryEvent) {
   std::atomic<int> runs{0};
-  auto event = FTimer->AddEvent(5, "cleared", [&](ITxTimerEvent*) { ++runs; }, false);
+  auto event = FTimer->AddEvent(
+      5, "cleared", [&](ITxTimerEvent*) { ++runs; }, false);
   FTimer->Clear();
   EXPECT_EQ(FTimer->GetCount(), 0);
   EXPECT_FALSE(event->GetTimer());
@@ -306,7 +338,8 @@ TEST_F(TxTimerTest, ClearUnlinksEveryEvent) {
 TEST_F(TxTimerTest, IntervalsSpanTheTickWrap) {
   TShiftedTicks ticks(0xFFFFFFFFu - 150);  // wraps 150 ms from now
   std::atomic<int> runs{0};
-  auto event = FTimer->AddEvent(100, "wrap", [&](ITxTimerEvent*) { ++runs; }, false);
+  auto event = FTimer->AddEvent(
+      100, "wrap", [&](ITxTimerEvent*) { ++runs; }, false);
   event->Activate();
   EXPECT_TRUE(WaitFor([&] { return runs >= 4; }));  // runs on both sides of the wrap
   event->Delete();

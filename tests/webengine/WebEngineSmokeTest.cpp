@@ -37,8 +37,7 @@ template <typename P>
 bool WaitFor(P APredicate, int ATimeoutMs) {
   QElapsedTimer clock;
   clock.start();
-  while (!APredicate() && clock.elapsed() < ATimeoutMs)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  while (!APredicate() && clock.elapsed() < ATimeoutMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   return APredicate();
 }
 

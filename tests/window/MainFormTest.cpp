@@ -50,12 +50,14 @@ bool WaitIdle(P APredicate, int ATimeoutMs = 60000) {
 bool PageShows(QWebEnginePage* APage, const QStringList& AParts) {
   QString parts;
   for (const QString& p : AParts) parts += (parts.isEmpty() ? "" : ",") + QString("'%1'").arg(p);
-  const QString script = QString(
-      "(function(){ let text = '';"
-      "  (function walk(n){ if (!n) return; if (n.nodeType === 3) text += n.textContent + '\\n';"
-      "    if (n.shadowRoot) walk(n.shadowRoot); for (let c = n.firstChild; c; c = c.nextSibling) walk(c); })"
-      "  (document.documentElement);"
-      "  return [%1].every(p => text.includes(p)); })()").arg(parts);
+  const QString script =
+      QString(
+          "(function(){ let text = '';"
+          "  (function walk(n){ if (!n) return; if (n.nodeType === 3) text += n.textContent + '\\n';"
+          "    if (n.shadowRoot) walk(n.shadowRoot); for (let c = n.firstChild; c; c = c.nextSibling) walk(c); })"
+          "  (document.documentElement);"
+          "  return [%1].every(p => text.includes(p)); })()")
+          .arg(parts);
   std::optional<bool> answer;
   APage->runJavaScript(script, [&](const QVariant& AResult) { answer = AResult.toBool(); });
   WaitIdle([&] { return answer.has_value(); }, 10000);

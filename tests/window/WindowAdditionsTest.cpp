@@ -161,8 +161,8 @@ TEST_F(WindowAdditionsTest, APaneKeepsTheLastLinesOfAFloodInOrder) {
 }
 
 TEST_F(WindowAdditionsTest, TextTypedInTheInputLineReachesTheScript) {
-  const std::string script =
-      Script("echo.js", "process.stdin.on('data', d => console.log('got ' + d.toString().trim()));\n");
+  const std::string script = Script("echo.js",
+                                    "process.stdin.on('data', d => console.log('got ' + d.toString().trim()));\n");
   TMainForm form(Options(script));
   form.show();
   ASSERT_TRUE(QTest::qWaitFor([&] { return form.Requester() && form.Requester()->ChildProcessId() != 0; }, kLongMs));
@@ -186,7 +186,9 @@ TEST_F(WindowAdditionsTest, EachFailureIsSaidInTheBar) {
     TMainForm form(o);
     form.show();
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return BarSays(form, {"could not be started", "no-such-node", "No such file or directory", "--node"}); },
+        [&] {
+          return BarSays(form, {"could not be started", "no-such-node", "No such file or directory", "--node"});
+        },
         kLongMs))
         << form.FailureBar()->Text().toStdString();
     SaveScreenshot(form, "window-failure");
@@ -197,10 +199,14 @@ TEST_F(WindowAdditionsTest, EachFailureIsSaidInTheBar) {
   }
   {
     SCOPED_TRACE("the script ends with exit code 3");
-    TMainForm form(Options(Script("three.js", "console.log('bye');\nconsole.error('Error: gone');\nprocess.exit(3);\n")));
+    TMainForm form(Options(Script("three.js",
+                                  "console.log('bye');\nconsole.error('Error: gone');\nprocess.exit(3);\n")));
     form.show();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return BarSays(form, {"exit code 3", "30 s", "Error: gone", "Restart (F5)"}); },
-                                kLongMs))
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+          return BarSays(form, {"exit code 3", "30 s", "Error: gone", "Restart (F5)"});
+        },
+        kLongMs))
         << form.FailureBar()->Text().toStdString();
     // Both streams whole; their order against each other is the pipes' own.
     EXPECT_TRUE(QTest::qWaitFor([&] { return form.OutputPane()->LineCount() == 2; }, 5000))
@@ -213,15 +219,22 @@ TEST_F(WindowAdditionsTest, EachFailureIsSaidInTheBar) {
     SCOPED_TRACE("a syntax error, running at once");
     TMainForm form(Options(broken));
     form.show();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return BarSays(form, {"exit code 1", "SyntaxError: Unexpected token"}); }, kLongMs))
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+          return BarSays(form, {"exit code 1", "SyntaxError: Unexpected token"});
+        },
+        kLongMs))
         << form.FailureBar()->Text().toStdString();
   }
   {
     SCOPED_TRACE("a syntax error, found once DevTools lets the script run: node then waits for DevTools");
     TMainForm form(Options(broken, true));
     form.show();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return BarSays(form, {"has finished", "Console panel"}); },
-                                kLongMs))
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+          return BarSays(form, {"has finished", "Console panel"});
+        },
+        kLongMs))
         << form.FailureBar()->Text().toStdString() << PaneLines(*form.OutputPane()).join('|').toStdString();
     EXPECT_FALSE(form.DebuggerAddress().isEmpty()) << "DevTools was there to show it";
   }
@@ -233,7 +246,9 @@ TEST_F(WindowAdditionsTest, EachFailureIsSaidInTheBar) {
     form.show();
     EXPECT_FALSE(BarSays(form, {"No DevTools"}));
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return BarSays(form, {"No DevTools address", "5 s", "the inspector is not available here"}); },
+        [&] {
+          return BarSays(form, {"No DevTools address", "5 s", "the inspector is not available here"});
+        },
         kLongMs))
         << form.FailureBar()->Text().toStdString();
   }
@@ -263,7 +278,9 @@ TEST_F(WindowAdditionsTest, APortHeldByAnotherNodeIsSaidAndItsDevToolsNeverLoade
                    [&](const QUrl& AUrl) { loaded << AUrl.toString(); });
   form.show();
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return BarSays(form, {"port", std::to_string(port).c_str(), "in use by another program", "--port"}); },
+      [&] {
+        return BarSays(form, {"port", std::to_string(port).c_str(), "in use by another program", "--port"});
+      },
       kLongMs))
       << form.FailureBar()->Text().toStdString();
   EXPECT_EQ(form.Requester(), nullptr) << "the undebuggable run was stopped";
@@ -395,8 +412,8 @@ const QString kPaused = QStringLiteral(
     " return S.TargetManager.TargetManager.instance().models(S.DebuggerModel.DebuggerModel).some(m => m.isPaused()); })()");
 
 TEST_F(WindowAdditionsTest, ABreakpointSetInTheFrontEndIsThereAfterRestartAndANewStart) {
-  const std::string script =
-      Script("tick.js", "let n = 0;\nsetInterval(() => {\n  n++;\n  console.log('tick ' + n);\n}, 50);\n");
+  const std::string script = Script("tick.js",
+                                    "let n = 0;\nsetInterval(() => {\n  n++;\n  console.log('tick ' + n);\n}, 50);\n");
   auto pausedOnItsBreakpoint = [](TMainForm& AForm) {
     if (!QTest::qWaitFor([&] { return FrontEnd(AForm.Browser()->Page(), kSourceLoaded) == "true"; }, kLongMs))
       return false;
@@ -418,12 +435,14 @@ TEST_F(WindowAdditionsTest, ABreakpointSetInTheFrontEndIsThereAfterRestartAndANe
     // Restart without breaking on load: only the breakpoint can stop the script.
     form.BreakOnLoad()->setChecked(false);
     form.RunAction()->trigger();
-    EXPECT_TRUE(pausedOnItsBreakpoint(form)) << "after Restart; output: " << PaneLines(*form.OutputPane()).join('|').toStdString();
+    EXPECT_TRUE(pausedOnItsBreakpoint(form))
+        << "after Restart; output: " << PaneLines(*form.OutputPane()).join('|').toStdString();
     form.close();
   }
   TMainForm form(Options(script, false));
   form.show();
-  EXPECT_TRUE(pausedOnItsBreakpoint(form)) << "after a new start; output: " << PaneLines(*form.OutputPane()).join('|').toStdString();
+  EXPECT_TRUE(pausedOnItsBreakpoint(form))
+      << "after a new start; output: " << PaneLines(*form.OutputPane()).join('|').toStdString();
 }
 
 }  // namespace

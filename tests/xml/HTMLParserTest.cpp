@@ -61,7 +61,8 @@ TEST(HTMLParserTest, BuildsEveryNodeKind) {
       {"\xEF\xBB\xBF<a/>", true, "1:a/"},
       {"<t>x\xEF\xBB\xBFy</t>", true, "1:t(2:PCDATA=x\xEF\xBB\xBFy)"},
       {"<t>a&amp;b&lt;&#39;&macr;&hibar;&bogus;&Amp;x&#0;&#65</t>", true,
-       "1:t(2:PCDATA=a&b<'\xC2\xAF\xC2\xAF" "bogus;Amp;x#0;#65)"},
+       "1:t(2:PCDATA=a&b<'\xC2\xAF\xC2\xAF"
+       "bogus;Amp;x#0;#65)"},
       {"text only", true, ""},
       {"<a>unclosed", true, "1:a"},
   };
@@ -181,7 +182,8 @@ TEST(EntitiesTest, EncodesAndDecodes) {
     const char* In;
     const char* Out;
   } cases[] = {
-      {"&nbsp;&iexcl;&yuml;&AElig;&aelig;&ETH;&eth;&THORN;", "\xC2\xA0\xC2\xA1\xC3\xBF\xC3\x86\xC3\xA6\xC3\x90\xC3\xB0\xC3\x9E"},
+      {"&nbsp;&iexcl;&yuml;&AElig;&aelig;&ETH;&eth;&THORN;",
+       "\xC2\xA0\xC2\xA1\xC3\xBF\xC3\x86\xC3\xA6\xC3\x90\xC3\xB0\xC3\x9E"},
       {"&apos;&quot;&gt;&brkbar;&die;&macr;", "'\">\xC2\xA6\xC2\xA8\xC2\xAF"},
       {"&#8364;&#128512;&#55296;&#1114112;", "\xE2\x82\xAC\xF0\x9F\x98\x80#55296;#1114112;"},
       {"&averyveryverylong;&", "averyveryverylong;"},

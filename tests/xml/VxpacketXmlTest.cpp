@@ -12,8 +12,7 @@ TToolRun RunTool(const std::string& AArgs, const std::string& AInput) {
   return vexor::testing::RunTool(VXPACKET_PATH, AArgs, AInput);
 }
 
-const char kExample[] =
-    "<ipacket><integer>5</integer><ipacket name=\"p\"><string>a&amp;b</string></ipacket></ipacket>";
+const char kExample[] = "<ipacket><integer>5</integer><ipacket name=\"p\"><string>a&amp;b</string></ipacket></ipacket>";
 
 TEST(VxpacketXmlTest, ConvertsBetweenJsonAndXml) {
   struct TCase {
@@ -26,7 +25,8 @@ TEST(VxpacketXmlTest, ConvertsBetweenJsonAndXml) {
       {"--from xml --to xml", kExample, 0, std::string(kExample) + "\n", ""},
       {"--from xml", kExample, 0, "[5,{\"p\":\"a&b\"}]\n", ""},
       {"--from xml --types", kExample, 0, "[{\"integer\":5},{\"p\":{\"string\":\"a&b\"}}]\n", ""},
-      {"--to xml", "[5,{\"p\":\"a&b\"}]", 0, "<ipacket><int64>5</int64><ipacket name=\"p\"><string>a&amp;b</string></ipacket></ipacket>\n", ""},
+      {"--to xml", "[5,{\"p\":\"a&b\"}]", 0,
+       "<ipacket><int64>5</int64><ipacket name=\"p\"><string>a&amp;b</string></ipacket></ipacket>\n", ""},
       {"--to XML --readable", "{\"point\":7}", 0, "<ipacket name=\"point\">\r\n  <int64>7</int64></ipacket>\n", ""},
       {"--from xml --to json", "<?xml version=\"1.0\"?>\n<ipacket/>", 0, "", "vxpacket: no packet\n"},
       {"--from xml", "", 1, "", "vxpacket: Invalid XML string.\n"},

@@ -22,18 +22,10 @@ class TGenerator {
     for (int i = 0; i < n; ++i) {
       switch (Below(ADepth > 0 ? 5 : 3)) {
         case 0:
-        case 1:
-          p->Put(Scalar());
-          break;
-        case 2:
-          p->PutProperty(Name(), Scalar());
-          break;
-        case 3:
-          p->Put(Variant(Packet(ADepth - 1)));
-          break;
-        default:
-          p->Put(Array(ADepth - 1));
-          break;
+        case 1: p->Put(Scalar()); break;
+        case 2: p->PutProperty(Name(), Scalar()); break;
+        case 3: p->Put(Variant(Packet(ADepth - 1))); break;
+        default: p->Put(Array(ADepth - 1)); break;
       }
     }
     return p;
@@ -56,8 +48,9 @@ class TGenerator {
   }
 
   std::string Text() {
-    static const char* kPieces[] = {"plain", " ", "&", "&amp;", "<", ">", "\"", "'", "\xC2\xA0", "\xC3\xA9",
-                                    "\xF0\x9F\x98\x80", "\t", "\r\n", "]]>", "<!--", "&#39;", "x", "\xEF\xBB\xBF", "?>", "/"};
+    static const char* kPieces[] = {
+        "plain", " ",    "&",   "&amp;", "<",     ">", "\"",           "'",  "\xC2\xA0", "\xC3\xA9", "\xF0\x9F\x98\x80",
+        "\t",    "\r\n", "]]>", "<!--",  "&#39;", "x", "\xEF\xBB\xBF", "?>", "/"};
     std::string s;
     for (uint64_t i = 0, n = Below(6); i < n; ++i) s += kPieces[Below(20)];
     return s;
@@ -74,9 +67,9 @@ class TGenerator {
       case 6:
         // Whole milliseconds, in the daytime (away from summer-time changes), or a date alone.
         return Variant::Date(EncodeDateTime(1900 + static_cast<int>(Below(200)), 1 + static_cast<int>(Below(12)),
-                                            1 + static_cast<int>(Below(28)), Below(2) ? 6 + static_cast<int>(Below(12)) : 0,
-                                            static_cast<int>(Below(60)), static_cast<int>(Below(60)),
-                                            static_cast<int>(Below(1000))));
+                                            1 + static_cast<int>(Below(28)),
+                                            Below(2) ? 6 + static_cast<int>(Below(12)) : 0, static_cast<int>(Below(60)),
+                                            static_cast<int>(Below(60)), static_cast<int>(Below(1000))));
       case 7: return Variant::Str(varOleStr, Text());
       case 8: return Variant::Str(varString, Text());
       case 9: return Variant(Text());
@@ -171,7 +164,8 @@ bool Same(const Variant& A, const Variant& B, std::string& AWhy) {
   const bool sa = IsStringKind(A.Kind()) && !A.IsArray(), sb = IsStringKind(B.Kind()) && !B.IsArray();
   if (sa || sb) {
     if (sa && sb && A.StrRef() == B.StrRef()) return true;
-    AWhy = "text differs: [" + (sa ? std::string(A.StrRef()) : "?") + "] vs [" + (sb ? std::string(B.StrRef()) : "?") + "]";
+    AWhy = "text differs: [" + (sa ? std::string(A.StrRef()) : "?") + "] vs [" + (sb ? std::string(B.StrRef()) : "?") +
+           "]";
     return false;
   }
   if (A.Kind() != B.Kind()) {

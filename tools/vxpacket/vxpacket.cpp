@@ -61,8 +61,7 @@ const TFormat kFormats[] = {
      }},
     {"xml", [](std::string T, const TOptions&) { return TPacketConversions::PacketFromXML(T); },
      [](const IPacketPtr& P, const TOptions& O) { return TPacketConversions::PacketAsXML(P, O.Readable) + "\n"; }},
-    {"raw",
-     [](std::string T, const TOptions& O) { return PacketFromRawBytes(T, RawCompression(O.Compressed)); },
+    {"raw", [](std::string T, const TOptions& O) { return PacketFromRawBytes(T, RawCompression(O.Compressed)); },
      [](const IPacketPtr& P, const TOptions& O) { return PacketToRawBytes(P, RawCompression(O.Compress)); }},
 };
 

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   }
 #ifdef TARNWICK_WITH_BROWSER
   const bool window = !options.Headless && DisplayAvailable(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
-                                                             std::getenv("QT_QPA_PLATFORM"));
+                                                            std::getenv("QT_QPA_PLATFORM"));
 #else
   const bool window = false;
 #endif
@@ -68,7 +68,5 @@ int main(int argc, char** argv) {
 // through a pointer of another size, and it and fontconfig keep process-lifetime allocations that
 // the leak checker reports. That is the libraries' code; every check stays on for ours.
 extern "C" const char* __asan_default_options() { return "new_delete_type_mismatch=0"; }
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libQt6WebEngineCore.so\nleak:libfontconfig.so\n";
-}
+extern "C" const char* __lsan_default_suppressions() { return "leak:libQt6WebEngineCore.so\nleak:libfontconfig.so\n"; }
 #endif

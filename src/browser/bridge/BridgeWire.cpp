@@ -116,8 +116,14 @@ void AppendTagged(std::string& ADest, const TJsValue& V) {
     case TJsKind::jkNull: ADest += "1"; break;
     case TJsKind::jkBool: ADest += V.BoolValue() ? "11,true" : "11,false"; break;
     case TJsKind::jkInt: ADest += "3," + std::to_string(V.IntValue()); break;
-    case TJsKind::jkDouble: ADest += "5,"; AppendNumber(ADest, V.NumberValue()); break;
-    case TJsKind::jkDate: ADest += "7,"; AppendNumber(ADest, V.NumberValue()); break;
+    case TJsKind::jkDouble:
+      ADest += "5,";
+      AppendNumber(ADest, V.NumberValue());
+      break;
+    case TJsKind::jkDate:
+      ADest += "7,";
+      AppendNumber(ADest, V.NumberValue());
+      break;
     case TJsKind::jkString: ADest += "258," + TCefConversion::VarToJSONStr(Variant(V.StringValue())); break;
     case TJsKind::jkFunction: ADest += "291"; break;
     case TJsKind::jkArray:

@@ -112,7 +112,8 @@ TJsValuePtr TCefConversion::VariantToCef(const Variant& AVal) {
     // A JavaScript integer is 32 bits wide; wider values keep their worth as a number.
     if (k == varUInt64) {
       const uint64_t u = AVal.RawUInt64();
-      if (u <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) return TJsValue::Int(static_cast<int32_t>(u));
+      if (u <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
+        return TJsValue::Int(static_cast<int32_t>(u));
       return TJsValue::Double(static_cast<double>(u));
     }
     const int64_t i = AVal.AsInt64();

@@ -55,8 +55,7 @@ TJsValuePtr TJsValue::Object(std::vector<std::pair<std::string, TJsValuePtr>> AM
 }
 
 bool TJsValue::Equals(const TJsValue& A) const {
-  if (FKind != A.FKind || FText != A.FText || FKeys != A.FKeys || FItems.size() != A.FItems.size())
-    return false;
+  if (FKind != A.FKind || FText != A.FText || FKeys != A.FKeys || FItems.size() != A.FItems.size()) return false;
   if (FNumber != A.FNumber && !(std::isnan(FNumber) && std::isnan(A.FNumber))) return false;
   for (size_t i = 0; i < FItems.size(); ++i)
     if (!FItems[i]->Equals(*A.FItems[i])) return false;

@@ -80,7 +80,7 @@ class TJsValue : public TRefCntObject {
   TJsKind FKind;
   double FNumber = 0;
   std::string FText;
-  TJsValueList FItems;            // array elements, or object member values
+  TJsValueList FItems;             // array elements, or object member values
   std::vector<std::string> FKeys;  // object member names
 };
 

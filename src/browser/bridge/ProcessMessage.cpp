@@ -17,10 +17,10 @@ namespace {
 
 TProcessMessageKind ProcessMessageKind(std::string_view AName) {
   static constexpr std::pair<std::string_view, TProcessMessageKind> kNames[] = {
-      {kMsgPid, TProcessMessageKind::pmkPid},   {kMsgDcall, TProcessMessageKind::pmkDcall},
+      {kMsgPid, TProcessMessageKind::pmkPid},     {kMsgDcall, TProcessMessageKind::pmkDcall},
       {kMsgReqst, TProcessMessageKind::pmkReqst}, {kMsgRply, TProcessMessageKind::pmkRply},
-      {kMsgCncl, TProcessMessageKind::pmkCncl}, {kMsgKill, TProcessMessageKind::pmkKill},
-      {kMsgDptc, TProcessMessageKind::pmkDptc}, {kMsgExcpt, TProcessMessageKind::pmkExcpt}};
+      {kMsgCncl, TProcessMessageKind::pmkCncl},   {kMsgKill, TProcessMessageKind::pmkKill},
+      {kMsgDptc, TProcessMessageKind::pmkDptc},   {kMsgExcpt, TProcessMessageKind::pmkExcpt}};
   for (const auto& [name, kind] : kNames)
     if (name == AName) return kind;
   return TProcessMessageKind::pmkUnknown;
@@ -31,15 +31,12 @@ int32_t ProcessMessageReceiver(TProcessMessageKind AKind) {
     case TProcessMessageKind::pmkPid:  // the browser records it; its answer goes back, ignored
     case TProcessMessageKind::pmkDcall:
     case TProcessMessageKind::pmkReqst:
-    case TProcessMessageKind::pmkExcpt:
-      return PID_BROWSER;
+    case TProcessMessageKind::pmkExcpt: return PID_BROWSER;
     case TProcessMessageKind::pmkRply:
     case TProcessMessageKind::pmkCncl:
     case TProcessMessageKind::pmkKill:
-    case TProcessMessageKind::pmkDptc:
-      return PID_RENDERER;
-    case TProcessMessageKind::pmkUnknown:
-      break;
+    case TProcessMessageKind::pmkDptc: return PID_RENDERER;
+    case TProcessMessageKind::pmkUnknown: break;
   }
   return -1;
 }

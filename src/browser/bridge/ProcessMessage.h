@@ -24,17 +24,36 @@ enum TCefProcessId : int32_t { PID_BROWSER = 0, PID_RENDERER = 1 };
 // The value kinds a message argument may have (the first seven are produced or read; binary,
 // dictionary and list only arrive from foreign senders and decode as empty).
 enum class TCefValueType : uint8_t {
-  VTYPE_INVALID, VTYPE_NULL, VTYPE_BOOL, VTYPE_INT, VTYPE_DOUBLE, VTYPE_STRING,
-  VTYPE_BINARY, VTYPE_DICTIONARY, VTYPE_LIST
+  VTYPE_INVALID,
+  VTYPE_NULL,
+  VTYPE_BOOL,
+  VTYPE_INT,
+  VTYPE_DOUBLE,
+  VTYPE_STRING,
+  VTYPE_BINARY,
+  VTYPE_DICTIONARY,
+  VTYPE_LIST
 };
 
 class TCefValue {
  public:
   TCefValue() = default;
   static TCefValue Null() { return TCefValue(TCefValueType::VTYPE_NULL); }
-  static TCefValue Bool(bool A) { TCefValue v(TCefValueType::VTYPE_BOOL); v.FInt = A; return v; }
-  static TCefValue Int(int32_t A) { TCefValue v(TCefValueType::VTYPE_INT); v.FInt = A; return v; }
-  static TCefValue Double(double A) { TCefValue v(TCefValueType::VTYPE_DOUBLE); v.FDouble = A; return v; }
+  static TCefValue Bool(bool A) {
+    TCefValue v(TCefValueType::VTYPE_BOOL);
+    v.FInt = A;
+    return v;
+  }
+  static TCefValue Int(int32_t A) {
+    TCefValue v(TCefValueType::VTYPE_INT);
+    v.FInt = A;
+    return v;
+  }
+  static TCefValue Double(double A) {
+    TCefValue v(TCefValueType::VTYPE_DOUBLE);
+    v.FDouble = A;
+    return v;
+  }
   static TCefValue String(std::string A) {
     TCefValue v(TCefValueType::VTYPE_STRING);
     v.FString = std::move(A);
@@ -103,8 +122,8 @@ class TProcessMessages {
   // Builds the message (id at 0, the encoded parameters after it) and sends it to AProcessId
   // when ABrowser is present; without one it is built and dropped. An encoding error is raised
   // before anything is sent. Returns the message built.
-  static TCefProcessMessage SendBrowserRequest(ICefMessageTransport* ABrowser, TCefProcessId AProcessId,
-                                               int32_t Id, std::string_view AName, const TVariantArray& Params);
+  static TCefProcessMessage SendBrowserRequest(ICefMessageTransport* ABrowser, TCefProcessId AProcessId, int32_t Id,
+                                               std::string_view AName, const TVariantArray& Params);
   // The parameters of a message (arguments 1..n decoded) and its id (argument 0; 0 when missing
   // or not an integer).
   static TVariantArray GetMessageParams(const TCefProcessMessage& AMessage, int32_t& Id);

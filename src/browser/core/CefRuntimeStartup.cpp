@@ -14,8 +14,8 @@ namespace {
 // Written by Start and Shutdown on the main thread; FLock lets other threads read the texts.
 struct TRuntimeState {
   std::mutex Lock;
-  std::string RuntimeLocale;  // guarded by Lock
-  std::string CefParameters;  // guarded by Lock
+  std::string RuntimeLocale;       // guarded by Lock
+  std::string CefParameters;       // guarded by Lock
   ICefRuntime* Runtime = nullptr;  // main thread only
   std::atomic<bool> Initialized{false};
 };
@@ -28,8 +28,7 @@ TRuntimeState& State() {
 bool SameTextIgnoringCase(const std::string& A, const char* B) {
   size_t i = 0;
   for (; i < A.size() && B[i]; ++i)
-    if (std::tolower(static_cast<unsigned char>(A[i])) != std::tolower(static_cast<unsigned char>(B[i])))
-      return false;
+    if (std::tolower(static_cast<unsigned char>(A[i])) != std::tolower(static_cast<unsigned char>(B[i]))) return false;
   return i == A.size() && !B[i];
 }
 

@@ -58,7 +58,7 @@ TFileDataStream::~TFileDataStream() { ::close(FFd); }
 
 std::unique_ptr<TFileDataStream> TFileDataStream::FromDescriptor(int AFd) {
   if (AFd < 0) return nullptr;
-  struct stat st{};
+  struct stat st {};
   if (::fstat(AFd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(AFd);
     return nullptr;

@@ -54,8 +54,6 @@ void TExCefClientHandler::PumpTick() {
 
 void TExCefClientHandler::SetPumpTimer(IBrowserPumpTimer* ATimer) { gPumpTimer = ATimer; }
 
-void TExCefClientHandler::SetMessageLoopWork(std::function<void()> AWork) {
-  gMessageLoopWork = std::move(AWork);
-}
+void TExCefClientHandler::SetMessageLoopWork(std::function<void()> AWork) { gMessageLoopWork = std::move(AWork); }
 
 }  // namespace vexor

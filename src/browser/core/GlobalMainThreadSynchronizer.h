@@ -31,8 +31,7 @@ class TGlobalMainThreadSynchronizer {
    public:
     class TTask {
      public:
-      TTask(TThreadProc AMethod, TRef<IInterface> AObj)
-          : Method(std::move(AMethod)), FRef(std::move(AObj)) {}
+      TTask(TThreadProc AMethod, TRef<IInterface> AObj) : Method(std::move(AMethod)), FRef(std::move(AObj)) {}
       // Runs Method, then drops FRef; the caller frees the task (also when Method raised).
       void ExecuteAndFree();
 

@@ -15,8 +15,9 @@ void TCefBaseResourceHandler::GetResponseHeaders(int32_t& AStatus, std::string& 
   AMimeType = FResponse.MimeType;
   AHeaders.clear();
   if (FResponse.HeaderMap)
-    FResponse.HeaderMap->ForEachProperty(
-        [&](const std::string& AName, const Variant& AValue) { AHeaders.emplace_back(AName, AValue.AsString()); });
+    FResponse.HeaderMap->ForEachProperty([&](const std::string& AName, const Variant& AValue) {
+      AHeaders.emplace_back(AName, AValue.AsString());
+    });
 }
 
 bool TCefBaseResourceHandler::ReadResponse(void* ADataOut, size_t ABytesToRead, size_t& ABytesRead) {

@@ -74,9 +74,12 @@ TApiRequest TApiRequest::Create(const std::string& AMethod, const std::string& A
   };
   for (size_t i = q + 1; i < AUrl.size(); ++i) {
     char c = AUrl[i];
-    if (c == '"') quoted = !quoted;
-    else if (c == '&' && !quoted) flush();
-    else item += c;
+    if (c == '"')
+      quoted = !quoted;
+    else if (c == '&' && !quoted)
+      flush();
+    else
+      item += c;
   }
   flush();
   return r;
@@ -196,9 +199,8 @@ bool TResourceRouter::ProcessResourceRequest(const TResourceRequest& ARequest, T
   return failed;
 }
 
-void TResourceRouter::FileRequest(const TSettings& ASettings, const std::string& APathText,
-                                  TDataStreamPtr& ADataStream, TResponseData& AResponse, std::string& AContentType,
-                                  bool& AFailed) {
+void TResourceRouter::FileRequest(const TSettings& ASettings, const std::string& APathText, TDataStreamPtr& ADataStream,
+                                  TResponseData& AResponse, std::string& AContentType, bool& AFailed) {
   std::string path;
   UrlToFilePath(ASettings, APathText, path);
   AContentType.clear();
@@ -243,8 +245,8 @@ bool TResourceRouter::UrlToFilePath(const TSettings& ASettings, const std::strin
   return true;
 }
 
-bool TResourceRouter::GetFileData(const TSettings& ASettings, const std::string& FilePath,
-                                  TDataStreamPtr& ADataStream, std::string& MimeType) {
+bool TResourceRouter::GetFileData(const TSettings& ASettings, const std::string& FilePath, TDataStreamPtr& ADataStream,
+                                  std::string& MimeType) {
   ADataStream.reset();
   MimeType.clear();
   if (ASettings.OnGetFileData) {
@@ -259,9 +261,9 @@ bool TResourceRouter::GetFileData(const TSettings& ASettings, const std::string&
   // Paths below the base directory are opened beneath it, so nothing outside is ever opened;
   // a path a host callback chose elsewhere is its own decision.
   std::string base = EffectiveBaseDir(ASettings);
-  std::unique_ptr<TFileDataStream> file =
-      FilePath.compare(0, base.size(), base) == 0 ? TFileDataStream::OpenBeneath(base, FilePath.substr(base.size()))
-                                                  : TFileDataStream::Open(FilePath);
+  std::unique_ptr<TFileDataStream> file = FilePath.compare(0, base.size(), base) == 0
+                                              ? TFileDataStream::OpenBeneath(base, FilePath.substr(base.size()))
+                                              : TFileDataStream::Open(FilePath);
   if (!file) return false;
   MimeType = TMimePacket::GetMimeTypeFromFileName(FilePath);
   ADataStream = std::move(file);

@@ -85,8 +85,8 @@ class TResourceRouter;
 using TOnSyncAPIRequest =
     std::function<IPacketPtr(const std::string& AMethod, const IPacketPtr& AParams, const IPacketPtr& AData)>;
 using TOnUrlToFilePath = std::function<bool(TResourceRouter& Sender, const std::string& Url, std::string& Path)>;
-using TOnGetFileData = std::function<bool(TResourceRouter& Sender, const std::string& FilePath,
-                                          TDataStreamPtr& Stream, std::string& MimeType)>;
+using TOnGetFileData = std::function<bool(TResourceRouter& Sender, const std::string& FilePath, TDataStreamPtr& Stream,
+                                          std::string& MimeType)>;
 // Appends the PNG bytes for an image key to AStream.
 using TOnGetPngImage = std::function<bool(const std::string& ImageUrl, std::string& AStream)>;
 using TOnGetBitmap = std::function<std::shared_ptr<const IBitmapImage>(const std::string& ImageUrl)>;
@@ -145,8 +145,7 @@ class TResourceRouter {
 
   // Routes and fills one answer; true when the request failed (not found). ADataStream is null
   // when there is no body.
-  bool ProcessResourceRequest(const TResourceRequest& ARequest, TDataStreamPtr& ADataStream,
-                              TResponseData& AResponse);
+  bool ProcessResourceRequest(const TResourceRequest& ARequest, TDataStreamPtr& ADataStream, TResponseData& AResponse);
 
   // URL-decodes AUrl ("%hh", a non-hex digit making the code 0; "+" is a blank), cuts it at "#" and
   // "?" and appends it to ABaseDir. A path that would lead out of ABaseDir (absolute, a ".."

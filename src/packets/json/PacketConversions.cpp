@@ -155,7 +155,7 @@ class TNameSet {
 // True when one of the eight bytes in W needs escaping (a control byte, '"' or '\\').
 inline bool WordNeedsEscape(uint64_t W) {
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
-  uint64_t ctrl = (W - kOnes * 0x20) & ~W;                       // bytes below 0x20
+  uint64_t ctrl = (W - kOnes * 0x20) & ~W;  // bytes below 0x20
   uint64_t q = W ^ (kOnes * '"'), b = W ^ (kOnes * '\\');
   uint64_t quote = (q - kOnes) & ~q, slash = (b - kOnes) & ~b;  // bytes equal to either
   return ((ctrl | quote | slash) & kHigh) != 0;
@@ -403,7 +403,9 @@ __attribute__((always_inline)) inline char* TJSONConverter::Room(size_t ACount) 
   return FOut.data() + FLen;
 }
 
-__attribute__((always_inline)) inline void TJSONConverter::Commit(char* AEnd) { FLen = static_cast<size_t>(AEnd - FOut.data()); }
+__attribute__((always_inline)) inline void TJSONConverter::Commit(char* AEnd) {
+  FLen = static_cast<size_t>(AEnd - FOut.data());
+}
 
 __attribute__((always_inline)) inline void TJSONConverter::Put(char AChar) {
   *Room(1) = AChar;
@@ -599,8 +601,7 @@ void TJSONConverter::WriteValue(const Variant& V, int L) {
       case varShortInt:
       case varByte:
       case varWord:
-      case varLongWord:
-      {
+      case varLongWord: {
         char* o = Room(24);
         Commit(std::to_chars(o, o + 24, V.RawInt64()).ptr);
         return;
@@ -609,14 +610,9 @@ void TJSONConverter::WriteValue(const Variant& V, int L) {
         if (!std::isfinite(V.RawDouble())) break;
         Commit(FormatFloatGTo(Room(kFloatGMaxLength), V.RawDouble()));
         return;
-      case varBoolean:
-        Put(V.RawBoolean() ? std::string_view("true", 4) : std::string_view("false", 5));
-        return;
-      case varNull:
-        Put(std::string_view("null", 4));
-        return;
-      default:
-        break;
+      case varBoolean: Put(V.RawBoolean() ? std::string_view("true", 4) : std::string_view("false", 5)); return;
+      case varNull: Put(std::string_view("null", 4)); return;
+      default: break;
     }
   }
   const TVarKindInfo* row = getVarInfo(V.Kind());
@@ -684,8 +680,7 @@ class TJSONReader {
   IPacketPtr Read(const simdjson::dom::element& ARoot) {
     using simdjson::dom::element_type;
     switch (ARoot.type()) {
-      case element_type::OBJECT:
-        return BuildObject(ARoot.get_object().value_unsafe());
+      case element_type::OBJECT: return BuildObject(ARoot.get_object().value_unsafe());
       case element_type::ARRAY: {
         // An array of variants turned into a packet: its elements spliced at one level; mapped
         // objects are varPacket values, so they stay nested.
@@ -696,8 +691,7 @@ class TJSONReader {
         for (simdjson::dom::element e : a) Append(e, data);
         return p;
       }
-      default:
-        return nullptr;
+      default: return nullptr;
     }
   }
 
@@ -718,15 +712,11 @@ class TJSONReader {
         AList.emplace_back(Variant::Array(varVariant, std::move(items)));
         return;
       }
-      case element_type::INT64:
-        AList.emplace_back(static_cast<long long>(E.get_int64().value_unsafe()));
-        return;
+      case element_type::INT64: AList.emplace_back(static_cast<long long>(E.get_int64().value_unsafe())); return;
       case element_type::UINT64:  // beyond the signed range
         AList.emplace_back(static_cast<double>(E.get_uint64().value_unsafe()));
         return;
-      case element_type::DOUBLE:
-        AList.emplace_back(E.get_double().value_unsafe());
-        return;
+      case element_type::DOUBLE: AList.emplace_back(E.get_double().value_unsafe()); return;
       case element_type::STRING: {
         std::string_view s = E.get_string().value_unsafe();
         TDateTime d;
@@ -736,13 +726,9 @@ class TJSONReader {
           AList.emplace_back(s);
         return;
       }
-      case element_type::BOOL:
-        AList.emplace_back(E.get_bool().value_unsafe());
-        return;
+      case element_type::BOOL: AList.emplace_back(E.get_bool().value_unsafe()); return;
       case element_type::NULL_VALUE:
-      default:
-        AList.emplace_back(Variant::Null());
-        return;
+      default: AList.emplace_back(Variant::Null()); return;
     }
   }
 
@@ -766,8 +752,7 @@ class TJSONReader {
         }
         return;
       }
-      default:
-        Append(E, ADest);
+      default: Append(E, ADest);
     }
   }
 

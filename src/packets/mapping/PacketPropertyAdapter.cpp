@@ -40,9 +40,13 @@ bool TClassInfo::InheritsFrom(std::string_view APrefix) const {
 TRttiObjPropertyAdapter::TRttiObjPropertyAdapter(TObjectRef AInstance, TMemberVisibility AVisibility)
     : FObj(AInstance), FVisibility(AVisibility) {}
 
-std::string TRttiObjPropertyAdapter::QualifiedName(const TPropInfo& AProp) const { return FObj.Info->Name + "." + AProp.Name; }
+std::string TRttiObjPropertyAdapter::QualifiedName(const TPropInfo& AProp) const {
+  return FObj.Info->Name + "." + AProp.Name;
+}
 
-std::string TRttiObjPropertyAdapter::MappedName(const TPropInfo& AProp, TIPacketPropertyAccessType) { return AProp.Name; }
+std::string TRttiObjPropertyAdapter::MappedName(const TPropInfo& AProp, TIPacketPropertyAccessType) {
+  return AProp.Name;
+}
 
 Variant TRttiObjPropertyAdapter::ReadObjectValue(const TPropInfo& AProp) {
   throw Exception(Format("Invalid READ property type - %s:%s", AProp.Name.c_str(), AProp.TypeNameOf().c_str()));
@@ -100,7 +104,8 @@ void TRttiObjPropertyAdapter::SetProp(std::string_view Name, const Variant& AVal
 
 // ---- copying ----
 
-IPacketPtr ObjectToPacket(std::string TypeName, TObjectRef Obj, TMemberVisibility Visibility, IPacketPropertyAdapterPtr Adapter) {
+IPacketPtr ObjectToPacket(std::string TypeName, TObjectRef Obj, TMemberVisibility Visibility,
+                          IPacketPropertyAdapterPtr Adapter) {
   if (!Adapter) Adapter = IPacketPropertyAdapterPtr::Adopt(new TRttiObjPropertyAdapter(Obj, Visibility));
   IPacketPtr r = NewPacket(std::move(TypeName));
   std::vector<IPacketPropertyAdapter::TEntry> list;
@@ -113,7 +118,8 @@ IPacketPtr ObjectToPacket(std::string TypeName, TObjectRef Obj, TMemberVisibilit
   return r;
 }
 
-void PacketToObject(const IPacketPtr& Packet, TObjectRef Obj, TMemberVisibility Visibility, IPacketPropertyAdapterPtr Adapter) {
+void PacketToObject(const IPacketPtr& Packet, TObjectRef Obj, TMemberVisibility Visibility,
+                    IPacketPropertyAdapterPtr Adapter) {
   if (!Packet) return;
   if (!Adapter) Adapter = IPacketPropertyAdapterPtr::Adopt(new TRttiObjPropertyAdapter(Obj, Visibility));
   std::vector<IPacketPropertyAdapter::TEntry> list;

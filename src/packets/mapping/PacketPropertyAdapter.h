@@ -36,7 +36,17 @@ inline constexpr const char* IID_IPacketPropertyAdapter = "{DBD6782B-8E91-46EA-9
 enum TIPacketPropertyAccessType : uint8_t { toPacket, fromPacket };
 // Least to most visible; published properties are the ones a class offers by default.
 enum TMemberVisibility : uint8_t { mvPrivate, mvProtected, mvPublic, mvPublished };
-enum TPropTypeKind : uint8_t { tkInteger, tkInt64, tkFloat, tkEnumeration, tkString, tkVariant, tkClass, tkInterface, tkDynArray };
+enum TPropTypeKind : uint8_t {
+  tkInteger,
+  tkInt64,
+  tkFloat,
+  tkEnumeration,
+  tkString,
+  tkVariant,
+  tkClass,
+  tkInterface,
+  tkDynArray
+};
 
 // Base of the declarative markers attached to properties (see PacketViewAdapter.h).
 class TBaseIPacketViewAttribute {
@@ -52,7 +62,8 @@ struct TClassInfo;
 struct TPropInfo {
   std::string Name;
   TPropTypeKind Kind = tkVariant;
-  std::string TypeName;  // "Integer", "Int64", "Double", "TDateTime", "Boolean", "string", "Variant", "IPacket", a class name
+  std::string
+      TypeName;  // "Integer", "Int64", "Double", "TDateTime", "Boolean", "string", "Variant", "IPacket", a class name
   TMemberVisibility Visibility = mvPublished;
   // Reads the value as a packet value (scalars, texts, IPacket, arrays); null: not readable.
   std::function<Variant(const void* AObj)> Get;
@@ -340,7 +351,9 @@ class TClassInfo::TBuilder {
     detail::Describe<std::decay_t<M>>(p);
     p.Visibility = AVisibility;
     p.Indexed = true;
-    p.GetItem = [AGetItem](const void* O, int32_t I) { return detail::ToVariant((static_cast<const T*>(O)->*AGetItem)(I)); };
+    p.GetItem = [AGetItem](const void* O, int32_t I) {
+      return detail::ToVariant((static_cast<const T*>(O)->*AGetItem)(I));
+    };
     FInfo.Properties.push_back(std::move(p));
     return *this;
   }
@@ -352,7 +365,9 @@ class TClassInfo::TBuilder {
     p.ObjectClass = [] { return &O::ClassInfo(); };
     p.Visibility = AVisibility;
     p.Indexed = true;
-    p.GetItemObject = [AGetItem](const void* O2, int32_t I) { return static_cast<void*>((static_cast<const T*>(O2)->*AGetItem)(I)); };
+    p.GetItemObject = [AGetItem](const void* O2, int32_t I) {
+      return static_cast<void*>((static_cast<const T*>(O2)->*AGetItem)(I));
+    };
     FInfo.Properties.push_back(std::move(p));
     return *this;
   }
@@ -371,14 +386,17 @@ class TClassInfo::TBuilder {
       TPropInfo tmp;
       detail::Describe<A>(tmp);
       m.ParamKind = tmp.Kind;
-      m.CallValue = [AMethod](void* Obj, const Variant& V) { (static_cast<T*>(Obj)->*AMethod)(detail::FromVariant<A>(V)); };
+      m.CallValue = [AMethod](void* Obj, const Variant& V) {
+        (static_cast<T*>(Obj)->*AMethod)(detail::FromVariant<A>(V));
+      };
     }
     FInfo.Methods.push_back(std::move(m));
     return *this;
   }
   // Makes the class list-like: Count(), Item(i) and Add(item*) taking ownership.
   template <class O>
-  TBuilder& ListOf(std::string AItemTypeName, int32_t (T::*ACount)() const, O* (T::*AItem)(int32_t) const, void (T::*AAdd)(O*)) {
+  TBuilder& ListOf(std::string AItemTypeName, int32_t (T::*ACount)() const, O* (T::*AItem)(int32_t) const,
+                   void (T::*AAdd)(O*)) {
     TListInfo l;
     l.ItemTypeName = std::move(AItemTypeName);
     l.ItemClass = [] { return &O::ClassInfo(); };

@@ -47,7 +47,8 @@ IPacketPtr ItemsAsPacket(TObjectRef AList, std::string_view AViewName, const TPr
 void AddItem(TObjectRef AList, void* AItem) { ListOf(*AList.Info).Add(AList.Ptr, AItem); }
 
 // A new item of AClass filled from APacket.
-void* NewItem(const TClassInfo& AClass, const IPacketPtr& APacket, std::string_view AViewName, const TPropertyNameArray& ASelector) {
+void* NewItem(const TClassInfo& AClass, const IPacketPtr& APacket, std::string_view AViewName,
+              const TPropertyNameArray& ASelector) {
   if (!AClass.Create) Fail(Format("%s must have default constructor Create", AClass.Name.c_str()));
   void* item = AClass.Create();
   try {
@@ -63,9 +64,10 @@ void* NewItem(const TClassInfo& AClass, const IPacketPtr& APacket, std::string_v
 
 const std::vector<TObjListConversionRec>& ObjListConversions() {
   static const std::vector<TObjListConversionRec> kConversions = {
-      {[](const TClassInfo& C, std::string& AItem) { return IsListNamed(C, "TList<", AItem); }, ItemsAsPacket, AddItem, true},
-      {[](const TClassInfo& C, std::string& AItem) { return IsListNamed(C, "TCommonIndexList<", AItem); }, ItemsAsPacket, AddItem,
+      {[](const TClassInfo& C, std::string& AItem) { return IsListNamed(C, "TList<", AItem); }, ItemsAsPacket, AddItem,
        true},
+      {[](const TClassInfo& C, std::string& AItem) { return IsListNamed(C, "TCommonIndexList<", AItem); },
+       ItemsAsPacket, AddItem, true},
   };
   return kConversions;
 }
@@ -113,7 +115,8 @@ std::string TIPacketViewObjPropertyAdapter::MappedName(const TPropInfo& AProp, T
     auto* m = dynamic_cast<const IPacketMapNameAttribute*>(a.get());
     if (!m || !m->Matches(FViewName, AAccess)) continue;
     if (m->FPropMappedName.empty())
-      Fail(Format("Mapped name missing for %s for property \"%s\"", m->ClassName().c_str(), QualifiedName(AProp).c_str()));
+      Fail(Format("Mapped name missing for %s for property \"%s\"", m->ClassName().c_str(),
+                  QualifiedName(AProp).c_str()));
     return m->FPropMappedName;
   }
   return AProp.Name;
@@ -163,10 +166,13 @@ bool TIPacketViewObjPropertyAdapter::IgnoreValue(const TPropInfo& AProp, const V
 
 Variant TIPacketViewObjPropertyAdapter::ReadIndexed(const TPropInfo& AProp) {
   const IPacketListAttribute* attr = AProp.FindAttribute<IPacketListAttribute>();
-  if (!attr) Fail(Format("[%s] attribute missing for indexed property \"%s\"", "IPacketListAttribute", QualifiedName(AProp).c_str()));
+  if (!attr)
+    Fail(Format("[%s] attribute missing for indexed property \"%s\"", "IPacketListAttribute",
+                QualifiedName(AProp).c_str()));
   const TPropInfo* countProp = FObj.Info->FindProperty(attr->FCountProp);
   int32_t count = 0;
-  bool ok = countProp && countProp->Get && !countProp->Indexed && (countProp->Kind == tkInteger || countProp->Kind == tkInt64);
+  bool ok = countProp && countProp->Get && !countProp->Indexed &&
+            (countProp->Kind == tkInteger || countProp->Kind == tkInt64);
   if (ok) {
     try {
       count = countProp->Get(FObj.Ptr).AsInt32();
@@ -181,7 +187,8 @@ Variant TIPacketViewObjPropertyAdapter::ReadIndexed(const TPropInfo& AProp) {
   for (int32_t i = 0; i < count; ++i) {
     if (AProp.GetItemObject) {
       void* item = AProp.GetItemObject(FObj.Ptr, i);
-      items.push_back(item ? Variant(ObjectAsPacket(TObjectRef{item, AProp.ObjectClass()}, FViewName, Selector())) : Variant(NewPacket()));
+      items.push_back(item ? Variant(ObjectAsPacket(TObjectRef{item, AProp.ObjectClass()}, FViewName, Selector()))
+                           : Variant(NewPacket()));
     } else {
       items.push_back(AProp.GetItem(FObj.Ptr, i));
     }
@@ -203,7 +210,8 @@ void TIPacketViewObjPropertyAdapter::WriteIndexed(const TPropInfo& AProp, const 
     }
   }
   if (!adder)
-    Fail(Format("Invalid or missing list adder method \"%s\" for indexed property \"%s\"", adderName.c_str(), QualifiedName(AProp).c_str()));
+    Fail(Format("Invalid or missing list adder method \"%s\" for indexed property \"%s\"", adderName.c_str(),
+                QualifiedName(AProp).c_str()));
   for (const Variant& v : VarToValuesArray(AValue)) {
     if (AProp.Kind == tkClass) {
       IPacketPtr p;
@@ -217,7 +225,8 @@ void TIPacketViewObjPropertyAdapter::WriteIndexed(const TPropInfo& AProp, const 
 
 // ---- TIPacketViewSelectivePropAdapter ----
 
-TIPacketViewSelectivePropAdapter::TIPacketViewSelectivePropAdapter(TObjectRef AInstance, TPropertyNameArray APropertySelector)
+TIPacketViewSelectivePropAdapter::TIPacketViewSelectivePropAdapter(TObjectRef AInstance,
+                                                                   TPropertyNameArray APropertySelector)
     : TIPacketViewObjPropertyAdapter(AInstance, {}), FPropertySelector(std::move(APropertySelector)) {}
 
 bool TIPacketViewSelectivePropAdapter::Copyable(const TPropInfo& AProp, TIPacketPropertyAccessType AAccess) {
@@ -245,7 +254,8 @@ IPacketPtr ObjectAsPacket(TObjectRef Obj, std::string_view ViewName, const TProp
   return ObjectToPacket("", Obj, mvPublic, AdapterFor(Obj, ViewName, Selector));
 }
 
-void PacketAsObject(const IPacketPtr& Packet, TObjectRef Obj, const TPropertyNameArray& Selector, std::string_view ViewName) {
+void PacketAsObject(const IPacketPtr& Packet, TObjectRef Obj, const TPropertyNameArray& Selector,
+                    std::string_view ViewName) {
   PacketToObject(Packet, Obj, mvPublic, AdapterFor(Obj, ViewName, Selector));
 }
 

@@ -144,7 +144,8 @@ IPacketPtr ObjectAsPacket(T& Obj, std::string_view ViewName = {}, const TPropert
   return ObjectAsPacket(ObjRef(Obj), ViewName, Selector);
 }
 template <class T>
-void PacketAsObject(const IPacketPtr& Packet, T& Obj, const TPropertyNameArray& Selector = {}, std::string_view ViewName = {}) {
+void PacketAsObject(const IPacketPtr& Packet, T& Obj, const TPropertyNameArray& Selector = {},
+                    std::string_view ViewName = {}) {
   PacketAsObject(Packet, ObjRef(Obj), Selector, ViewName);
 }
 

@@ -37,14 +37,46 @@ constexpr int32_t kChannelInitialCapacity = 256;
 
 // The tags: the index of a kind in the table of 39 kinds; 31 to 38 are short forms.
 enum TRawTag : uint8_t {
-  tgEmpty = 0, tgNull = 1, tgSmallint = 2, tgInteger = 3, tgSingle = 4, tgDouble = 5,
-  tgCurrency = 6, tgDate = 7, tgOleStr = 8, tgBoolean = 9, tgShortInt = 10, tgReference = 11,
-  tgByte = 12, tgWord = 13, tgLongWord = 14, tgInt64 = 15, tgUInt64 = 16, tgAnsiString = 17,
-  tgString = 18, tgInt64Array = 19, tgByteArray = 20, tgSingleArray = 21, tgShortIntArray = 22,
-  tgDoubleArray = 23, tgDateArray = 24, tgBooleanArray = 25, tgWordArray = 26,
-  tgLongWordArray = 27, tgIntegerArray = 28, tgVariantArray = 29, tgOleStrArray = 30,
-  tgZero = 31, tgMinusOne = 32, tgEmptyText = 33, tgPacket = 34, tgUnsupported = 35,
-  tgSmallintArray = 36, tgUInt64Array = 37, tgShortText = 38, tgCount = 39
+  tgEmpty = 0,
+  tgNull = 1,
+  tgSmallint = 2,
+  tgInteger = 3,
+  tgSingle = 4,
+  tgDouble = 5,
+  tgCurrency = 6,
+  tgDate = 7,
+  tgOleStr = 8,
+  tgBoolean = 9,
+  tgShortInt = 10,
+  tgReference = 11,
+  tgByte = 12,
+  tgWord = 13,
+  tgLongWord = 14,
+  tgInt64 = 15,
+  tgUInt64 = 16,
+  tgAnsiString = 17,
+  tgString = 18,
+  tgInt64Array = 19,
+  tgByteArray = 20,
+  tgSingleArray = 21,
+  tgShortIntArray = 22,
+  tgDoubleArray = 23,
+  tgDateArray = 24,
+  tgBooleanArray = 25,
+  tgWordArray = 26,
+  tgLongWordArray = 27,
+  tgIntegerArray = 28,
+  tgVariantArray = 29,
+  tgOleStrArray = 30,
+  tgZero = 31,
+  tgMinusOne = 32,
+  tgEmptyText = 33,
+  tgPacket = 34,
+  tgUnsupported = 35,
+  tgSmallintArray = 36,
+  tgUInt64Array = 37,
+  tgShortText = 38,
+  tgCount = 39
 };
 
 // Scalar arrays: tag, element kind and the element's width in the stream.
@@ -54,10 +86,10 @@ struct TArrayRow {
   uint8_t Width;
 };
 constexpr TArrayRow kArrayRows[] = {
-    {tgInt64Array, varInt64, 8},     {tgByteArray, varByte, 1},         {tgSingleArray, varSingle, 4},
-    {tgShortIntArray, varShortInt, 1}, {tgDoubleArray, varDouble, 8},   {tgDateArray, varDate, 8},
-    {tgBooleanArray, varBoolean, 2}, {tgWordArray, varWord, 2},         {tgLongWordArray, varLongWord, 4},
-    {tgIntegerArray, varInteger, 4}, {tgSmallintArray, varSmallint, 2}, {tgUInt64Array, varUInt64, 8},
+    {tgInt64Array, varInt64, 8},       {tgByteArray, varByte, 1},         {tgSingleArray, varSingle, 4},
+    {tgShortIntArray, varShortInt, 1}, {tgDoubleArray, varDouble, 8},     {tgDateArray, varDate, 8},
+    {tgBooleanArray, varBoolean, 2},   {tgWordArray, varWord, 2},         {tgLongWordArray, varLongWord, 4},
+    {tgIntegerArray, varInteger, 4},   {tgSmallintArray, varSmallint, 2}, {tgUInt64Array, varUInt64, 8},
 };
 
 const TArrayRow* ArrayRowByElem(TVarType AElem) {
@@ -291,10 +323,8 @@ void TEncoder::Value(const Variant& V) {
   // The integer kinds: 2, 3 and 16 to 21.
   if (k == varSmallint || k == varInteger || (k >= varShortInt && k <= varUInt64)) return Integer(k, V.RawInt64());
   switch (k) {
-    case varEmpty:
-      return Byte(tgEmpty);
-    case varNull:
-      return Byte(tgNull);
+    case varEmpty: return Byte(tgEmpty);
+    case varNull: return Byte(tgNull);
     case varSingle: {
       if (V.RawSingle() == 0) return Byte(tgZero);
       return Tagged(tgSingle, static_cast<double>(V.RawSingle()));
@@ -308,17 +338,14 @@ void TEncoder::Value(const Variant& V) {
       if (V.RawInt64() == 0) return Byte(tgZero);
       return Tagged(tgCurrency, static_cast<double>(V.RawInt64()) / 10000.0);
     }
-    case varDate:
-      return Tagged(tgDate, V.RawDouble());
+    case varDate: return Tagged(tgDate, V.RawDouble());
     case varBoolean: {
       return Tagged(tgBoolean, static_cast<uint8_t>(V.RawBoolean() ? 1 : 0));
     }
     case varOleStr:
     case varString:
-    case varUString:
-      return Text(k, V.StrRef());
-    default:
-      break;
+    case varUString: return Text(k, V.StrRef());
+    default: break;
   }
   if (VarIsPacket(V)) return Packet(V.PacketRef());
   if (k == varUnknown) return Reference(V);
@@ -429,7 +456,9 @@ class TDecoder {
       case tgUnsupported: ShortRead();
       case tgShortText: {
         const uint8_t n = FSrc.template Fixed<uint8_t>();
-        return FSrc.Payload(n, [n](const uint8_t* p) { return Variant(std::string_view(reinterpret_cast<const char*>(p), n)); });
+        return FSrc.Payload(n, [n](const uint8_t* p) {
+          return Variant(std::string_view(reinterpret_cast<const char*>(p), n));
+        });
       }
       default:
         if (tag >= tgCount) return Variant::Null();  // names no kind: no payload
@@ -442,7 +471,9 @@ class TDecoder {
     const int32_t n = FSrc.template Fixed<int32_t>();
     if (n <= 0) return {};
     // Valid until the next read: used at once.
-    return FSrc.Payload(n, [n](const uint8_t* p) { return std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)); });
+    return FSrc.Payload(n, [n](const uint8_t* p) {
+      return std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+    });
   }
 
   // A count of items of at least AMinWidth bytes each, checked against what remains.
@@ -481,7 +512,8 @@ class TDecoder {
   Variant ScalarArray(const TArrayRow& ARow) {
     const int32_t n = Count(ARow.Width);
     return FSrc.Payload(static_cast<int64_t>(n) * ARow.Width, [&ARow, n](const uint8_t* p) {
-      if (ARow.Elem == varByte) return Variant::ByteArray(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)));
+      if (ARow.Elem == varByte)
+        return Variant::ByteArray(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)));
       TVariantArray items;
       items.reserve(static_cast<size_t>(n));
       for (int32_t i = 0; i < n; ++i, p += ARow.Width) {
@@ -507,7 +539,8 @@ class TDecoder {
     const int32_t n = FSrc.template Fixed<int32_t>();
     if (n < 1) return Variant::Object(varUnknown, nullptr);
     return FSrc.Payload(n, [n](const uint8_t* p) {
-      IRawPacketPtr raw = TRawPacket::FromBytes(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)));
+      IRawPacketPtr raw = TRawPacket::FromBytes(std::string_view(reinterpret_cast<const char*>(p),
+                                                                 static_cast<size_t>(n)));
       return Variant::Object(varUnknown, TRefPtr<IInterface>(raw.get()));
     });
   }
@@ -563,10 +596,12 @@ void SnappyUncompress(const uint8_t* AIn, size_t AInLen, TBlockOutput& AOut) {
   size_t n = 0;
   if (snappy_uncompressed_length(reinterpret_cast<const char*>(AIn), AInLen, &n) != SNAPPY_OK)
     throw Exception(kErrCompressedLength);
-  CheckPlausible(static_cast<int64_t>(std::min<size_t>(n, SIZE_MAX / 2)), static_cast<int64_t>(AInLen), kMaxSnappyRatio);
+  CheckPlausible(static_cast<int64_t>(std::min<size_t>(n, SIZE_MAX / 2)), static_cast<int64_t>(AInLen),
+                 kMaxSnappyRatio);
   uint8_t* out = AOut.Reserve(n);
   size_t outLen = n;
-  if (snappy_uncompress(reinterpret_cast<const char*>(AIn), AInLen, reinterpret_cast<char*>(out), &outLen) != SNAPPY_OK ||
+  if (snappy_uncompress(reinterpret_cast<const char*>(AIn), AInLen, reinterpret_cast<char*>(out), &outLen) !=
+          SNAPPY_OK ||
       outLen != n)
     throw Exception(kErrDecompress);
   AOut.Done(n);
@@ -604,14 +639,16 @@ void EncodeCompressed(TPacketMemoryStream& S, const void* AData, int32_t ALen, T
     uLongf bound = compressBound(static_cast<uLong>(ALen));
     uint8_t* o = S.WritableUpTo(pos + 4 + static_cast<int64_t>(bound)) + pos;
     Store<int32_t>(o, ALen);
-    int rc = compress2(o + 4, &bound, static_cast<const Bytef*>(AData), static_cast<uLong>(ALen), Z_DEFAULT_COMPRESSION);
+    int rc = compress2(o + 4, &bound, static_cast<const Bytef*>(AData), static_cast<uLong>(ALen),
+                       Z_DEFAULT_COMPRESSION);
     if (rc != Z_OK) throw Exception(Format(kErrCompress, rc));
     S.CommitWrite(pos + 4 + static_cast<int64_t>(bound));
     return;
   }
   size_t outLen = 32 + static_cast<size_t>(ALen) + static_cast<size_t>(ALen) / 6;
   uint8_t* o = S.WritableUpTo(pos + 4 + static_cast<int64_t>(outLen)) + pos;
-  snappy_status rc = snappy_compress(static_cast<const char*>(AData), static_cast<size_t>(ALen), reinterpret_cast<char*>(o + 4), &outLen);
+  snappy_status rc = snappy_compress(static_cast<const char*>(AData), static_cast<size_t>(ALen),
+                                     reinterpret_cast<char*>(o + 4), &outLen);
   if (rc != SNAPPY_OK) throw Exception(Format(kErrCompress, static_cast<int>(rc)));
   Store<int32_t>(o, static_cast<int32_t>(outLen));
   S.CommitWrite(pos + 4 + static_cast<int64_t>(outLen));
@@ -653,7 +690,8 @@ void TPacketMemoryStream::SetCapacity(int64_t ACapacity) {
   // Growing at least doubles the buffer (by a quarter past 64 KiB), so that filling one by many
   // small writes stays linear; the steps keep small buffers small.
   if (FBlock && ACapacity > FBlock->Capacity)
-    ACapacity = std::max(ACapacity, FBlock->Capacity < 65536 ? FBlock->Capacity * 2 : FBlock->Capacity + FBlock->Capacity / 4);
+    ACapacity = std::max(ACapacity,
+                         FBlock->Capacity < 65536 ? FBlock->Capacity * 2 : FBlock->Capacity + FBlock->Capacity / 4);
   const int64_t step = ACapacity < 1024 ? 32 : ACapacity < 4096 ? 512 : 8192;
   ACapacity = std::min<int64_t>((ACapacity + step - 1) / step * step, kMaxStreamSize);
   const size_t bytes = sizeof(TBlock) + static_cast<size_t>(ACapacity);
@@ -874,8 +912,7 @@ void TDataStreamWriter::PutConsts(std::span<const TConstArg> Args) {
           break;
         }
         [[fallthrough]];
-      default:
-        throw Exception(Format(kErrConstArg, static_cast<unsigned>(a.Kind)));
+      default: throw Exception(Format(kErrConstArg, static_cast<unsigned>(a.Kind)));
     }
   }
 }

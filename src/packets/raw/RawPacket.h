@@ -128,9 +128,23 @@ using IDataStreamWriterPtr = TRefPtr<IDataStreamWriter>;
 // argument list's entries.
 struct TConstArg {
   enum TKind : uint8_t {
-    vtInteger = 0, vtBoolean = 1, vtChar = 2, vtExtended = 3, vtString = 4, vtPointer = 5,
-    vtPChar = 6, vtObject = 7, vtClass = 8, vtWideChar = 9, vtPWideChar = 10, vtAnsiString = 11,
-    vtCurrency = 12, vtVariant = 13, vtInterface = 14, vtWideString = 15, vtInt64 = 16,
+    vtInteger = 0,
+    vtBoolean = 1,
+    vtChar = 2,
+    vtExtended = 3,
+    vtString = 4,
+    vtPointer = 5,
+    vtPChar = 6,
+    vtObject = 7,
+    vtClass = 8,
+    vtWideChar = 9,
+    vtPWideChar = 10,
+    vtAnsiString = 11,
+    vtCurrency = 12,
+    vtVariant = 13,
+    vtInterface = 14,
+    vtWideString = 15,
+    vtInt64 = 16,
     vtUnicodeString = 17
   };
   TKind Kind;
@@ -197,7 +211,9 @@ class IDataStreamWriter : public virtual IInterface {
   // One tagged value.
   virtual void PutVar(const Variant& Value) = 0;
   virtual void PutConsts(std::span<const TConstArg> Args) = 0;
-  void PutConsts(std::initializer_list<TConstArg> Args) { PutConsts(std::span<const TConstArg>(Args.begin(), Args.size())); }
+  void PutConsts(std::initializer_list<TConstArg> Args) {
+    PutConsts(std::span<const TConstArg>(Args.begin(), Args.size()));
+  }
   virtual void PutDouble(double Value) = 0;
   virtual void PutInt64(int64_t Value) = 0;
   virtual void PutUInt64(uint64_t Value) = 0;

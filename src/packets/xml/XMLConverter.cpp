@@ -167,17 +167,14 @@ class TPacketSink {
     TFrame& parent = FFrames.back();
     switch (parent.Kind) {
       case fkPacket:
-      case fkArray:
-        return PushMapped(AName, AAttributes);
+      case fkArray: return PushMapped(AName, AAttributes);
       case fkScalar:
         if (!parent.HasChild) {
           parent.HasChild = true;  // an element's own text is empty
           parent.Text.clear();
         }
         [[fallthrough]];
-      default:
-        Push(fkSkip);
-        return;
+      default: Push(fkSkip); return;
     }
   }
 
@@ -191,18 +188,10 @@ class TPacketSink {
         v = Variant(f.Packet);
         f.Packet = nullptr;
         break;
-      case fkArray:
-        v = ArrayValue(f);
-        break;
-      case fkScalar:
-        v = ScalarValue(f);
-        break;
-      case fkNull:
-        v = Variant::Null();
-        break;
-      default:
-        deliver = false;
-        break;
+      case fkArray: v = ArrayValue(f); break;
+      case fkScalar: v = ScalarValue(f); break;
+      case fkNull: v = Variant::Null(); break;
+      default: deliver = false; break;
     }
     FFrames.pop_back();
     if (deliver) Deliver(std::move(v));
@@ -216,20 +205,15 @@ class TPacketSink {
     }
     TFrame& parent = FFrames.back();
     switch (parent.Kind) {
-      case fkPacket:
-        parent.Packet->__RawData().emplace_back(Variant::Null());
-        break;
-      case fkArray:
-        parent.Items.emplace_back(Variant::Null());
-        break;
+      case fkPacket: parent.Packet->__RawData().emplace_back(Variant::Null()); break;
+      case fkArray: parent.Items.emplace_back(Variant::Null()); break;
       case fkScalar:
         if (!parent.HasChild) {
           parent.HasChild = true;
           parent.Text.assign(AText);
         }
         break;
-      default:
-        break;
+      default: break;
     }
   }
 
@@ -354,8 +338,7 @@ class TPacketSink {
         } catch (const Exception&) {
           return Variant(t);
         }
-      default:
-        break;
+      default: break;
     }
     return Variant(t).ChangeType(k);
   }
