@@ -10,13 +10,18 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
-#include "platform/AppPaths.h"
 #include "platform/MainThread.h"
-#include "diagnostics/MessageLog.h"
+#include "app/DebugRun.h"
+#include "app/FileWatcher.h"
 #include "nodejs/NodeJsRequester.h"
+#include "platform/Exceptions.h"
 
 namespace vexor {
 namespace {
@@ -44,19 +49,14 @@ class TConsoleEvents : public TRefCntObject, public IChildProcessRequesterEvents
   void OnTerminated() override {}
 };
 
-std::string AbsolutePath(const std::string& APath) {
-  char resolved[PATH_MAX];
-  if (::realpath(APath.c_str(), resolved)) return resolved;
-  return APath;
-}
-
 // Forwards our standard input to the script until it ends, then ends the script's input.
 // Its own thread; stops when asked (polling, so a terminal that never ends input does not hold
 // the program).
 class TInputForwarder {
  public:
-  explicit TInputForwarder(TBasicNodeJsRequester* ARequester)
-      : FRequester(ARequester), FThread([this] { Execute(); }) {}
+  // AInput gets the bytes read, then an empty optional at the end of our input.
+  explicit TInputForwarder(std::function<void(std::optional<std::string>)> AInput)
+      : FInput(std::move(AInput)), FThread([this] { Execute(); }) {}
   ~TInputForwarder() {
     FStop.store(true);
     FThread.join();
@@ -80,17 +80,46 @@ class TInputForwarder {
       const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (n <= 0) break;
-      FRequester->SendInput(std::string(buffer, static_cast<size_t>(n)));
+      FInput(std::string(buffer, static_cast<size_t>(n)));
     }
-    if (!FStop.load()) FRequester->CloseInput();
+    if (!FStop.load()) FInput(std::nullopt);
   }
 
-  TBasicNodeJsRequester* const FRequester;
+  const std::function<void(std::optional<std::string>)> FInput;
   std::atomic<bool> FStop{false};
   std::thread FThread;
 };
 
+// What the threads of a run hand to the main loop (guarded; a leaf).
+struct THeadlessQueue {
+  std::mutex Lock;
+  std::deque<TRunEvent> Events;
+  std::string ChangedFile;  // a watched file changed; "" for none
+};
+
+// The exit status for a script that ended with AExitCode.
+int ExitStatusOf(uint32_t AExitCode) { return AExitCode > 0 && AExitCode <= 255 ? static_cast<int>(AExitCode) : 1; }
+
 }  // namespace
+
+TDebugRunSettings RunSettingsFrom(const TTarnwickOptions& AOptions) {
+  TDebugRunSettings settings;
+  settings.Script = AOptions.Script.empty() ? std::string() : AbsolutePathFrom(AOptions.Script);
+  settings.Arguments = AOptions.Arguments;
+  settings.Program = AOptions.Program;
+  settings.NodeOptions = AOptions.NodeOptions;
+  settings.Environment = AOptions.Environment;
+  settings.EnvFile = AOptions.EnvFile;
+  settings.WorkingFolder = AOptions.WorkingFolder;
+  settings.Node = AOptions.Node;
+  settings.Port = AOptions.Port;
+  settings.PortGiven = AOptions.PortGiven;
+  settings.WatchdogMs = AOptions.WatchdogMs;
+  settings.BreakOnLoad = AOptions.BreakOnLoad;
+  // An ended script waits for the next change in watch mode.
+  settings.Restart = AOptions.Restart && !AOptions.Watch;
+  return settings;
+}
 
 int RunHeadless(const TTarnwickOptions& AOptions) {
   struct sigaction action {};
@@ -99,60 +128,117 @@ int RunHeadless(const TTarnwickOptions& AOptions) {
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
 
-  // A start that fails is logged by the requester; that message ends the run.
-  std::atomic<bool> failed{false};
-  std::string failure;
-  std::mutex failureLock;
-  TMessagesList* log = MessagesList();
-  if (log)
-    log->SetOnMessage([&](TMessagesList&, const TMessageItem& AItem) {
-      if (AItem.Severity() != tmsException || AItem.Source() != TChildProcessRequester::kLogSource) return;
-      std::lock_guard<std::mutex> guard(failureLock);
-      if (failure.empty()) failure = AItem.Msg();
-      failed.store(true);
-    });
+  const TDebugRunSettings settings = RunSettingsFrom(AOptions);
+  THeadlessQueue queue;
+  const auto events = TRef<IChildProcessRequesterEvents>::Adopt(new TConsoleEvents);
+  int runNumber = 0;
+  std::unique_ptr<TDebugRun> run;
+  // The input forwarder's way to the current run's node (guarded by inputLock, a leaf).
+  std::mutex inputLock;
+  TBasicNodeJsRequester* inputTarget = nullptr;
+  bool inputEnded = false;
 
-  // The script's folder becomes the current folder, as for a run started from the window.
-  std::string script = AbsolutePath(AOptions.Script);
-  std::string folder = ExtractFilePath(script);
-  if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
-    // Not fatal: node is given the full path.
-  }
-
-  int status = 0;
-  {
-    auto requester =
-        TCustomAsyncRequester::New<TBasicNodeJsRequester>(TRef<IChildProcessRequesterEvents>::Adopt(new TConsoleEvents),
-                                                          script, AOptions.Port, AOptions.WatchdogMs, AOptions.Node);
-    requester->SetStopOnStart(AOptions.BreakOnLoad);
-    requester->SetOnDebugger([](TBasicNodeJsRequester* ASender) {
-      WriteLine(stdout, "DevTools: " + ASender->DebuggerUrl());
-    });
-    requester->SetOnChildExit([](const TChildExit& AExit) {
-      std::string next = AExit.RestartInSeconds < 0 ? " (Ctrl+C ends tarnwick)" : " (Ctrl+C to stop)";
-      WriteLine(stderr, "tarnwick: " + TBasicNodeJsRequester::DescribeExit(AExit) + next);
-    });
-    // Without its inspector the script would run undebugged (and unpaused): the run ends.
-    requester->SetOnInspectorFailed([&](int32_t APort, const std::string&) {
-      std::lock_guard<std::mutex> guard(failureLock);
-      if (failure.empty())
-        failure = "the inspector port " + std::to_string(APort) +
-                  " is in use by another program; choose another port with --port N";
-      failed.store(true);
-    });
-    requester->Run();
+  int status = -1;  // set when tarnwick is to end
+  auto startRun = [&] {
     {
-      TInputForwarder input(requester.get());
-      while (gStopSignal.load() == 0 && !failed.load()) CheckSynchronize(20);
+      std::lock_guard<std::mutex> guard(inputLock);
+      inputTarget = nullptr;
     }
-    if (failed.load()) {
-      std::lock_guard<std::mutex> guard(failureLock);
-      WriteLine(stderr, "tarnwick: " + failure);
+    run.reset();  // ends the old node first
+    run = std::make_unique<TDebugRun>(settings, events, ++runNumber, [&queue](const TRunEvent& AEvent) {
+      std::lock_guard<std::mutex> guard(queue.Lock);
+      queue.Events.push_back(AEvent);
+    });
+    try {
+      run->Start();
+    } catch (const Exception& e) {
+      WriteLine(stderr, std::string("tarnwick: ") + e.what());
+      status = 1;
+      return;
+    }
+    if (!run->PortNote().empty()) WriteLine(stderr, "tarnwick: " + run->PortNote());
+    std::lock_guard<std::mutex> guard(inputLock);
+    inputTarget = run->Requester();
+    if (inputEnded) inputTarget->CloseInput();
+  };
+
+  std::unique_ptr<TFileWatcher> watcher;
+  startRun();
+  if (status < 0 && AOptions.Watch) {
+    try {
+      watcher = std::make_unique<TFileWatcher>(run->WorkingFolder(), [&queue](const std::string& AFile) {
+        std::lock_guard<std::mutex> guard(queue.Lock);
+        queue.ChangedFile = AFile;
+      });
+      WriteLine(stderr, "tarnwick: watching " + run->WorkingFolder() + " for changes");
+    } catch (const Exception& e) {
+      WriteLine(stderr, std::string("tarnwick: ") + e.what());
       status = 1;
     }
-  }  // the requester ends the child and its worker here
-  if (log) log->SetOnMessage(nullptr);
-  return status;
+  }
+  {
+    TInputForwarder input([&](std::optional<std::string> AData) {
+      std::lock_guard<std::mutex> guard(inputLock);
+      if (!AData) inputEnded = true;
+      if (!inputTarget) return;
+      if (AData)
+        inputTarget->SendInput(std::move(*AData));
+      else
+        inputTarget->CloseInput();
+    });
+    while (status < 0 && gStopSignal.load() == 0) {
+      CheckSynchronize(20);
+      std::deque<TRunEvent> pending;
+      std::string changed;
+      {
+        std::lock_guard<std::mutex> guard(queue.Lock);
+        pending.swap(queue.Events);
+        changed.swap(queue.ChangedFile);
+      }
+      for (const TRunEvent& e : pending) {
+        if (e.Run != runNumber || status >= 0) continue;  // an earlier run's
+        switch (e.Kind) {
+          case rekDebugger: WriteLine(stdout, "DevTools: " + e.Url); break;
+          case rekStartFailed:
+            WriteLine(stderr, "tarnwick: " + e.Reason);
+            status = 1;
+            break;
+          case rekInspectorFailed:
+            // Without its inspector the script would run undebugged (and unpaused): the run ends.
+            WriteLine(stderr, "tarnwick: the inspector port " + std::to_string(e.Port) +
+                                  " is in use by another program; choose another port with --port N");
+            status = 1;
+            break;
+          case rekEnded: {
+            std::string next;
+            if (AOptions.Watch)
+              next = "; waiting for a change (Ctrl+C ends tarnwick)";
+            else if (!e.Finished && e.Exit.RestartInSeconds >= 0)
+              next = " (Ctrl+C to stop)";
+            WriteLine(stderr, "tarnwick: " + DescribeRunEnd(e) + next);
+            if (AOptions.Watch) break;
+            if (e.Finished)
+              status = 0;
+            else if (!AOptions.Restart)
+              status = ExitStatusOf(e.Exit.ExitCode);
+            break;
+          }
+          case rekWaitingForDisconnect: break;  // node says so itself
+        }
+      }
+      if (status < 0 && !changed.empty() && gStopSignal.load() == 0) {
+        WriteLine(stderr, "tarnwick: " + changed + " changed; restarting");
+        startRun();
+      }
+    }
+    {
+      std::lock_guard<std::mutex> guard(inputLock);
+      inputTarget = nullptr;
+    }
+  }
+  watcher.reset();
+  run.reset();  // the requester ends the child and its worker here
+  return status < 0 ? 0 : status;
 }
 
 }  // namespace vexor

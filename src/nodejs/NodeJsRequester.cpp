@@ -102,12 +102,45 @@ std::string TBasicNodeJsRequester::GetParams() {
     std::lock_guard<std::mutex> lock(FUrlLock);
     FDebuggerUrl.clear();  // the owner is told again after every start
     FTargetId.clear();
+    FTargetPort = 0;
     FInspectorFailed = false;
   }
-  std::string inspect;
-  if (FDebug != 0)
-    inspect = StopOnStart() ? Format("--inspect-brk=127.0.0.1:%d ", FDebug) : Format("--inspect=127.0.0.1:%d ", FDebug);
-  return inspect + FScript;
+  std::string params;
+  auto add = [&](const std::string& AArgument) {
+    if (!params.empty()) params += ' ';
+    params += QuoteArgument(AArgument);
+  };
+  if (FDebug != 0 && !FInspectThroughEnvironment) params = InspectSwitch(StopOnStart(), FDebug);
+  for (const std::string& option : FNodeOptions) add(option);
+  // The script keeps the described quoting ("node.exe" + switch + quoted script).
+  if (!FScript.empty()) params += (params.empty() ? "" : " ") + FScript;
+  for (const std::string& argument : FScriptArguments) add(argument);
+  return params;
+}
+
+std::string TBasicNodeJsRequester::InspectSwitch(bool AStopOnStart, int32_t APort) {
+  return AStopOnStart ? Format("--inspect-brk=127.0.0.1:%d", APort) : Format("--inspect=127.0.0.1:%d", APort);
+}
+
+TChildProcessStart TBasicNodeJsRequester::GetStartOptions() {
+  TChildProcessStart start = TChildProcessRequester::GetStartOptions();
+  if (FDebug == 0 || !FInspectThroughEnvironment) return start;
+  // Port 0: each node the program starts listens on a free port of its own and announces it, so
+  // that a parent node (npm itself) and its children do not fight over one port.
+  std::string options;
+  const char* inherited = std::getenv("NODE_OPTIONS");
+  if (inherited) options = inherited;
+  for (auto it = start.Environment.begin(); it != start.Environment.end();) {
+    if (it->rfind("NODE_OPTIONS=", 0) == 0) {
+      options = it->substr(13);
+      it = start.Environment.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (!options.empty()) options += ' ';
+  start.Environment.push_back("NODE_OPTIONS=" + options + InspectSwitch(StopOnStart(), 0));
+  return start;
 }
 
 bool TBasicNodeJsRequester::IsInspectorBanner(const std::string& ALine) {
@@ -127,6 +160,21 @@ std::string TBasicNodeJsRequester::AnnouncedTargetId(const std::string& ALine) {
   std::string id = ALine.substr(slash + 1);
   while (!id.empty() && (id.back() == '\r' || id.back() == ' ')) id.pop_back();
   return id;
+}
+
+int32_t TBasicNodeJsRequester::AnnouncedPort(const std::string& ALine) {
+  static constexpr std::string_view kListening = "Debugger listening on ws://";
+  if (ALine.rfind(kListening, 0) != 0) return 0;
+  const size_t slash = ALine.find('/', kListening.size());
+  const size_t colon = ALine.rfind(':', slash);
+  if (slash == std::string::npos || colon == std::string::npos || colon < kListening.size()) return 0;
+  int32_t port = 0;
+  for (size_t i = colon + 1; i < slash; ++i) {
+    if (ALine[i] < '0' || ALine[i] > '9') return 0;
+    port = port * 10 + (ALine[i] - '0');
+    if (port > 65535) return 0;
+  }
+  return port;
 }
 
 bool TBasicNodeJsRequester::IsInspectorFailure(const std::string& ALine) {
@@ -199,12 +247,13 @@ void TBasicNodeJsRequester::DoErrorOutput(const std::string& ALine) {
       {
         std::lock_guard<std::mutex> lock(FUrlLock);
         FTargetId = id;
+        FTargetPort = AnnouncedPort(ALine);
       }
       CheckDebuggerNow();
     }
     return;
   }
-  if (FDebug != 0 && IsInspectorFailure(ALine)) {
+  if (FDebug != 0 && !FInspectThroughEnvironment && IsInspectorFailure(ALine)) {
     {
       std::lock_guard<std::mutex> lock(FUrlLock);
       FInspectorFailed = true;
@@ -256,10 +305,12 @@ void TBasicNodeJsRequester::OnCheckDebuggerSettings(ITxTimerEvent*) {
   try {
     bool noUrl;
     std::string ownId;
+    int32_t port;
     {
       std::lock_guard<std::mutex> lock(FUrlLock);
       noUrl = FDebuggerUrl.empty();
       ownId = FTargetId;
+      port = FTargetPort != 0 ? FTargetPort : FDebug;
       // Whatever listens on the port now is not our child's inspector.
       if (FInspectorFailed) return;
     }
@@ -267,6 +318,7 @@ void TBasicNodeJsRequester::OnCheckDebuggerSettings(ITxTimerEvent*) {
     if (ownId.empty() && !ProcessListensOn(ChildProcessId(), FDebug)) return;
     if (!noUrl && !IsActive()) return;  // delivered, and the child has ended: wait for a restart
     if (!FClient) return;
+    if (FClient->Port() != port) FClient = std::make_unique<TDebuggerClient>(port);
     IPacketPtr targets = FClient->GetSettings();
     if (!targets) return;
     IPacketPtr target;

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "requests/ChildProcessRequester.h"
 #include "nodejs/JSONClient.h"
@@ -72,6 +73,20 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   void SetOnInspectorFailed(TInspectorFailedEvent AValue);
   int32_t Port() const { return FDebug; }
 
+  // Options for node before the script, and the script's own arguments, each one argument as
+  // it is (blanks, quotes and all). Set before Run.
+  void SetNodeOptions(std::vector<std::string> AValue) { FNodeOptions = std::move(AValue); }
+  void SetScriptArguments(std::vector<std::string> AValue) { FScriptArguments = std::move(AValue); }
+  // Program mode: the requester starts a program that starts node itself (npm, npx, a shell
+  // script; the script argument is then empty). Every node it starts gets the inspector through
+  // NODE_OPTIONS, each on a free port of its own, and the node that announced its inspector last
+  // is the one debugged. Set before Run.
+  void SetInspectThroughEnvironment(bool AValue) { FInspectThroughEnvironment = AValue; }
+  // The inspector switch for node: "--inspect-brk=127.0.0.1:<APort>" or "--inspect=...".
+  static std::string InspectSwitch(bool AStopOnStart, int32_t APort);
+  // The port node announces ("Debugger listening on ws://host:<port>/..."), 0 otherwise.
+  static int32_t AnnouncedPort(const std::string& ALine);
+
   // The target id node announces ("Debugger listening on ws://host:port/<id>"), "" otherwise.
   static std::string AnnouncedTargetId(const std::string& ALine);
   // Node's report that the inspector could not listen ("Starting inspector on ... failed").
@@ -96,6 +111,7 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   void AfterConstruction() override;
   void BeforeDestruction() override;
   std::string GetParams() override;
+  TChildProcessStart GetStartOptions() override;
   void DoErrorOutput(const std::string& ALine) override;
   virtual void TerminateByWatchdog();
 
@@ -111,6 +127,10 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   const std::string FScript;
   const int32_t FDebug;
   std::unique_ptr<TDebuggerClient> FClient;  // used on the discovery thread only
+  // Set before Run, read on the worker.
+  std::vector<std::string> FNodeOptions;
+  std::vector<std::string> FScriptArguments;
+  bool FInspectThroughEnvironment = false;
 
   // Guarded by FDiscoveryLock (a leaf): set in the constructor and AfterConstruction, cleared in
   // BeforeDestruction (main thread), read by the worker when the inspector announces itself.
@@ -126,6 +146,7 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   mutable std::mutex FUrlLock;
   std::string FDebuggerUrl;
   std::string FTargetId;          // announced by the current child; "" before
+  int32_t FTargetPort = 0;        // the port it announced; 0 before
   bool FInspectorFailed = false;  // the current child's inspector could not listen
   // Main thread only.
   TNotifyEvent FOnDebugger;

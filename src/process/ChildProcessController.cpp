@@ -177,6 +177,7 @@ struct TChildStart {
   const char* Path;
   char* const* Argv;
   const char* WorkingDirectory;  // nullptr: stay
+  char* const* Envp;             // the whole environment of the child
   int StdIn, StdOut, StdErr;     // pipe ends for fds 0, 1, 2
   int StatusFd;                  // close-on-exec: silent on success, carries errno on failure
   pid_t ParentPid;
@@ -211,7 +212,7 @@ struct TChildStart {
   for (int i = 0; i < 3; ++i)
     if (::dup2(high[i], i) < 0) ChildFail(AStart.StatusFd, errno);
   if (AStart.WorkingDirectory && ::chdir(AStart.WorkingDirectory) != 0) ChildFail(AStart.StatusFd, errno);
-  ::execv(AStart.Path, AStart.Argv);
+  ::execve(AStart.Path, AStart.Argv, AStart.Envp);
   ChildFail(AStart.StatusFd, errno);
 }
 
@@ -261,6 +262,21 @@ pid_t GKeeperGroups[kMaxGroupsPerJob];
 uint32_t ExitCodeOf(const siginfo_t& AInfo) {
   if (AInfo.si_code == CLD_EXITED) return static_cast<uint32_t>(AInfo.si_status);
   return 128u + static_cast<uint32_t>(AInfo.si_status);
+}
+
+// Our environment with AAdditions applied: an entry replaces the inherited one of its name.
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& AAdditions) {
+  std::vector<std::string> merged;
+  auto nameOf = [](const std::string& AEntry) { return AEntry.substr(0, AEntry.find('=')); };
+  for (char** e = environ; e && *e; ++e) {
+    const std::string entry = *e;
+    const std::string name = nameOf(entry);
+    const bool replaced = std::any_of(AAdditions.begin(), AAdditions.end(),
+                                      [&](const std::string& AAdded) { return nameOf(AAdded) == name; });
+    if (!replaced) merged.push_back(entry);
+  }
+  merged.insert(merged.end(), AAdditions.begin(), AAdditions.end());
+  return merged;
 }
 
 std::string Unquoted(const std::string& AText) {
@@ -334,9 +350,23 @@ TChildProcessController::TChildProcessController(const std::string& ACommand, co
                                                  const std::string& APassword) {
   // Starting under other credentials would need a set-uid helper; not offered.
   if (!AUserName.empty()) throw TCreateProcessException(ENOTSUP, kErrCreatingProcess);
+  Start(ACommand, AParameters, TChildProcessStart{});
+}
 
-  FWorkingDirectory = ExtractFilePath(Unquoted(ACommand));
+TChildProcessController::TChildProcessController(const std::string& ACommand, const std::string& AParameters,
+                                                 const TChildProcessStart& AStart) {
+  Start(ACommand, AParameters, AStart);
+}
+
+void TChildProcessController::Start(const std::string& ACommand, const std::string& AParameters,
+                                    const TChildProcessStart& AStart) {
+  FWorkingDirectory = AStart.WorkingDirectory;
+  if (FWorkingDirectory.empty()) FWorkingDirectory = ExtractFilePath(Unquoted(ACommand));
   if (FWorkingDirectory.empty()) FWorkingDirectory = ProgramFolder();
+  std::vector<std::string> environment = MergedEnvironment(AStart.Environment);
+  std::vector<char*> envp;
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
   FCommandLine = AParameters.empty() ? ACommand : ACommand + " " + AParameters;
 
   std::vector<std::string> args = SplitCommandLine(FCommandLine);
@@ -365,8 +395,9 @@ TChildProcessController::TChildProcessController(const std::string& ACommand, co
   }
 
   TProcessLauncher& launcher = TProcessLauncher::Instance();
-  const TChildStart start{path.c_str(),    argv.data(), FWorkingDirectory.c_str(), FileHandles_[2], FileHandles_[1],
-                          FileHandles_[5], status[1],   launcher.ProgramPid()};
+  const TChildStart start{path.c_str(),    argv.data(),     FWorkingDirectory.c_str(),
+                          envp.data(),     FileHandles_[2], FileHandles_[1],
+                          FileHandles_[5], status[1],       launcher.ProgramPid()};
   pid_t pid = -1;
   int forkError = 0;
   launcher.Run([&] {

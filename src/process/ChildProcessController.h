@@ -32,6 +32,14 @@
 
 namespace vexor {
 
+// What a start may add to the described one: the folder the child runs in ("" keeps the
+// described choice: the program's folder, or this program's own for a bare name) and
+// environment entries "NAME=VALUE" that replace or extend the inherited environment.
+struct TChildProcessStart {
+  std::string WorkingDirectory;
+  std::vector<std::string> Environment;
+};
+
 // Receives one chunk of decoded output per read.
 template <typename T>
 using TCallBack = std::function<void(const T&)>;
@@ -65,6 +73,10 @@ class TChildProcessController {
   TChildProcessController(const std::string& ACommand, const std::string& AParameters,
                           const std::string& AUserName = "", const std::string& ADomain = "",
                           const std::string& APassword = "");
+  // The same, in AStart's working folder (when given) and with its environment additions. A
+  // working folder that does not exist fails the start (ENOENT), as a missing program does.
+  TChildProcessController(const std::string& ACommand, const std::string& AParameters,
+                          const TChildProcessStart& AStart);
   ~TChildProcessController();
   TChildProcessController(const TChildProcessController&) = delete;
   TChildProcessController& operator=(const TChildProcessController&) = delete;
@@ -133,6 +145,7 @@ class TChildProcessController {
     pid_t dwProcessId = 0;
   };
 
+  void Start(const std::string& ACommand, const std::string& AParameters, const TChildProcessStart& AStart);
   bool DrainPipe(int AIndex, const TCallBack<std::string>& ACallBack, uint32_t AWaitTime);
   bool WaitProcess(uint32_t AWaitTime) const;
   void EndProcessRecord(bool Terminate);

@@ -194,6 +194,16 @@ void TChildProcessRequester::DoChildExit(const TChildExit& AExit) {
 
 std::string TChildProcessRequester::GetParams() { return FParams; }
 
+void TChildProcessRequester::SetStartOptions(TChildProcessStart AValue) {
+  std::lock_guard<std::mutex> lock(FEventsLock);
+  FStartOptions = std::move(AValue);
+}
+
+TChildProcessStart TChildProcessRequester::GetStartOptions() {
+  std::lock_guard<std::mutex> lock(FEventsLock);
+  return FStartOptions;
+}
+
 TDateTime TChildProcessRequester::CurrentTime() { return Now(); }
 
 // ---------------------------------------------------------------------------------------------
@@ -203,7 +213,7 @@ void TChildProcessRequester::StartProcess() {
   try {
     FLastStarted = CurrentTime();
     std::string params = GetParams();
-    auto c = std::make_unique<TChildProcessController>(FProcess, params, "", "", "");
+    auto c = std::make_unique<TChildProcessController>(FProcess, params, GetStartOptions());
     if (c->ProcessActive()) c->SetKillProcessOnParentTerminated(0);
     int killFd = c->ProcessHandle() >= 0 ? ::fcntl(c->ProcessHandle(), F_DUPFD_CLOEXEC, 0) : -1;
     {

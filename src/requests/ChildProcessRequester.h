@@ -106,6 +106,9 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   void SetAutoRestart(bool AValue) { FAutoRestart.store(AValue); }
   int32_t AutoRestartMinTime() const { return FAutoRestartMinTime.load(); }
   void SetAutoRestartMinTime(int32_t AValue) { FAutoRestartMinTime.store(AValue); }
+  // When the current (or last) child was started (local time); 0 before a start. Worker only:
+  // OnChildExit handlers may read it.
+  TDateTime LastStartTime() const { return FLastStarted; }
   // The last start or the last non-empty standard-output line (local time); 0 before a start.
   TDateTime LastMessageTime() const { return FLastMessageTime.load(); }
   // Batch limit of one write in UTF-16 code units.
@@ -116,6 +119,9 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   uint32_t FlushInterval() const { return FFlushInterval.load(); }
   void SetFlushInterval(uint32_t AValue) { FFlushInterval.store(AValue); }
   const std::string& Process() const { return FProcess; }
+  // The working folder and environment additions of every start ("" folder: the controller's
+  // own choice). Set before Run.
+  void SetStartOptions(TChildProcessStart AValue);
 
   // A reply line's JSON text (after its marker) turned into the reply packet and its id. Raises
   // Exception for text that is not a JSON object or lacks a numeric "id".
@@ -136,6 +142,8 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   virtual void DoChildExit(const TChildExit& AExit);
   virtual void StartProcess();
   virtual std::string GetParams();
+  // The start options of the next start (worker).
+  virtual TChildProcessStart GetStartOptions();
   // The clock of LastMessageTime and of the restart rule; tests replace it.
   virtual TDateTime CurrentTime();
 
@@ -190,6 +198,7 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   TRef<IChildProcessRequesterEvents> FEvents;
   TChildExitEvent FOnChildExit;
   TStartFailedEvent FOnStartFailed;
+  TChildProcessStart FStartOptions;
 
   // Worker only.
   int32_t FRequestId = 0;

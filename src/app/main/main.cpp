@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/CommandLine.h"
+#include "app/DebugRun.h"
 #include "app/HeadlessRunner.h"
 #include "app/Services.h"
 #include "app/TarnwickOptions.h"
@@ -22,7 +23,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarnwick: %s\n%s", parsed.Error.c_str(), TarnwickUsage().c_str());
     return 2;
   }
-  const TTarnwickOptions& options = *parsed.Options;
+  TTarnwickOptions& options = *parsed.Options;
+  // Made absolute before anything else, against the folder tarnwick was started in.
+  if (!options.Script.empty()) options.Script = AbsolutePathFrom(options.Script);
   if (options.Help) {
     std::fputs(TarnwickUsage().c_str(), stdout);
     return 0;
@@ -38,7 +41,7 @@ int main(int argc, char** argv) {
   const bool window = false;
 #endif
   // The window takes any first argument: a missing file only fills its path box.
-  if (!window) {
+  if (!window && options.Program.empty()) {
     if (std::string problem = ValidateScript(options.Script); !problem.empty()) {
       std::fprintf(stderr, "tarnwick: %s\n%s", problem.c_str(), TarnwickUsage().c_str());
       return 2;
