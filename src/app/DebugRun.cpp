@@ -98,6 +98,25 @@ class TRunOutput : public TRefCntObject, public IChildProcessRequesterEvents {
 
 }  // namespace
 
+TDebugRunSettings RunSettingsFrom(const TTarnwickOptions& AOptions) {
+  TDebugRunSettings settings;
+  settings.Script = AOptions.Script.empty() ? std::string() : AbsolutePathFrom(AOptions.Script);
+  settings.Arguments = AOptions.Arguments;
+  settings.Program = AOptions.Program;
+  settings.NodeOptions = AOptions.NodeOptions;
+  settings.Environment = AOptions.Environment;
+  settings.EnvFile = AOptions.EnvFile;
+  settings.WorkingFolder = AOptions.WorkingFolder;
+  settings.Node = AOptions.Node;
+  settings.Port = AOptions.Port;
+  settings.PortGiven = AOptions.PortGiven;
+  settings.WatchdogMs = AOptions.WatchdogMs;
+  settings.BreakOnLoad = AOptions.BreakOnLoad;
+  // An ended script waits for the next change in watch mode.
+  settings.Restart = AOptions.Restart && !AOptions.Watch;
+  return settings;
+}
+
 std::string AbsolutePathFrom(const std::string& APath, const std::string& ABase) {
   std::string path = APath;
   if (path.empty() || path[0] != '/')

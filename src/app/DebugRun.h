@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "app/TarnwickOptions.h"
 #include "nodejs/NodeJsRequester.h"
 
 namespace vexor {
@@ -62,6 +63,9 @@ struct TRunEvent {
 };
 using TRunEventHandler = std::function<void(const TRunEvent& AEvent)>;
 
+// The run settings of the command line (the window starts from them too). Watch mode turns the
+// restart off: an ended script waits for the next change.
+TDebugRunSettings RunSettingsFrom(const TTarnwickOptions& AOptions);
 // The nearest folder at or above AScript's folder that holds a package.json, else AScript's
 // folder (AScript absolute).
 std::string ProjectFolder(const std::string& AScript);

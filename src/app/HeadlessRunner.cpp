@@ -102,25 +102,6 @@ int ExitStatusOf(uint32_t AExitCode) { return AExitCode > 0 && AExitCode <= 255 
 
 }  // namespace
 
-TDebugRunSettings RunSettingsFrom(const TTarnwickOptions& AOptions) {
-  TDebugRunSettings settings;
-  settings.Script = AOptions.Script.empty() ? std::string() : AbsolutePathFrom(AOptions.Script);
-  settings.Arguments = AOptions.Arguments;
-  settings.Program = AOptions.Program;
-  settings.NodeOptions = AOptions.NodeOptions;
-  settings.Environment = AOptions.Environment;
-  settings.EnvFile = AOptions.EnvFile;
-  settings.WorkingFolder = AOptions.WorkingFolder;
-  settings.Node = AOptions.Node;
-  settings.Port = AOptions.Port;
-  settings.PortGiven = AOptions.PortGiven;
-  settings.WatchdogMs = AOptions.WatchdogMs;
-  settings.BreakOnLoad = AOptions.BreakOnLoad;
-  // An ended script waits for the next change in watch mode.
-  settings.Restart = AOptions.Restart && !AOptions.Watch;
-  return settings;
-}
-
 int RunHeadless(const TTarnwickOptions& AOptions) {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;

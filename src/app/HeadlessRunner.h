@@ -5,13 +5,9 @@
 // script ended and what comes next, and ends on SIGINT/SIGTERM, on a failed start, or when the
 // inspector port is taken by another program.
 // Main thread only; the services must be running.
-#include "app/DebugRun.h"
 #include "app/TarnwickOptions.h"
 
 namespace vexor {
-
-// The run settings of the command line (the window starts from them too).
-TDebugRunSettings RunSettingsFrom(const TTarnwickOptions& AOptions);
 
 // Returns the process exit status: 0 after a signal or when the script finished with exit code 0
 // (not in watch mode), the script's exit status when it failed and is not started again

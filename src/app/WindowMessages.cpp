@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "app/DebugRun.h"
 #include "nodejs/NodeJsRequester.h"
 
 namespace vexor {
@@ -32,10 +33,33 @@ std::string TWindowMessages::ScriptEnded(const TChildExit& AExit, const std::str
   return text;
 }
 
-std::string TWindowMessages::ScriptFinished(const std::string& ALastError) {
-  return "The script has finished; node waits for DevTools to disconnect before it ends." +
-         LastErrorSentence(ALastError) +
-         " An error it ended with is in the Console panel. Press Restart (F5) to run it again, or Stop (Shift+F5).";
+std::string TWindowMessages::ScriptCompleted(double ASeconds, bool AWatch) {
+  std::string text = "The script finished (exit code 0) after " + RunTimeText(ASeconds) + ".";
+  text += AWatch ? " It runs again when a project file changes, or press Debug (F5)."
+                 : " Press Debug (F5) to run it again.";
+  return text;
+}
+
+std::string TWindowMessages::ScriptEndedWaiting(bool AFailed, const std::string& ALastError) {
+  if (!AFailed)
+    return "The script has finished; node waits for DevTools to disconnect before it ends. Press Debug (F5) to run "
+           "it again, or Stop (Shift+F5).";
+  return "The script failed; node waits for DevTools to disconnect before it ends." + LastErrorSentence(ALastError) +
+         " The error is also in the Console panel. Press Restart (F5) to run it again, or Stop (Shift+F5).";
+}
+
+std::string TWindowMessages::RunNotStarted(const std::string& AReason) {
+  return "The script could not be started: " + AReason + ". Change its Run settings, then press Debug (F5).";
+}
+
+std::string TWindowMessages::FileChanged(const std::string& AFile) {
+  return AFile + " changed; the script was started again.";
+}
+
+std::string TWindowMessages::PortReplaced(const std::string& ANote) {
+  std::string text = ANote;
+  if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  return text + ".";
 }
 
 std::string TWindowMessages::PortInUse(int32_t APort) {

@@ -19,9 +19,18 @@ class TWindowMessages {
   static std::string NodeNotStarted(const std::string& AProgram, const std::string& AReason);
   // The script ended; ALastError is its last standard-error line ("" for none).
   static std::string ScriptEnded(const TChildExit& AExit, const std::string& ALastError);
-  // The script has finished (with its last error line ALastError, "" for none) and node waits for
-  // DevTools to disconnect: under the debugger even a script that fails to compile ends so.
-  static std::string ScriptFinished(const std::string& ALastError);
+  // The script ended with exit code 0 after ASeconds: nothing is run again (in watch mode the
+  // next change runs it).
+  static std::string ScriptCompleted(double ASeconds, bool AWatch);
+  // The script has ended and node waits for DevTools to disconnect; AFailed when node reported
+  // an uncaught error (ALastError its line).
+  static std::string ScriptEndedWaiting(bool AFailed, const std::string& ALastError);
+  // A run could not be started with its settings (AReason says why).
+  static std::string RunNotStarted(const std::string& AReason);
+  // A watched file changed and the run was started again.
+  static std::string FileChanged(const std::string& AFile);
+  // The default port was taken; ANote names the port used instead.
+  static std::string PortReplaced(const std::string& ANote);
   // Our inspector could not listen on APort: another program holds it. The run was stopped.
   static std::string PortInUse(int32_t APort);
   // No DevTools address within kDevToolsWaitSeconds of the start.

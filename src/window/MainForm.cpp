@@ -3,8 +3,8 @@
 #include "platform/Exceptions.h"
 #include "platform/Registry.h"
 #include "app/WindowMessages.h"
-
-#include <unistd.h>
+#include "platform/AppPaths.h"
+#include "window/RunSettingsDialog.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -56,7 +56,7 @@ TMainForm::TMainForm(const TTarnwickOptions& AOptions, QWidget* AParent)
       btnRun(nullptr),
       CheckBox1(nullptr),
       acnRun(new QAction(QStringLiteral("Run"), this)),
-      FileOpenDlg(new QFileDialog(this, QString(), QString(), QStringLiteral("Javascript (*.js *.es)"))),
+      FileOpenDlg(new QFileDialog(this)),
       btnStop(nullptr),
       acnStop(new QAction(QStringLiteral("Stop"), this)),
       FormState(this, kRegistryKey, kSection),
@@ -104,6 +104,8 @@ TMainForm::TMainForm(const TTarnwickOptions& AOptions, QWidget* AParent)
   CheckBox1->setGeometry(200, 11, 108, 17);
   CheckBox1->setChecked(FOptions.BreakOnLoad);
 
+  FileOpenDlg->setNameFilters({QStringLiteral("JavaScript (*.js *.mjs *.cjs *.es)"),
+                               QStringLiteral("TypeScript (*.ts *.mts *.cts)"), QStringLiteral("All files (*)")});
   FileOpenDlg->setDefaultSuffix(QStringLiteral("js"));
   FileOpenDlg->setFileMode(QFileDialog::ExistingFile);
   FileOpenDlg->setAcceptMode(QFileDialog::AcceptOpen);
@@ -130,65 +132,132 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::FormCreate() {
+  if (!FOptions.Program.empty()) {
+    edProjectFile->setText(ProgramLine());
+    acnRunExecute();
+    return;
+  }
   edProjectFile->setText(QString::fromStdString(FOptions.Script));
+  // Run settings on the command line are the script's from now on.
+  const TTarnwickOptions defaults;
+  if (!FOptions.Script.empty() &&
+      (!FOptions.Arguments.empty() || !FOptions.NodeOptions.empty() || !FOptions.Environment.empty() ||
+       !FOptions.WorkingFolder.empty() || FOptions.Watch != defaults.Watch || FOptions.Restart != defaults.Restart)) {
+    TScriptSettings settings;
+    settings.Arguments = FOptions.Arguments;
+    settings.NodeOptions = FOptions.NodeOptions;
+    settings.Environment = FOptions.Environment;
+    settings.WorkingFolder = FOptions.WorkingFolder;
+    settings.Watch = FOptions.Watch;
+    settings.Restart = FOptions.Restart;
+    FEdited[FOptions.Script] = settings;
+  }
   if (!edProjectFile->text().isEmpty() && QFileInfo(edProjectFile->text()).isFile()) acnRunExecute();
 }
 
 void TMainForm::FormShow() {
   // The start page also covers the wait for the first DevTools address of an automatic start.
-  if (!FShowsStartPage && (!FRequester || FDebuggerAddress.isEmpty())) ShowStartPage();
+  if (!FShowsStartPage && (!FDebugRun || FDebuggerAddress.isEmpty())) ShowStartPage();
   AlignTopPanel();
 }
 
-void TMainForm::FormDestroy() { FRequester.reset(); }
+void TMainForm::FormDestroy() {
+  FWatcher.reset();
+  FDebugRun.reset();
+}
 
 void TMainForm::FormStateRestoreState() { AlignTopPanel(); }
 
 void TMainForm::ActionsUpdate() {
   const QString path = edProjectFile->text();
-  acnRun->setEnabled(!path.isEmpty() && QFileInfo(path).isFile());
-  acnStop->setEnabled(FRequester != nullptr);
-  acnRun->setText(acnStop->isEnabled() ? QStringLiteral("Restart") : QStringLiteral("Debug"));
+  const bool program = !FOptions.Program.empty() && path == ProgramLine();
+  acnRun->setEnabled(program || (!path.isEmpty() && QFileInfo(path).isFile()));
+  acnSettings->setEnabled(!program && !path.isEmpty() && QFileInfo(path).isFile());
+  acnStop->setEnabled(FDebugRun != nullptr);
+  acnRun->setText(acnStop->isEnabled() && !FRunEnded ? QStringLiteral("Restart") : QStringLiteral("Debug"));
   acnRun->setToolTip(QString::fromStdString(TWindowMessages::WithShortcut(acnRun->text().toStdString(), "F5")));
-  const QString title = FRequester && !FRunScript.isEmpty()
-                            ? QString::fromLatin1(kCaption) + QStringLiteral(" - ") + FRunScript
+  // The desktop appends the application's name to a title that does not end with it already.
+  const QString title = FDebugRun && !FRunScript.isEmpty()
+                            ? FRunScript + QStringLiteral(" - ") + QString::fromLatin1(kCaption)
                             : QString::fromLatin1(kCaption);
   if (windowTitle() != title) setWindowTitle(title);
 }
 
 void TMainForm::acnRunExecute() {
-  ++FRun;              // what the old run still reports is not shown
-  FRequester.reset();  // ends the old node before a new one starts
-  const QFileInfo script(edProjectFile->text());
-  // node gets the full path: the current folder changes here, and a path typed relative to the
-  // old one would name another file (or none) after it.
-  const std::string path = script.absoluteFilePath().toStdString();
-  const std::string text = edProjectFile->text().toStdString();
-  const size_t slash = text.rfind('/');
-  if (slash != std::string::npos && ::chdir(text.substr(0, slash + 1).c_str()) != 0) {
-    // The run goes on in the old folder; node still gets the full path.
+  ++FRun;  // what the old run still reports is not shown
+  FStartQueued = false;
+  StopRestartCountdown();
+  FWatcher.reset();
+  FDebugRun.reset();  // ends the old node before a new one starts
+  TDebugRunSettings settings = RunSettingsFrom(FOptions);
+  settings.BreakOnLoad = CheckBox1->isChecked();
+  TScriptSettings scriptSettings;
+  QString name;
+  const bool program = !FOptions.Program.empty() && edProjectFile->text() == ProgramLine();
+  if (program) {
+    scriptSettings.WorkingFolder = FOptions.WorkingFolder;
+    scriptSettings.Watch = FOptions.Watch;
+    scriptSettings.Restart = FOptions.Restart;
+    name = QString::fromStdString(FOptions.Program.front());
+  } else {
+    const QFileInfo script(edProjectFile->text());
+    const std::string path = AbsolutePathFrom(edProjectFile->text().toStdString());
+    scriptSettings = SettingsOf(QString::fromStdString(path));
+    FEdited.erase(path);
+    FRecent.Add(path, scriptSettings);
+    UpdateRecentList();
+    settings.Program.clear();
+    settings.Script = path;
+    settings.Arguments = scriptSettings.Arguments;
+    settings.NodeOptions = scriptSettings.NodeOptions;
+    settings.Environment = scriptSettings.Environment;
+    settings.WorkingFolder = scriptSettings.WorkingFolder;
+    // An ended script waits for the next change in watch mode.
+    settings.Restart = scriptSettings.Restart && !scriptSettings.Watch;
+    name = script.fileName();
   }
-  BeginRunExtras(path, script.fileName());
-  FRequester = TCustomAsyncRequester::New<TBasicNodeJsRequester>(TRef<IChildProcessRequesterEvents>(FRunEvents), path,
-                                                                 FOptions.Port, FOptions.WatchdogMs, FOptions.Node);
-  FRequester->SetStopOnStart(CheckBox1->isChecked());
-  FRequester->SetOnDebugger([this](TBasicNodeJsRequester*) { OnLoadDebugger(); });
-  StartRunExtras(*FRequester);
-  FRequester->Run();
+  BeginRunExtras(name);
+  FDebugRun = std::make_unique<TDebugRun>(settings, TRef<IChildProcessRequesterEvents>(FRunEvents), FRun,
+                                          [this](const TRunEvent& AEvent) { PostRunEvent(AEvent); });
+  try {
+    FDebugRun->Start();
+  } catch (const Exception& e) {
+    FDebugRun.reset();
+    FRunFailed = true;
+    ShowFailure(TWindowMessages::RunNotStarted(e.what()));
+    return;
+  }
+  FDevToolsTimer->start();
+  if (!FDebugRun->PortNote().empty()) ShowNotice(TWindowMessages::PortReplaced(FDebugRun->PortNote()));
+  if (scriptSettings.Watch) {
+    try {
+      FWatcher = std::make_unique<TFileWatcher>(FDebugRun->WorkingFolder(), [this, run = FRun](const std::string& AFile) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, run, AFile] {
+              if (run == FRun) OnWatchedChange(AFile);
+            },
+            Qt::QueuedConnection);
+      });
+    } catch (const Exception& e) {
+      ShowFailure(e.what());
+    }
+  }
 }
 
 void TMainForm::acnStopExecute() {
   ++FRun;
   EndRunExtras();
-  FRequester.reset();
+  FWatcher.reset();
+  FDebugRun.reset();
   ShowStartPage();
 }
 
-void TMainForm::OnLoadDebugger() {
-  // A requester being freed can still report while the main thread waits for its threads; the
-  // window no longer holds it then.
-  if (!FRequester) return;
-  QString url = QString::fromStdString(FRequester->DebuggerUrl());
+void TMainForm::OnLoadDebugger(const std::string& AUrl) {
+  // A run being freed can still report while the main thread waits for its threads; the window
+  // no longer holds it then.
+  if (!FDebugRun) return;
+  QString url = QString::fromStdString(AUrl);
   url.remove(QStringLiteral("/bundled"));
   FShowsStartPage = false;
   FDebuggerAddress = url;
@@ -208,14 +277,60 @@ void TMainForm::AlignTopPanel() {
   if (auto* bevel = pnlTop->findChild<QFrame*>(QStringLiteral("pnlTopBevel")))
     bevel->setGeometry(0, kTopHeight - 2, w, 2);
   Panel1->setGeometry(w - kPanel1Width, 0, kPanel1Width, kTopHeight - 2);
-  edProjectFile->setGeometry(8, 8, std::max(0, w - kPanel1Width - 8), kTopHeight - 8 - 6);
+  // "Run settings..." sits between the path box and the buttons.
+  const int settingsWidth = btnSettings ? btnSettings->sizeHint().width() : 0;
+  const int box = std::max(0, w - kPanel1Width - 8 - (settingsWidth ? settingsWidth + 6 : 0));
+  edProjectFile->setGeometry(8, 8, box, kTopHeight - 8 - 6);
+  if (btnSettings) btnSettings->setGeometry(8 + box + 6, 7, settingsWidth, 25);
 }
 
 void TMainForm::edProjectFileRightButtonClick() {
   if (FileOpenDlg->exec() != QDialog::Accepted) return;
   const QStringList files = FileOpenDlg->selectedFiles();
-  if (!files.isEmpty()) edProjectFile->setText(QFileInfo(files.first()).absoluteFilePath());
+  if (files.isEmpty()) return;
+  edProjectFile->setText(QFileInfo(files.first()).absoluteFilePath());
+  StartFromPathBox();
 }
+
+void TMainForm::StartFromPathBox() {
+  if (FStartQueued) return;
+  FStartQueued = true;
+  // Queued: a pick from the recent list also ends as Enter in the box; it starts one run.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (!FStartQueued) return;
+        FStartQueued = false;
+        const QString path = edProjectFile->text();
+        if (!path.isEmpty() && QFileInfo(path).isFile()) acnRunExecute();
+      },
+      Qt::QueuedConnection);
+}
+
+TScriptSettings TMainForm::SettingsOf(const QString& AScript) const {
+  const std::string path = AbsolutePathFrom(AScript.toStdString());
+  if (auto edited = FEdited.find(path); edited != FEdited.end()) return edited->second;
+  if (auto stored = FRecent.SettingsOf(path)) return *stored;
+  TScriptSettings defaults;
+  defaults.Restart = FOptions.Restart;
+  return defaults;
+}
+
+void TMainForm::SetSettingsOf(const QString& AScript, const TScriptSettings& ASettings) {
+  FEdited[AbsolutePathFrom(AScript.toStdString())] = ASettings;
+}
+
+void TMainForm::acnSettingsExecute() {
+  const QString script = edProjectFile->text();
+  if (script.isEmpty() || !QFileInfo(script).isFile()) return;
+  const std::string path = AbsolutePathFrom(script.toStdString());
+  TRunSettingsDialog dialog(QString::fromStdString(path), SettingsOf(script),
+                            QString::fromStdString(ProjectFolder(path)), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  SetSettingsOf(script, dialog.Settings());
+}
+
+QString TMainForm::ProgramLine() const { return QString::fromStdString(JoinArguments(FOptions.Program)); }
 
 void TMainForm::showEvent(QShowEvent* AEvent) {
   QWidget::showEvent(AEvent);
@@ -226,7 +341,8 @@ void TMainForm::closeEvent(QCloseEvent* AEvent) {
   ++FRun;
   FormState.SaveState();
   SaveOutputState();
-  FRequester.reset();  // no node outlives the window
+  FWatcher.reset();
+  FDebugRun.reset();  // no node outlives the window
   AEvent->accept();
 }
 
@@ -244,8 +360,9 @@ void TMainForm::resizeEvent(QResizeEvent* AEvent) {
 namespace {
 
 bool IsScriptFile(const QString& APath) {
-  static const QStringList suffixes{QStringLiteral("js"), QStringLiteral("es"), QStringLiteral("mjs"),
-                                    QStringLiteral("cjs")};
+  static const QStringList suffixes{QStringLiteral("js"),  QStringLiteral("es"),  QStringLiteral("mjs"),
+                                    QStringLiteral("cjs"), QStringLiteral("ts"),  QStringLiteral("mts"),
+                                    QStringLiteral("cts")};
   const QFileInfo info(APath);
   return info.isFile() && suffixes.contains(info.suffix(), Qt::CaseInsensitive);
 }
@@ -260,7 +377,7 @@ void TMainForm::CreateExtras() {
 
   FOutput = new TOutputPane(this);
   FOutput->OnInput = [this](const std::string& AText) {
-    if (FRequester) FRequester->SendInput(AText);
+    if (TBasicNodeJsRequester* requester = Requester()) requester->SendInput(AText);
   };
   FOutput->OnFirstLine = [this] {
     if (FOutputWanted) ShowOutput(true);
@@ -268,6 +385,7 @@ void TMainForm::CreateExtras() {
   FSplitter = new QSplitter(Qt::Vertical, this);
   FSplitter->setObjectName(QStringLiteral("BrowserAndOutput"));
   FSplitter->setChildrenCollapsible(false);
+  cef->setMinimumHeight(kMinBrowserHeight);
   FSplitter->addWidget(cef);
   FSplitter->addWidget(FOutput);
   FSplitter->setStretchFactor(0, 1);
@@ -322,9 +440,28 @@ void TMainForm::CreateExtras() {
   FDevToolsTimer->setSingleShot(true);
   FDevToolsTimer->setInterval(TWindowMessages::kDevToolsWaitSeconds * 1000);
   connect(FDevToolsTimer, &QTimer::timeout, this, [this] {
-    if (FRequester && FDebuggerAddress.isEmpty() && !FRunFailed)
-      ShowFailure(TWindowMessages::NoDevToolsAddress(FRunEvents ? FRunEvents->LastError() : std::string()));
+    if (FDebugRun && FDebuggerAddress.isEmpty() && !FRunFailed)
+      ShowFailure(TWindowMessages::NoDevToolsAddress(FDebugRun->LastError()));
   });
+  FRestartTimer = new QTimer(this);
+  FRestartTimer->setInterval(1000);
+  connect(FRestartTimer, &QTimer::timeout, this, &TMainForm::UpdateRestartCountdown);
+
+  // Picking a recent script, or Enter in the path box, starts it.
+  connect(FRecentCompleter, qOverload<const QString&>(&QCompleter::activated), this, [this](const QString& AScript) {
+    edProjectFile->setText(AScript);
+    StartFromPathBox();
+  });
+  connect(edProjectFile, &QLineEdit::returnPressed, this, &TMainForm::StartFromPathBox);
+
+  acnSettings = new QAction(QStringLiteral("Run settings..."), this);
+  acnSettings->setToolTip(QStringLiteral("Arguments, node options, environment, working folder and watch mode of "
+                                         "the script"));
+  connect(acnSettings, &QAction::triggered, this, &TMainForm::acnSettingsExecute);
+  btnSettings = new QToolButton(pnlTop);
+  btnSettings->setObjectName(QStringLiteral("btnSettings"));
+  btnSettings->setDefaultAction(acnSettings);
+  btnSettings->setToolButtonStyle(Qt::ToolButtonTextOnly);
 
   setAcceptDrops(true);
   // Drops anywhere in the window, the browser's own widgets included.
@@ -343,69 +480,124 @@ void TMainForm::LayOutBelowTop() {
   FSplitter->setGeometry(0, top, width(), std::max(0, height() - top));
 }
 
-void TMainForm::BeginRunExtras(const std::string& AScript, const QString& AFileName) {
-  FRecent.Add(AScript);
-  UpdateRecentList();
+void TMainForm::BeginRunExtras(const QString& AFileName) {
   FRunScript = AFileName;
   FRunFailed = false;
+  FRunEnded = false;
+  FClearOnAddress = false;
   FFailureBar->Clear();
   FOutput->Clear();
   ShowOutput(false);
   FRunEvents = MakeRef<TRunEvents>(FOutput->Queue());
 }
 
-void TMainForm::PostForRun(int ARun, std::function<void()> AStep) {
+void TMainForm::PostRunEvent(const TRunEvent& AEvent) {
   QMetaObject::invokeMethod(
       this,
-      [this, ARun, step = std::move(AStep)] {
-        if (ARun == FRun) step();
+      [this, AEvent] {
+        if (AEvent.Run == FRun) OnRunEvent(AEvent);
       },
       Qt::QueuedConnection);
 }
 
-void TMainForm::StartRunExtras(TBasicNodeJsRequester& ARequester) {
-  const int run = FRun;
-  TRef<TRunEvents> events = FRunEvents;
-  // These arrive on the requester's worker; the window answers on the main thread.
-  ARequester.SetOnStartFailed([this, run](const std::string& AProgram, const std::string& AReason) {
-    PostForRun(run, [this, AProgram, AReason] {
+void TMainForm::OnRunEvent(const TRunEvent& AEvent) {
+  switch (AEvent.Kind) {
+    case rekDebugger:
+      if (FClearOnAddress) {
+        FClearOnAddress = false;
+        FRunFailed = false;
+        FFailureBar->Clear();
+      }
+      OnLoadDebugger(AEvent.Url);
+      break;
+    case rekStartFailed:
       FRunFailed = true;
-      ShowFailure(TWindowMessages::NodeNotStarted(AProgram, AReason));
-    });
-  });
-  ARequester.SetOnChildExit([this, run, events](const TChildExit& AExit) {
-    PostForRun(run, [this, AExit, events] {
+      ShowFailure(TWindowMessages::NodeNotStarted(AEvent.Program, AEvent.Reason));
+      break;
+    case rekEnded:
       FRunFailed = true;
       // Its last lines first, so that the message and the pane agree.
       FOutput->Drain();
-      ShowFailure(TWindowMessages::ScriptEnded(AExit, events->LastError()));
-    });
-  });
-  // The sink keeps this handler: it holds no reference to the sink (no cycle). A step that still
-  // runs belongs to the current run, whose sink FRunEvents is.
-  events->OnWaitingForDisconnect = [this, run] {
-    PostForRun(run, [this] {
+      if (AEvent.Finished) {
+        FRunEnded = true;
+        ShowNotice(TWindowMessages::ScriptCompleted(AEvent.Seconds, FWatcher != nullptr));
+      } else {
+        ShowFailure(TWindowMessages::ScriptEnded(AEvent.Exit, AEvent.LastError));
+        if (AEvent.Exit.RestartInSeconds > 0)
+          StartRestartCountdown(AEvent);
+        else if (AEvent.Exit.RestartInSeconds < 0)
+          FRunEnded = true;
+      }
+      break;
+    case rekWaitingForDisconnect:
       FRunFailed = true;
       FOutput->Drain();
-      ShowFailure(TWindowMessages::ScriptFinished(FRunEvents->LastError()));
-    });
-  };
-  ARequester.SetOnInspectorFailed([this, run](int32_t APort, const std::string&) {
-    PostForRun(run, [this, APort] {
+      if (AEvent.Finished)
+        ShowNotice(TWindowMessages::ScriptEndedWaiting(false, std::string()));
+      else
+        ShowFailure(TWindowMessages::ScriptEndedWaiting(true, AEvent.LastError));
+      break;
+    case rekInspectorFailed:
       // Undebugged, the script would run on unpaused: the run ends here.
       acnStopExecute();
       FRunFailed = true;
-      ShowFailure(TWindowMessages::PortInUse(APort));
-    });
+      ShowFailure(TWindowMessages::PortInUse(AEvent.Port));
+      break;
+  }
+}
+
+void TMainForm::StartRestartCountdown(const TRunEvent& AEvent) {
+  FRestartEvent = AEvent;
+  FRestartLeft = AEvent.Exit.RestartInSeconds;
+  FRestartTimer->start();
+  FFailureBar->SetAction(QStringLiteral("Cancel restart"), [this] {
+    if (FDebugRun) FDebugRun->CancelRestart();
+    TChildExit exit = FRestartEvent.Exit;
+    exit.RestartInSeconds = -1;
+    StopRestartCountdown();
+    FRunEnded = true;
+    ShowFailure(TWindowMessages::ScriptEnded(exit, FRestartEvent.LastError));
   });
-  FDevToolsTimer->start();
+}
+
+void TMainForm::StopRestartCountdown() {
+  FRestartTimer->stop();
+  FRestartLeft = -1;
+}
+
+void TMainForm::UpdateRestartCountdown() {
+  if (FRestartLeft <= 0) return;
+  --FRestartLeft;
+  TChildExit exit = FRestartEvent.Exit;
+  exit.RestartInSeconds = FRestartLeft;
+  FFailureBar->SetText(QString::fromStdString(TWindowMessages::ScriptEnded(exit, FRestartEvent.LastError)));
+  if (FRestartLeft > 0) return;
+  // The requester starts the script now; its new DevTools address clears the bar.
+  StopRestartCountdown();
+  FFailureBar->SetAction(QString(), nullptr);
+  FClearOnAddress = true;
+  FDebuggerAddress.clear();
+}
+
+void TMainForm::OnWatchedChange(const std::string& AFile) {
+  std::string shown = AFile;
+  if (FDebugRun) {
+    const std::string folder = IncludeTrailingPathDelimiter(FDebugRun->WorkingFolder());
+    if (shown.rfind(folder, 0) == 0) shown = shown.substr(folder.size());
+  }
+  acnRunExecute();
+  ShowNotice(TWindowMessages::FileChanged(shown));
 }
 
 void TMainForm::EndRunExtras() {
   FDevToolsTimer->stop();
+  StopRestartCountdown();
   FFailureBar->Clear();
   FRunScript.clear();
+  FRunEnded = false;
 }
+
+void TMainForm::ShowNotice(const std::string& AText) { FFailureBar->ShowNotice(QString::fromStdString(AText)); }
 
 void TMainForm::ShowFailure(const std::string& AText) { FFailureBar->ShowMessage(QString::fromStdString(AText)); }
 
@@ -417,8 +609,10 @@ void TMainForm::ShowOutput(bool AShow) {
     return;
   }
   FOutput->show();
-  const int total = std::max(FSplitter->height(), 2 * FOutputHeight);
-  FSplitter->setSizes({total - FOutputHeight, FOutputHeight});
+  // The pane gives way: a stored height that would squeeze DevTools is not used.
+  const int total = FSplitter->height();
+  const int height = std::max(40, std::min(FOutputHeight, total - kMinBrowserHeight - FSplitter->handleWidth()));
+  FSplitter->setSizes({std::max(kMinBrowserHeight, total - height), height});
 }
 
 void TMainForm::RestoreOutputState() {

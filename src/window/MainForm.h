@@ -3,9 +3,11 @@
 // Stop and "Break on load", and below it the browser that shows the start page while nothing
 // runs and the DevTools front end of the running script.
 //
-// The window owns at most one Node.js debug requester. Debug (or Restart) frees the old one,
-// which ends its node, makes the script's folder the current folder and starts a new one; when
-// the requester reports a DevTools address the window loads it with every "/bundled" removed.
+// The window owns at most one debug run (TDebugRun, with its Node.js debug requester). Debug (or
+// Restart) frees the old one, which ends its node, and starts a new one with the script's run
+// settings, in the script's project folder; when the run reports a DevTools address the window
+// loads it with every "/bundled" removed. Every run event reaches the main thread by one queued
+// hop and is dropped there when it belongs to an earlier run.
 // Stop frees the requester and shows the start page; so does closing the window. The actions'
 // enabling and captions are brought up to date whenever the application becomes idle. The
 // window's placement is kept under "Software\Vexor\Tarnwick\1.0\TMainForm".
@@ -15,8 +17,13 @@
 // address in time); an output pane below it shows the script's output and takes input for it
 // (its height and whether the user closed it are kept under "...\1.0\TOutputPane"); F5, Shift+F5,
 // Ctrl+O, Ctrl+Q and Ctrl+J (output pane) work anywhere in the window; a script file dropped on
-// the window is debugged; the path box offers the last scripts debugged; the title names the
-// running script.
+// the window is debugged; the path box offers the last scripts debugged, and picking one (or a
+// file in the dialog, or Enter) starts it; "Run settings" beside the path box edits the
+// script's arguments, node options, environment, working folder, watch mode and restart,
+// remembered per script with the recent scripts. A script that finishes (exit code 0) is said
+// in a neutral bar and not run again; a failed one keeps the restart after 30 s, counted down in
+// the bar with a button to cancel it. In watch mode a change of a project file restarts the run.
+// DevTools keeps at least kMinBrowserHeight; the output pane gives way.
 //
 // Threads: main thread only; the program's and the browser's services and a QApplication
 // must exist.
@@ -33,6 +40,7 @@
 #include <QToolButton>
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "browser/ChromiumEx.h"
@@ -40,6 +48,8 @@
 #include "window/FormState.h"
 #include "nodejs/NodeJsRequester.h"
 #include "window/OutputPane.h"
+#include "app/DebugRun.h"
+#include "app/FileWatcher.h"
 #include "app/RecentScripts.h"
 #include "window/RunEvents.h"
 #include "app/TarnwickOptions.h"
@@ -54,13 +64,13 @@ class TMainForm : public QWidget {
   Q_OBJECT
 
  public:
-  using TRequester = TCustomAsyncRequester::TOwned<TBasicNodeJsRequester>;
-
   static constexpr const char* kCaption = "Vexor Tarnwick";
   static constexpr const char* kRegistryKey = "Software\\Vexor\\Tarnwick\\1.0";
   static constexpr const char* kSection = "TMainForm";
   static constexpr const char* kOutputSection = "TOutputPane";
   static constexpr int kDefaultOutputHeight = 180;
+  // DevTools is never squeezed below this height by the output pane.
+  static constexpr int kMinBrowserHeight = 200;
 
   // AOptions: the script (the path box's first text; an existing file starts at once), the
   // inspector port, watchdog, node program and whether "Break on load" starts ticked.
@@ -74,7 +84,15 @@ class TMainForm : public QWidget {
   QAction* RunAction() const { return acnRun; }
   QAction* StopAction() const { return acnStop; }
   QFileDialog* FileDialog() const { return FileOpenDlg; }
-  TBasicNodeJsRequester* Requester() const { return FRequester.get(); }
+  TBasicNodeJsRequester* Requester() const { return FDebugRun ? FDebugRun->Requester() : nullptr; }
+  TDebugRun* DebugRun() const { return FDebugRun.get(); }
+  QAction* SettingsAction() const { return acnSettings; }
+  // The run settings the script in the path box would be debugged with.
+  TScriptSettings SettingsOf(const QString& AScript) const;
+  // Stores ASettings for AScript (they are used from its next run on).
+  void SetSettingsOf(const QString& AScript, const TScriptSettings& ASettings);
+  // Seconds left before a failed script starts again; -1 when no restart is counted down.
+  int RestartCountdown() const { return FRestartLeft; }
   // True while the browser shows the start page.
   bool ShowsStartPage() const { return FShowsStartPage; }
   // The DevTools address last handed to the browser, "/bundled" removed (empty with the start page).
@@ -95,6 +113,8 @@ class TMainForm : public QWidget {
   void acnRunExecute();
   void acnStopExecute();
   void edProjectFileRightButtonClick();
+  // Opens the run settings of the script in the path box.
+  void acnSettingsExecute();
 
  protected:
   void showEvent(QShowEvent* AEvent) override;
@@ -107,21 +127,29 @@ class TMainForm : public QWidget {
   void FormShow();
   void FormDestroy();
   void FormStateRestoreState();
-  void OnLoadDebugger();
+  void OnLoadDebugger(const std::string& AUrl);
   void ShowStartPage();
   void AlignTopPanel();
 
   // The additions around the described window.
   void CreateExtras();
   void LayOutBelowTop();
-  // A run starts: AScript is remembered, the bar and the pane are emptied, new events made.
-  void BeginRunExtras(const std::string& AScript, const QString& AFileName);
-  // Its requester exists: its failures are hooked up and the wait for DevTools begins.
-  void StartRunExtras(TBasicNodeJsRequester& ARequester);
+  // A run starts: the bar and the pane are emptied, new events made.
+  void BeginRunExtras(const QString& AFileName);
   void EndRunExtras();
-  // Main thread: AStep runs later on the main thread, only while run ARun is still the current one.
-  void PostForRun(int ARun, std::function<void()> AStep);
+  // Any thread: AEvent is handled on the main thread while its run is still the current one.
+  void PostRunEvent(const TRunEvent& AEvent);
+  void OnRunEvent(const TRunEvent& AEvent);
+  // Starts the run of the path box's script once, after the current event (a pick, Enter).
+  void StartFromPathBox();
+  void OnWatchedChange(const std::string& AFile);
+  void StartRestartCountdown(const TRunEvent& AEvent);
+  void StopRestartCountdown();
+  void UpdateRestartCountdown();
+  // The program line shown in the path box for "-- PROGRAM"; empty without one.
+  QString ProgramLine() const;
   void ShowFailure(const std::string& AText);
+  void ShowNotice(const std::string& AText);
   void ShowOutput(bool AShow);
   void RestoreOutputState();
   void SaveOutputState();
@@ -143,7 +171,8 @@ class TMainForm : public QWidget {
   QStringList StartPageHtml;
   QWidget* Panel1;
 
-  TRequester FRequester;
+  std::unique_ptr<TDebugRun> FDebugRun;
+  std::unique_ptr<TFileWatcher> FWatcher;  // the current run's, in watch mode
   bool FShowsStartPage = false;
   QString FDebuggerAddress;
 
@@ -158,9 +187,18 @@ class TMainForm : public QWidget {
   QStringListModel* FRecentModel = nullptr;
   TRecentScripts FRecent;
   QTimer* FDevToolsTimer = nullptr;
-  TRef<TRunEvents> FRunEvents;  // the current run's output and last error line
+  QTimer* FRestartTimer = nullptr;
+  QToolButton* btnSettings = nullptr;
+  QAction* acnSettings = nullptr;
+  TRef<TRunEvents> FRunEvents;  // the current run's output
   int FRun = 0;                 // counts runs; events of an earlier one are dropped
-  bool FRunFailed = false;      // the current run has said what went wrong
+  bool FRunFailed = false;      // the current run has said what went wrong (or that it finished)
+  bool FRunEnded = false;       // the current run's script has ended and waits for Debug
+  bool FStartQueued = false;    // StartFromPathBox has a start pending
+  bool FClearOnAddress = false; // the next DevTools address (a restart) clears the bar
+  int FRestartLeft = -1;
+  TRunEvent FRestartEvent;      // the failure being counted down
+  std::map<std::string, TScriptSettings> FEdited;  // settings set but not yet run
   QString FRunScript;           // the running script's file name, for the title
   bool FOutputWanted = true;    // false once the user closed the pane
   int FOutputHeight = kDefaultOutputHeight;
