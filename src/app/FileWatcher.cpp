@@ -53,7 +53,7 @@ TFileWatcher::~TFileWatcher() {
   ::close(FStop);
 }
 
-void TFileWatcher::AddTree(const std::string& AFolder) {
+void TFileWatcher::AddTree(const std::string& AFolder, std::string* AFileFound) {
   const int wd = ::inotify_add_watch(FInotify, AFolder.c_str(), kFileEvents | IN_ONLYDIR);
   if (wd < 0) return;  // gone already, or the user's watch limit is reached: the rest still works
   FWatches[wd] = AFolder;
@@ -61,8 +61,13 @@ void TFileWatcher::AddTree(const std::string& AFolder) {
   if (!dir) return;
   while (dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (name == "." || name == ".." || entry->d_type != DT_DIR || Ignored(name, true)) continue;
-    AddTree(AFolder + "/" + name);
+    if (name == "." || name == "..") continue;
+    const bool folder = entry->d_type == DT_DIR;
+    if (Ignored(name, folder)) continue;
+    if (folder)
+      AddTree(AFolder + "/" + name, AFileFound);
+    else if (AFileFound)
+      *AFileFound = AFolder + "/" + name;
   }
   ::closedir(dir);
 }
@@ -107,7 +112,15 @@ void TFileWatcher::Execute() {
       const bool isFolder = (event->mask & IN_ISDIR) != 0;
       if (Ignored(name, isFolder)) continue;
       const std::string path = folder->second + "/" + name;
-      if (isFolder && (event->mask & (IN_CREATE | IN_MOVED_TO))) AddTree(path);
+      if (isFolder && (event->mask & (IN_CREATE | IN_MOVED_TO))) {
+        // Files can be written into a new folder before its watch exists: those found count.
+        std::string found;
+        AddTree(path, &found);
+        if (!found.empty()) {
+          changed = found;
+          lastChange = GetTickCount32();
+        }
+      }
       if (isFolder && !(event->mask & (IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE))) continue;
       changed = path;
       lastChange = GetTickCount32();

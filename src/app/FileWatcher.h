@@ -31,7 +31,8 @@ class TFileWatcher {
   static bool Ignored(const std::string& AName, bool AFolder);
 
  private:
-  void AddTree(const std::string& AFolder);
+  // Watches AFolder and the folders below it; AFileFound (when given) gets a file found there.
+  void AddTree(const std::string& AFolder, std::string* AFileFound = nullptr);
   void Execute();
 
   // Constant after construction.

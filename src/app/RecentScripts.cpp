@@ -44,8 +44,7 @@ std::string JoinArguments(const std::vector<std::string>& AArguments) {
   std::string line;
   for (const std::string& argument : AArguments) {
     if (!line.empty()) line += ' ';
-    // An empty argument needs its quotes to survive the split.
-    line += argument.empty() ? std::string("\"\"") : QuoteArgument(argument);
+    line += QuoteArgument(argument);
   }
   return line;
 }

@@ -275,7 +275,13 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& AAddi
                                       [&](const std::string& AAdded) { return nameOf(AAdded) == name; });
     if (!replaced) merged.push_back(entry);
   }
-  merged.insert(merged.end(), AAdditions.begin(), AAdditions.end());
+  // Of two additions with one name, the later wins.
+  for (size_t i = 0; i < AAdditions.size(); ++i) {
+    const std::string name = nameOf(AAdditions[i]);
+    const bool later = std::any_of(AAdditions.begin() + static_cast<std::ptrdiff_t>(i) + 1, AAdditions.end(),
+                                   [&](const std::string& AAdded) { return nameOf(AAdded) == name; });
+    if (!later) merged.push_back(AAdditions[i]);
+  }
   return merged;
 }
 

@@ -231,14 +231,15 @@ void TMainForm::acnRunExecute() {
   if (!FDebugRun->PortNote().empty()) ShowNotice(TWindowMessages::PortReplaced(FDebugRun->PortNote()));
   if (scriptSettings.Watch) {
     try {
-      FWatcher = std::make_unique<TFileWatcher>(FDebugRun->WorkingFolder(), [this, run = FRun](const std::string& AFile) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, run, AFile] {
-              if (run == FRun) OnWatchedChange(AFile);
-            },
-            Qt::QueuedConnection);
-      });
+      FWatcher = std::make_unique<TFileWatcher>(FDebugRun->WorkingFolder(),
+                                                [this, run = FRun](const std::string& AFile) {
+                                                  QMetaObject::invokeMethod(
+                                                      this,
+                                                      [this, run, AFile] {
+                                                        if (run == FRun) OnWatchedChange(AFile);
+                                                      },
+                                                      Qt::QueuedConnection);
+                                                });
     } catch (const Exception& e) {
       ShowFailure(e.what());
     }
@@ -360,8 +361,8 @@ void TMainForm::resizeEvent(QResizeEvent* AEvent) {
 namespace {
 
 bool IsScriptFile(const QString& APath) {
-  static const QStringList suffixes{QStringLiteral("js"),  QStringLiteral("es"),  QStringLiteral("mjs"),
-                                    QStringLiteral("cjs"), QStringLiteral("ts"),  QStringLiteral("mts"),
+  static const QStringList suffixes{QStringLiteral("js"),  QStringLiteral("es"), QStringLiteral("mjs"),
+                                    QStringLiteral("cjs"), QStringLiteral("ts"), QStringLiteral("mts"),
                                     QStringLiteral("cts")};
   const QFileInfo info(APath);
   return info.isFile() && suffixes.contains(info.suffix(), Qt::CaseInsensitive);
@@ -455,8 +456,9 @@ void TMainForm::CreateExtras() {
   connect(edProjectFile, &QLineEdit::returnPressed, this, &TMainForm::StartFromPathBox);
 
   acnSettings = new QAction(QStringLiteral("Run settings..."), this);
-  acnSettings->setToolTip(QStringLiteral("Arguments, node options, environment, working folder and watch mode of "
-                                         "the script"));
+  acnSettings
+      ->setToolTip(QStringLiteral("Arguments, node options, environment, working folder and watch mode of "
+                                  "the script"));
   connect(acnSettings, &QAction::triggered, this, &TMainForm::acnSettingsExecute);
   btnSettings = new QToolButton(pnlTop);
   btnSettings->setObjectName(QStringLiteral("btnSettings"));

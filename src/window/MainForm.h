@@ -190,17 +190,17 @@ class TMainForm : public QWidget {
   QTimer* FRestartTimer = nullptr;
   QToolButton* btnSettings = nullptr;
   QAction* acnSettings = nullptr;
-  TRef<TRunEvents> FRunEvents;  // the current run's output
-  int FRun = 0;                 // counts runs; events of an earlier one are dropped
-  bool FRunFailed = false;      // the current run has said what went wrong (or that it finished)
-  bool FRunEnded = false;       // the current run's script has ended and waits for Debug
-  bool FStartQueued = false;    // StartFromPathBox has a start pending
-  bool FClearOnAddress = false; // the next DevTools address (a restart) clears the bar
+  TRef<TRunEvents> FRunEvents;   // the current run's output
+  int FRun = 0;                  // counts runs; events of an earlier one are dropped
+  bool FRunFailed = false;       // the current run has said what went wrong (or that it finished)
+  bool FRunEnded = false;        // the current run's script has ended and waits for Debug
+  bool FStartQueued = false;     // StartFromPathBox has a start pending
+  bool FClearOnAddress = false;  // the next DevTools address (a restart) clears the bar
   int FRestartLeft = -1;
-  TRunEvent FRestartEvent;      // the failure being counted down
+  TRunEvent FRestartEvent;                         // the failure being counted down
   std::map<std::string, TScriptSettings> FEdited;  // settings set but not yet run
-  QString FRunScript;           // the running script's file name, for the title
-  bool FOutputWanted = true;    // false once the user closed the pane
+  QString FRunScript;                              // the running script's file name, for the title
+  bool FOutputWanted = true;                       // false once the user closed the pane
   int FOutputHeight = kDefaultOutputHeight;
 };
 

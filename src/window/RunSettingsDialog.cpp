@@ -65,7 +65,9 @@ TRunSettingsDialog::TRunSettingsDialog(const QString& AScript, const TScriptSett
   form->addRow(QStringLiteral("&Arguments:"), FArguments);
   form->addRow(QStringLiteral("&Node options:"), FNodeOptions);
   form->addRow(QStringLiteral("&Environment:"), FEnvironment);
-  form->addRow(QStringLiteral("&Working folder:"), folderRow);
+  auto* folderLabel = new QLabel(QStringLiteral("&Working folder:"), this);
+  folderLabel->setBuddy(FWorkingFolder);
+  form->addRow(folderLabel, folderRow);
   form->addRow(QString(), FWatch);
   form->addRow(QString(), FRestart);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

@@ -28,7 +28,7 @@ TEST(TarnwickOptions, ParsesTheDocumentedOptions) {
        5000,
        "/opt/node/bin/node",
        true},
-      {{"/t", "--", "--weird-name.js"}, "--weird-name.js", false, true, 5678, 0, "node", true},
+      {{"/t", "./--weird-name.js"}, "./--weird-name.js", false, true, 5678, 0, "node", true},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args{"tarnwick"};
@@ -46,12 +46,53 @@ TEST(TarnwickOptions, ParsesTheDocumentedOptions) {
   }
 }
 
+TEST(TarnwickOptions, EverythingAfterTheScriptOrAfterDashDashIsTheRunsOwn) {
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Script;
+    std::vector<std::string> Arguments, Program;
+  } cases[] = {
+      {{"app.js", "alice", "--port", "1", "-t", "--", "x"}, "app.js", {"alice", "--port", "1", "-t", "--", "x"}, {}},
+      {{"--no-break", "/abs/app.js", "two words"}, "/abs/app.js", {"two words"}, {}},
+      {{"--", "npm", "run", "dev", "--", "--port", "3"}, "", {}, {"npm", "run", "dev", "--", "--port", "3"}},
+      {{"--headless", "--", "node", "--test"}, "", {}, {"node", "--test"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"tarnwick"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    auto r = ParseTarnwickOptions(args);
+    ASSERT_TRUE(r.Options) << r.Error;
+    EXPECT_EQ(r.Options->Script, c.Script);
+    EXPECT_EQ(r.Options->Arguments, c.Arguments);
+    EXPECT_EQ(r.Options->Program, c.Program);
+    EXPECT_FALSE(r.Options->LogToFile) << "a -t after the script is the script's";
+  }
+  auto r = ParseTarnwickOptions({"tarnwick", "--cwd", "/w", "--node-option=--import=tsx", "--node-option",
+                                 "--enable-source-maps", "--env", "A=1", "--env=B=x=y", "--env-file", ".env", "--watch",
+                                 "--no-restart", "--port", "5678", "s.ts"});
+  ASSERT_TRUE(r.Options) << r.Error;
+  const TTarnwickOptions& o = *r.Options;
+  EXPECT_EQ(o.WorkingFolder, "/w");
+  EXPECT_EQ(o.NodeOptions, (std::vector<std::string>{"--import=tsx", "--enable-source-maps"}));
+  EXPECT_EQ(o.Environment, (std::vector<std::string>{"A=1", "B=x=y"}));
+  EXPECT_EQ(o.EnvFile, ".env");
+  EXPECT_TRUE(o.Watch);
+  EXPECT_FALSE(o.Restart);
+  EXPECT_TRUE(o.PortGiven) << "a named port, even the default one, is kept when taken";
+  EXPECT_FALSE(ParseTarnwickOptions({"tarnwick", "s.js"}).Options->PortGiven);
+}
+
 TEST(TarnwickOptions, RejectsBadCommandLinesWithAReason) {
   struct Case {
     std::vector<std::string> Args;
     std::string Error;
   } cases[] = {
-      {{"a.js", "b.js"}, "only one script may be given (also got 'b.js')"},
+      {{"--"}, "-- needs a program to run"},
+      {{"--env", "NOEQUALS", "a.js"}, "--env: 'NOEQUALS' is not NAME=VALUE"},
+      {{"--env", "A B=1", "a.js"},
+       "--env: 'A B' is not a variable name (letters, digits and _, not starting with a digit)"},
+      {{"--node-option=", "a.js"}, "--node-option: the option is empty"},
+      {{"--cwd"}, "--cwd needs a value"},
       {{"--port", "70000", "a.js"}, "--port: '70000' is not a port number (0-65535)"},
       {{"--port", "12ab", "a.js"}, "--port: '12ab' is not a port number (0-65535)"},
       {{"a.js", "--port"}, "--port needs a value"},

@@ -96,6 +96,7 @@ class MainFormTest : public ::testing::Test {
     TTarnwickOptions o;
     o.Script = AScript;
     o.Port = FreeLoopbackPort();
+    o.PortGiven = true;
     o.Node = TW_NODE_TEE;
     return o;
   }
@@ -197,11 +198,12 @@ TEST_F(MainFormTest, AMissingFirstArgumentOnlyFillsThePathBox) {
   EXPECT_EQ(form.Requester(), nullptr);
 }
 
-TEST_F(MainFormTest, TheFileButtonPutsThePickedScriptsFullPathIntoThePathBox) {
+TEST_F(MainFormTest, TheFileButtonPutsThePickedScriptsFullPathIntoThePathBoxAndStartsIt) {
   TMainForm form(Options(""));
   form.show();
   QFileDialog* dialog = form.FileDialog();
-  EXPECT_EQ(dialog->nameFilters(), QStringList({"Javascript (*.js *.es)"}));
+  EXPECT_EQ(dialog->nameFilters(),
+            QStringList({"JavaScript (*.js *.mjs *.cjs *.es)", "TypeScript (*.ts *.mts *.cts)", "All files (*)"}));
   EXPECT_EQ(dialog->defaultSuffix(), "js");
   QTimer::singleShot(0, dialog, [&] {
     dialog->selectFile(QString::fromStdString(FScript));
@@ -213,8 +215,8 @@ TEST_F(MainFormTest, TheFileButtonPutsThePickedScriptsFullPathIntoThePathBox) {
   button->trigger();
   EXPECT_EQ(form.ProjectFile()->text().toStdString(), FScript);
   EXPECT_EQ(form.ProjectFile()->placeholderText(), "Select project start file");
-  EXPECT_EQ(form.Requester(), nullptr) << "picking a file does not start it";
-  EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->isEnabled() && form.RunAction()->text() == "Debug"; }));
+  EXPECT_TRUE(WaitIdle([&] { return form.Requester() != nullptr && form.RunAction()->text() == "Restart"; }))
+      << "picking a file starts it";
 }
 
 TEST_F(MainFormTest, ClosingTheWindowEndsTheScriptAndStoresThePlacement) {
