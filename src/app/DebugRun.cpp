@@ -101,20 +101,36 @@ class TRunOutput : public TRefCntObject, public IChildProcessRequesterEvents {
 TDebugRunSettings RunSettingsFrom(const TTarnwickOptions& AOptions) {
   TDebugRunSettings settings;
   settings.Script = AOptions.Script.empty() ? std::string() : AbsolutePathFrom(AOptions.Script);
-  settings.Arguments = AOptions.Arguments;
   settings.Program = AOptions.Program;
-  settings.NodeOptions = AOptions.NodeOptions;
-  settings.Environment = AOptions.Environment;
   settings.EnvFile = AOptions.EnvFile;
-  settings.WorkingFolder = AOptions.WorkingFolder;
   settings.Node = AOptions.Node;
   settings.Port = AOptions.Port;
   settings.PortGiven = AOptions.PortGiven;
   settings.WatchdogMs = AOptions.WatchdogMs;
   settings.BreakOnLoad = AOptions.BreakOnLoad;
-  // An ended script waits for the next change in watch mode.
-  settings.Restart = AOptions.Restart && !AOptions.Watch;
+  ApplyScriptSettings(ScriptSettingsFrom(AOptions).value_or(TScriptSettings()), settings);
   return settings;
+}
+
+std::optional<TScriptSettings> ScriptSettingsFrom(const TTarnwickOptions& AOptions) {
+  TScriptSettings settings;
+  settings.Arguments = AOptions.Arguments;
+  settings.NodeOptions = AOptions.NodeOptions;
+  settings.Environment = AOptions.Environment;
+  settings.WorkingFolder = AOptions.WorkingFolder;
+  settings.Watch = AOptions.Watch;
+  settings.Restart = AOptions.Restart;
+  if (settings == TScriptSettings()) return std::nullopt;
+  return settings;
+}
+
+void ApplyScriptSettings(const TScriptSettings& ASettings, TDebugRunSettings& ARun) {
+  ARun.Arguments = ASettings.Arguments;
+  ARun.NodeOptions = ASettings.NodeOptions;
+  ARun.Environment = ASettings.Environment;
+  ARun.WorkingFolder = ASettings.WorkingFolder;
+  // An ended script waits for the next change in watch mode.
+  ARun.Restart = ASettings.Restart && !ASettings.Watch;
 }
 
 std::string AbsolutePathFrom(const std::string& APath, const std::string& ABase) {

@@ -18,9 +18,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/RecentScripts.h"
 #include "app/TarnwickOptions.h"
 #include "nodejs/NodeJsRequester.h"
 
@@ -66,6 +68,10 @@ using TRunEventHandler = std::function<void(const TRunEvent& AEvent)>;
 // The run settings of the command line (the window starts from them too). Watch mode turns the
 // restart off: an ended script waits for the next change.
 TDebugRunSettings RunSettingsFrom(const TTarnwickOptions& AOptions);
+// The script's run settings the command line gives; none when it gives none of them.
+std::optional<TScriptSettings> ScriptSettingsFrom(const TTarnwickOptions& AOptions);
+// ASettings (a script's run settings) put into ARun.
+void ApplyScriptSettings(const TScriptSettings& ASettings, TDebugRunSettings& ARun);
 // The nearest folder at or above AScript's folder that holds a package.json, else AScript's
 // folder (AScript absolute).
 std::string ProjectFolder(const std::string& AScript);

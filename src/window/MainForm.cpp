@@ -139,19 +139,8 @@ void TMainForm::FormCreate() {
   }
   edProjectFile->setText(QString::fromStdString(FOptions.Script));
   // Run settings on the command line are the script's from now on.
-  const TTarnwickOptions defaults;
-  if (!FOptions.Script.empty() &&
-      (!FOptions.Arguments.empty() || !FOptions.NodeOptions.empty() || !FOptions.Environment.empty() ||
-       !FOptions.WorkingFolder.empty() || FOptions.Watch != defaults.Watch || FOptions.Restart != defaults.Restart)) {
-    TScriptSettings settings;
-    settings.Arguments = FOptions.Arguments;
-    settings.NodeOptions = FOptions.NodeOptions;
-    settings.Environment = FOptions.Environment;
-    settings.WorkingFolder = FOptions.WorkingFolder;
-    settings.Watch = FOptions.Watch;
-    settings.Restart = FOptions.Restart;
-    FEdited[FOptions.Script] = settings;
-  }
+  if (auto settings = ScriptSettingsFrom(FOptions); settings && !FOptions.Script.empty())
+    FEdited[FOptions.Script] = *settings;
   if (!edProjectFile->text().isEmpty() && QFileInfo(edProjectFile->text()).isFile()) acnRunExecute();
 }
 
@@ -195,9 +184,7 @@ void TMainForm::acnRunExecute() {
   QString name;
   const bool program = !FOptions.Program.empty() && edProjectFile->text() == ProgramLine();
   if (program) {
-    scriptSettings.WorkingFolder = FOptions.WorkingFolder;
-    scriptSettings.Watch = FOptions.Watch;
-    scriptSettings.Restart = FOptions.Restart;
+    scriptSettings = ScriptSettingsFrom(FOptions).value_or(TScriptSettings());
     name = QString::fromStdString(FOptions.Program.front());
   } else {
     const QFileInfo script(edProjectFile->text());
@@ -208,12 +195,7 @@ void TMainForm::acnRunExecute() {
     UpdateRecentList();
     settings.Program.clear();
     settings.Script = path;
-    settings.Arguments = scriptSettings.Arguments;
-    settings.NodeOptions = scriptSettings.NodeOptions;
-    settings.Environment = scriptSettings.Environment;
-    settings.WorkingFolder = scriptSettings.WorkingFolder;
-    // An ended script waits for the next change in watch mode.
-    settings.Restart = scriptSettings.Restart && !scriptSettings.Watch;
+    ApplyScriptSettings(scriptSettings, settings);
     name = script.fileName();
   }
   BeginRunExtras(name);

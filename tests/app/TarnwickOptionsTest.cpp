@@ -95,7 +95,7 @@ TEST(TarnwickOptions, RejectsBadCommandLinesWithAReason) {
       {{"--cwd"}, "--cwd needs a value"},
       {{"--port", "70000", "a.js"}, "--port: '70000' is not a port number (0-65535)"},
       {{"--port", "12ab", "a.js"}, "--port: '12ab' is not a port number (0-65535)"},
-      {{"a.js", "--port"}, "--port needs a value"},
+      {{"--port"}, "--port needs a value"},
       {{"--watchdog=-5", "a.js"}, "--watchdog: '-5' is not a number of milliseconds"},
       {{"--node=", "a.js"}, "--node: the program name is empty"},
       {{"--frobnicate", "a.js"}, "unknown option '--frobnicate'"},
