@@ -42,8 +42,8 @@ std::string TWindowMessages::ScriptCompleted(double ASeconds, bool AWatch) {
 
 std::string TWindowMessages::ScriptEndedWaiting(bool AFailed, const std::string& ALastError) {
   if (!AFailed)
-    return "The script has finished; node waits for DevTools to disconnect before it ends. Press Debug (F5) to run "
-           "it again, or Stop (Shift+F5).";
+    return "The script has finished; node waits for DevTools to disconnect before it ends. Press Restart (F5) to "
+           "run it again, or Stop (Shift+F5).";
   return "The script failed; node waits for DevTools to disconnect before it ends." + LastErrorSentence(ALastError) +
          " The error is also in the Console panel. Press Restart (F5) to run it again, or Stop (Shift+F5).";
 }

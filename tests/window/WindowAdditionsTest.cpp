@@ -200,7 +200,7 @@ TEST_F(WindowAdditionsTest, EachFailureIsSaidInTheBar) {
     form.show();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-          return BarSays(form, {"node waits for DevTools to disconnect", "Debug (F5)"});
+          return BarSays(form, {"has finished; node waits for DevTools to disconnect", "Restart (F5)"});
         },
         kLongMs))
         << form.FailureBar()->Text().toStdString() << PaneLines(*form.OutputPane()).join('|').toStdString();
