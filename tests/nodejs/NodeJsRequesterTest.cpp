@@ -152,6 +152,15 @@ TEST_F(NodeJsRequesterTest, AForeignInspectorOnThePortIsNeverAnnounced) {
 TEST(NodeJsRequester, ReadsNodesAnnouncementsAndDescribesTheEnd) {
   EXPECT_EQ(TBasicNodeJsRequester::AnnouncedTargetId("Debugger listening on ws://127.0.0.1:5678/0f2c-11"), "0f2c-11");
   EXPECT_EQ(TBasicNodeJsRequester::AnnouncedTargetId("Debugger attached."), "");
+  // A program's nodes listen on ports of their own: the port comes from the announcement.
+  for (auto [line, port] :
+       std::vector<std::pair<std::string, int32_t>>{{"Debugger listening on ws://127.0.0.1:41234/0f2c-11", 41234},
+                                                    {"Debugger listening on ws://[::1]:9229/x", 9229},
+                                                    {"Debugger listening on ws://127.0.0.1/x", 0},
+                                                    {"Debugger listening on ws://127.0.0.1:99999/x", 0},
+                                                    {"Debugger listening on ws://127.0.0.1:12a/x", 0},
+                                                    {"Debugger attached.", 0}})
+    EXPECT_EQ(TBasicNodeJsRequester::AnnouncedPort(line), port) << line;
   EXPECT_TRUE(
       TBasicNodeJsRequester::IsInspectorFailure("Starting inspector on 127.0.0.1:5678 failed: address already in use"));
   EXPECT_FALSE(TBasicNodeJsRequester::IsInspectorFailure("Starting inspector on 127.0.0.1:5678"));
