@@ -197,11 +197,11 @@ class TQuickSynQueue {
     // first item behind that swap whose announcement is still to come, so no wake-up is lost; one
     // that arrives after its item was already taken costs the consumer one empty look.
     if (first) {
-      FItemsReady.store(true, std::memory_order_relaxed);
-      // Pairs with the fence in WaitForItems: either the consumer sees the announcement before
-      // it blocks, or this sees it blocking.
-      std::atomic_thread_fence(std::memory_order_seq_cst);
-      if (FConsumerWaiting.load(std::memory_order_relaxed)) FEvent.SetEvent();
+      // Sequentially consistent store then load, paired with the same in WaitForItems (one total
+      // order over both flags, without a stand-alone fence): either the consumer sees the
+      // announcement before it blocks, or this sees it blocking.
+      FItemsReady.store(true, std::memory_order_seq_cst);
+      if (FConsumerWaiting.load(std::memory_order_seq_cst)) FEvent.SetEvent();
     }
     return true;
   }
@@ -309,9 +309,8 @@ class TQuickSynQueue {
 
   // Blocks until a producer signals or AWaitMs pass; false on time-out.
   bool WaitForItems(uint32_t AWaitMs) {
-    FConsumerWaiting.store(true, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    bool signaled = ItemsReady() || FEvent.WaitFor(AWaitMs) == wrSignaled;
+    FConsumerWaiting.store(true, std::memory_order_seq_cst);
+    bool signaled = FItemsReady.load(std::memory_order_seq_cst) || FEvent.WaitFor(AWaitMs) == wrSignaled;
     FConsumerWaiting.store(false, std::memory_order_relaxed);
     return signaled;
   }
