@@ -18,6 +18,7 @@
 #include "platform/Ticks.h"
 #include "diagnostics/MessageLog.h"
 #include "packets/json/PacketConversions.h"
+#include "process/TerminalText.h"
 
 namespace vexor {
 
@@ -135,6 +136,20 @@ void TChildProcessRequester::SetOnStartFailed(TStartFailedEvent AValue) {
   FOnStartFailed = std::move(AValue);
 }
 
+void TChildProcessRequester::SetTerminal(const TTerminalSize& ASize) {
+  {
+    std::lock_guard<std::mutex> lock(FControllerLock);
+    FTerminalSize = ASize;
+  }
+  FUseTerminal.store(true);
+}
+
+void TChildProcessRequester::SetTerminalSize(const TTerminalSize& ASize) {
+  std::lock_guard<std::mutex> lock(FControllerLock);
+  FTerminalSize = ASize;
+  if (FController) FController->SetTerminalSize(ASize);
+}
+
 void TChildProcessRequester::SendInput(std::string AData) {
   Synchronizer()->Synchronize([this, data = std::move(AData)] {
     FRawInput += data;
@@ -171,6 +186,12 @@ void TChildProcessRequester::DoNotify(const std::string& AText) {
   if (auto e = Events()) e->OnNotify(AText);
 }
 
+void TChildProcessRequester::DoChunk(TChildStream AStream, const std::string& ABytes) {
+  if (auto e = Events()) e->OnChunk(AStream, ABytes);
+}
+
+void TChildProcessRequester::DoChunksRead(bool) {}
+
 void TChildProcessRequester::DoOutput(const std::string& ALine) {
   if (auto e = Events()) e->OnOutput(ALine);
 }
@@ -203,7 +224,17 @@ void TChildProcessRequester::StartProcess() {
   try {
     FLastStarted = CurrentTime();
     std::string params = GetParams();
-    auto c = std::make_unique<TChildProcessController>(FProcess, params, "", "", "");
+    std::unique_ptr<TChildProcessController> c;
+    if (UsesTerminal()) {
+      TTerminalSize size;
+      {
+        std::lock_guard<std::mutex> lock(FControllerLock);
+        size = FTerminalSize;
+      }
+      c = std::make_unique<TChildProcessController>(FProcess, params, size);
+    } else {
+      c = std::make_unique<TChildProcessController>(FProcess, params, "", "", "");
+    }
     if (c->ProcessActive()) c->SetKillProcessOnParentTerminated(0);
     int killFd = c->ProcessHandle() >= 0 ? ::fcntl(c->ProcessHandle(), F_DUPFD_CLOEXEC, 0) : -1;
     {
@@ -214,6 +245,8 @@ void TChildProcessRequester::StartProcess() {
     FLastMessageTime.store(CurrentTime());
     FOutputStream = TLineStream();
     FErrorStream = TLineStream();
+    FOutputDecoder = TUtf8StreamDecoder();
+    FErrorDecoder = TUtf8StreamDecoder();
     FEndReason.store(cerExited);
     FExitReported.store(false);
     FChildInputEnded = false;
@@ -261,29 +294,37 @@ void TChildProcessRequester::CheckProcess() {
     }
   };
   const TLineHandler onError = [this](const std::string& l) { ProcessErrorLine(l); };
-  const TLineHandler onOutput = [this](const std::string& l) { ProcessOutputLine(l); };
-  std::vector<std::string> errors, outputs;
+  // A terminal's lines are handed out as they read once shown (no colours, no rewritten parts).
+  const TLineHandler onOutput = UsesTerminal() ? TLineHandler([this](const std::string& l) {
+    ProcessOutputLine(TerminalLineText(l));
+  })
+                                               : TLineHandler([this](const std::string& l) { ProcessOutputLine(l); });
+  std::vector<std::pair<TChildStream, std::string>> chunks;
   bool ended = false, drained = false;
   for (int pass = 0; pass < kMaxReadPasses; ++pass) {
-    errors.clear();
-    outputs.clear();
+    chunks.clear();
     {
       std::lock_guard<std::mutex> lock(FControllerLock);
       if (!FController) break;
       // Asked before reading: whatever an ended child wrote is in the pipes by now, so an
       // empty read after this answer means its output is complete.
       ended = FController->CheckExited();
-      FController->CheckProcessErrors([&](const std::string& s) { errors.push_back(s); }, 0);
-      FController->CheckProcess([&](const std::string& s) { outputs.push_back(s); }, 0, true);
+      FController->CheckOutputs([&](TChildStream AStream, const std::string& s) { chunks.emplace_back(AStream, s); },
+                                0);
     }
-    if (errors.empty() && outputs.empty()) {
+    if (chunks.empty()) {
       drained = true;
       break;
     }
-    for (const auto& chunk : errors) attempt([&] { TakeChunk(FErrorStream, chunk, onError); });
-    for (const auto& chunk : outputs) attempt([&] { TakeChunk(FOutputStream, chunk, onOutput); });
+    for (const auto& [stream, bytes] : chunks) {
+      attempt([&] { DoChunk(stream, bytes); });
+      const bool error = stream == csError;
+      const std::string text = (error ? FErrorDecoder : FOutputDecoder).Decode(bytes);
+      attempt([&] { TakeChunk(error ? FErrorStream : FOutputStream, text, error ? onError : onOutput); });
+    }
   }
   const bool endNow = ended && drained && !FExitReported.load();
+  attempt([&] { DoChunksRead(endNow); });
   attempt([&] { FlushPartial(FErrorStream, endNow, false, onError); });
   attempt([&] { FlushPartial(FOutputStream, endNow, true, onOutput); });
   if (endNow && ClaimExitReport()) {
@@ -448,6 +489,21 @@ void TChildProcessRequester::FlushInput() {
   FController->SendToInput(std::vector<uint8_t>(text.begin(), text.end()));
 }
 
+void TChildProcessRequester::WaitForWork() {
+  // The worker's queue does not wait (GetQueueDelay is 0): the pause between passes is spent
+  // waiting on the child's output instead, so whichever stream speaks is read at once and the
+  // order of the two streams is the order in which they spoke. A shared worker never waits here.
+  if (TSharedSynchronizersPool::IsProxySynchronizer(Synchronizer()) || Synchronizer()->QueueCount() > 0) return;
+  const uint32_t start = GetTickCount32();
+  {
+    std::lock_guard<std::mutex> lock(FControllerLock);
+    // The wait ends early when the child dies, so a Terminate waiting for the lock is not held up.
+    if (FController && FController->WaitForOutput(kIdleWaitMs)) return;
+  }
+  const uint32_t spent = TicksSince(start);
+  if (spent < kIdleWaitMs) std::this_thread::sleep_for(std::chrono::milliseconds(kIdleWaitMs - spent));
+}
+
 void TChildProcessRequester::Idle(int32_t AWaitMs) {
   // Writing goes on even when reading reported a failing line, so bad output cannot stall
   // the requests.
@@ -459,13 +515,15 @@ void TChildProcessRequester::Idle(int32_t AWaitMs) {
   }
   WriteRawInput();
   uint32_t now = GetTickCount32();
+  bool flushed = false;
   if (!FFlushedOnce || FlushInterval() == 0 || TickDiff(FLastDataFlush, now) > FlushInterval()) {
     FlushInput();
     FLastDataFlush = GetTickCount32();
     FFlushedOnce = true;
-  } else if (AWaitMs > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    flushed = true;
   }
+  // A loop over waiting requests (AWaitMs > 0) goes on at once after a flush.
+  if (!(flushed && AWaitMs > 0)) WaitForWork();
   if (failure) std::rethrow_exception(failure);
 }
 
