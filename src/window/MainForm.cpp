@@ -258,11 +258,15 @@ void TMainForm::CreateExtras() {
   FFailureBar = new TFailureBar(this);
   connect(FFailureBar, &TFailureBar::visibilityChanged, this, &TMainForm::LayOutBelowTop);
 
-  FOutput = new TOutputPane(this);
+  FOutput = new TTerminalView(this);
   FOutput->OnInput = [this](const std::string& AText) {
     if (FRequester) FRequester->SendInput(AText);
   };
-  FOutput->OnFirstLine = [this] {
+  FOutput->OnResize = [this](int AColumns, int ARows) {
+    if (FRequester)
+      FRequester->SetTerminalSize(TTerminalSize{static_cast<uint16_t>(AColumns), static_cast<uint16_t>(ARows)});
+  };
+  FOutput->OnFirstOutput = [this] {
     if (FOutputWanted) ShowOutput(true);
   };
   FSplitter = new QSplitter(Qt::Vertical, this);
@@ -366,6 +370,10 @@ void TMainForm::PostForRun(int ARun, std::function<void()> AStep) {
 void TMainForm::StartRunExtras(TBasicNodeJsRequester& ARequester) {
   const int run = FRun;
   TRef<TRunEvents> events = FRunEvents;
+  // The script writes to the pane's terminal, of the size the pane will be shown in.
+  if (!FOutput->isVisibleTo(this)) FOutput->FitTo(QSize(width(), FOutputHeight));  // the splitter spans the form
+  ARequester.SetTerminal(TTerminalSize{static_cast<uint16_t>(FOutput->Columns()),
+                                       static_cast<uint16_t>(FOutput->Rows())});
   // These arrive on the requester's worker; the window answers on the main thread.
   ARequester.SetOnStartFailed([this, run](const std::string& AProgram, const std::string& AReason) {
     PostForRun(run, [this, AProgram, AReason] {

@@ -1,5 +1,6 @@
 #include "window/RunEvents.h"
 
+#include <cctype>
 #include <string_view>
 
 namespace vexor {
@@ -18,20 +19,42 @@ bool TellsTheError(const std::string& ALine) {
   return true;
 }
 
+// Node's report of an uncaught error: "Error: boom", "TypeError [ERR_X]: ...", "Uncaught ...".
+// On a terminal, where output and error are one stream, it tells the error from plain output.
+// Test runners indent it under the failing test.
+bool IsErrorReport(const std::string& ALine) {
+  const size_t first = ALine.find_first_not_of(" \t");
+  if (first == std::string::npos) return false;
+  if (ALine.compare(first, 9, "Uncaught ") == 0) return true;
+  size_t i = first;
+  while (i < ALine.size() && (std::isalnum(static_cast<unsigned char>(ALine[i])) || ALine[i] == '_' || ALine[i] == '$'))
+    ++i;
+  const std::string_view name(ALine.data() + first, i - first);
+  const bool named = name.size() >= 5 && (name.substr(name.size() - 5) == "Error" ||
+                                          (name.size() >= 9 && name.substr(name.size() - 9) == "Exception"));
+  if (!named) return false;
+  const std::string_view rest = std::string_view(ALine).substr(i);
+  return rest.empty() || rest[0] == ':' || rest.rfind(" [", 0) == 0;
+}
+
 }  // namespace
 
-void TRunEvents::OnErrorOutput(const std::string& ALine) {
+void TRunEvents::TakeLine(const std::string& ALine) {
   if (TellsTheError(ALine)) {
     std::lock_guard<std::mutex> lock(FLock);
     FLastError = ALine;
+    if (IsErrorReport(ALine)) FLastReport = ALine.substr(ALine.find_first_not_of(" \t"));
   }
-  FOutput->Add(ALine, true);
   if (OnWaitingForDisconnect && ALine.rfind(kWaitingForDisconnect, 0) == 0) OnWaitingForDisconnect();
 }
 
+void TRunEvents::OnOutput(const std::string& ALine) { TakeLine(ALine); }
+
+void TRunEvents::OnErrorOutput(const std::string& ALine) { TakeLine(ALine); }
+
 std::string TRunEvents::LastError() const {
   std::lock_guard<std::mutex> lock(FLock);
-  return FLastError;
+  return FLastReport.empty() ? FLastError : FLastReport;
 }
 
 }  // namespace vexor

@@ -1,7 +1,7 @@
 #pragma once
-// TRunEvents: the events sink of one debug run in the window. The script's output and error
-// lines go to the output pane's queue (error lines marked); the last error line is kept for the
-// failure messages.
+// TRunEvents: the events sink of one debug run in the window. The script's terminal bytes go to
+// the output pane's queue as they arrive; the last line that tells what went wrong is kept for
+// the failure messages.
 // Threads: the requester calls it on its worker; LastError from any thread.
 #include <functional>
 #include <memory>
@@ -9,22 +9,25 @@
 #include <string>
 
 #include "requests/ChildProcessRequester.h"
-#include "window/OutputPane.h"
+#include "window/TerminalView.h"
 #include "containers/RefCounted.h"
 
 namespace vexor {
 
 class TRunEvents : public TRefCntObject, public IChildProcessRequesterEvents {
  public:
-  explicit TRunEvents(std::shared_ptr<TOutputQueue> AOutput) : FOutput(std::move(AOutput)) {}
+  explicit TRunEvents(std::shared_ptr<TTerminalQueue> AOutput) : FOutput(std::move(AOutput)) {}
 
-  void OnOutput(const std::string& ALine) override { FOutput->Add(ALine, false); }
+  void OnChunk(TChildStream, const std::string& ABytes) override { FOutput->Add(ABytes); }
+  // A terminal's lines (output and error together), as text.
+  void OnOutput(const std::string& ALine) override;
   void OnErrorOutput(const std::string& ALine) override;
-  void OnNotify(const std::string& AText) override { FOutput->Add(AText, false); }
+  void OnNotify(const std::string&) override {}
   void OnTerminated() override {}
 
-  // The script's last standard-error line that tells what went wrong (not blank, not a stack
-  // frame, not node's version footer); "" before one.
+  // The script's last line that tells what went wrong: the last error report ("TypeError: ...")
+  // when there is one, otherwise the last error-stream line (or, on a terminal, the last line)
+  // that is not blank, a stack frame or node's version footer; "" before one.
   std::string LastError() const;
 
   // Called on the worker when node says the script has finished and node waits for the
@@ -33,8 +36,10 @@ class TRunEvents : public TRefCntObject, public IChildProcessRequesterEvents {
   static constexpr const char* kWaitingForDisconnect = "Waiting for the debugger to disconnect";
 
  private:
-  const std::shared_ptr<TOutputQueue> FOutput;  // constant after construction
-  mutable std::mutex FLock;                     // guards FLastError (a leaf)
+  void TakeLine(const std::string& ALine);
+  const std::shared_ptr<TTerminalQueue> FOutput;  // constant after construction
+  mutable std::mutex FLock;                       // guards the two below (a leaf)
+  std::string FLastReport;                        // the last "…Error: …" line
   std::string FLastError;
 };
 
