@@ -207,7 +207,10 @@ void TTerminalView::ArmQueue() {
     QMetaObject::invokeMethod(
         this,
         [this] {
-          if (!FBatchTimer.isActive()) FBatchTimer.start(kBatchDelayMs);
+          // After a quiet spell (a key's echo, a prompt) the bytes are shown at once; while the
+          // script keeps writing, they gather for a batch.
+          if (!FBatchTimer.isActive())
+            FBatchTimer.start(FLastFeed.isValid() && FLastFeed.elapsed() < kBatchDelayMs ? kBatchDelayMs : 0);
         },
         Qt::QueuedConnection);
   });
@@ -256,6 +259,7 @@ void TTerminalView::FeedSlice() {
     FBacklogPos += piece;
   } while (FBacklogPos < FBacklog.size() && clock.elapsed() < kSliceMs);
   vterm_screen_flush_damage(FScreen);
+  FLastFeed.start();
   SendInput();  // the terminal's answers to queries (cursor position, device attributes)
   FEmpty = false;
   if (FBacklogPos >= FBacklog.size()) {

@@ -138,6 +138,7 @@ TEST_F(WindowAdditionsTest, OutputArrivesInOrderAndWholeInThePanesTerminal) {
   EXPECT_FALSE(form.OutputPane()->isVisibleTo(&form));
   QTest::keyClick(&form, Qt::Key_J, Qt::ControlModifier);
   EXPECT_TRUE(form.OutputPane()->isVisibleTo(&form));
+  SaveScreenshot(form, "window-output");
   // A new run starts with an empty pane, closed again.
   form.RunAction()->trigger();
   EXPECT_EQ(form.OutputPane()->LineCount(), 0);
