@@ -605,15 +605,16 @@ bool TChildProcessController::SetTerminalSize(const TTerminalSize& ASize) {
   return ::ioctl(FileHandles_[0], TIOCSWINSZ, &size) == 0;
 }
 
-bool TChildProcessController::WaitForOutput(uint32_t AWaitTime) const {
+bool TChildProcessController::WaitForOutput(uint32_t AWaitTime, int AWakeFd) const {
   const uint32_t start = GetTickCount32();
   bool open[2] = {FileHandles_[0] != NO_HANDLE, FileHandles_[4] != NO_HANDLE};
   for (;;) {
-    pollfd fds[2];
+    pollfd fds[3];
     nfds_t count = 0;
     for (int i = 0; i < 2; ++i)
       if (open[i]) fds[count++] = pollfd{FileHandles_[i * 4], POLLIN, 0};
     if (count == 0) return false;
+    if (AWakeFd != NO_HANDLE) fds[count++] = pollfd{AWakeFd, POLLIN, 0};
     const uint32_t spent = TicksSince(start);
     const int remaining = spent >= AWaitTime ? 0 : static_cast<int>(std::min<uint32_t>(AWaitTime - spent, INT_MAX));
     const int r = ::poll(fds, count, remaining);
@@ -621,6 +622,7 @@ bool TChildProcessController::WaitForOutput(uint32_t AWaitTime) const {
     if (r <= 0) return false;
     for (nfds_t i = 0; i < count; ++i) {
       if (fds[i].revents & POLLIN) return true;
+      if (fds[i].fd == AWakeFd) continue;
       // Hung up with nothing to read: that stream has ended, the other may still speak.
       if (fds[i].revents) open[fds[i].fd == FileHandles_[0] ? 0 : 1] = false;
     }

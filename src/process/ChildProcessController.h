@@ -104,9 +104,9 @@ class TChildProcessController {
   // both), then reads whatever is there in the order the streams became ready, handing each
   // read's bytes undecoded to ACallBack. True when anything was read.
   bool CheckOutputs(const TChunkCallBack& ACallBack, uint32_t AWaitTime);
-  // Waits up to AWaitTime ms until standard output or error has data; false on time-out or when
-  // neither can have any more.
-  bool WaitForOutput(uint32_t AWaitTime) const;
+  // Waits up to AWaitTime ms until standard output or error has data, or AWakeFd is readable
+  // (true); false on time-out or when neither stream can have any more.
+  bool WaitForOutput(uint32_t AWaitTime, int AWakeFd = NO_HANDLE) const;
 
   // The child's input, output and error are a pseudo-terminal.
   bool HasTerminal() const { return FTerminal; }

@@ -1,6 +1,8 @@
 #include "requests/ChildProcessRequester.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -42,9 +44,11 @@ TChildProcessRequester::TChildProcessRequester(TRef<IChildProcessRequesterEvents
     : TCustomAsyncRequester(std::move(AProcessingSynchronizer), std::move(AReqResolvingErrorCounter)),
       FProcess(std::move(AProcess)),
       FParams(std::move(AParams)),
-      FEvents(std::move(AEvents)) {}
+      FEvents(std::move(AEvents)),
+      FWakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 TChildProcessRequester::~TChildProcessRequester() {
+  if (FWakeFd >= 0) ::close(FWakeFd);
   // Normally Destroy has released the controller already; otherwise its destructor closes the
   // job, which ends the child.
   SetKillHandle(-1);
@@ -155,6 +159,12 @@ void TChildProcessRequester::SendInput(std::string AData) {
     FRawInput += data;
     WriteRawInput();
   });
+  WakeWorker();
+}
+
+void TChildProcessRequester::WakeWorker() {
+  const uint64_t one = 1;
+  if (FWakeFd >= 0) (void)!::write(FWakeFd, &one, sizeof one);
 }
 
 void TChildProcessRequester::CloseInput() {
@@ -162,6 +172,7 @@ void TChildProcessRequester::CloseInput() {
     FInputClosed = true;
     WriteRawInput();
   });
+  WakeWorker();
 }
 
 TRef<IChildProcessRequesterEvents> TChildProcessRequester::Events() {
@@ -494,14 +505,21 @@ void TChildProcessRequester::WaitForWork() {
   // waiting on the child's output instead, so whichever stream speaks is read at once and the
   // order of the two streams is the order in which they spoke. A shared worker never waits here.
   if (TSharedSynchronizersPool::IsProxySynchronizer(Synchronizer()) || Synchronizer()->QueueCount() > 0) return;
+  // Input typed for the child wakes the wait too, so that a key reaches the child at once.
   const uint32_t start = GetTickCount32();
+  bool woken = false;
   {
     std::lock_guard<std::mutex> lock(FControllerLock);
     // The wait ends early when the child dies, so a Terminate waiting for the lock is not held up.
-    if (FController && FController->WaitForOutput(kIdleWaitMs)) return;
+    woken = FController && FController->WaitForOutput(kIdleWaitMs, FWakeFd);
   }
   const uint32_t spent = TicksSince(start);
-  if (spent < kIdleWaitMs) std::this_thread::sleep_for(std::chrono::milliseconds(kIdleWaitMs - spent));
+  if (!woken && spent < kIdleWaitMs && FWakeFd >= 0) {
+    pollfd p{FWakeFd, POLLIN, 0};
+    ::poll(&p, 1, static_cast<int>(kIdleWaitMs - spent));
+  }
+  uint64_t count;
+  if (FWakeFd >= 0) (void)!::read(FWakeFd, &count, sizeof count);
 }
 
 void TChildProcessRequester::Idle(int32_t AWaitMs) {

@@ -192,8 +192,9 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   // a protocol line.
   void FlushPartial(TLineStream& AStream, bool AAll, bool AProtocol, const TLineHandler& AHandler);
   void WriteRawInput();
-  // Between two passes: until the child writes, or kIdleWaitMs.
+  // Between two passes: until the child writes, input is sent, or kIdleWaitMs.
   void WaitForWork();
+  void WakeWorker();
 
   // Constant after construction.
   const std::string FProcess;
@@ -241,6 +242,8 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   // was reported (by the worker, or by whoever ended it; only the first report counts).
   std::atomic<int> FEndReason{cerExited};
   std::atomic<bool> FExitReported{false};
+  // Constant after construction: written by SendInput and CloseInput, waited on by the worker.
+  const int FWakeFd;
 };
 
 }  // namespace vexor

@@ -20,6 +20,8 @@ const QColor kForeground(0xd4, 0xd4, 0xd4);
 // The 16 named colours, readable on the dark background (the terminal's own blue is not).
 constexpr QRgb kPalette[16] = {0x000000, 0xcd3131, 0x0dbc79, 0xe5e510, 0x4f8fe6, 0xbc3fbc, 0x11a8cd, 0xe5e5e5,
                                0x767676, 0xf14c4c, 0x23d18b, 0xf5f543, 0x6cb6ff, 0xd670d6, 0x29b8db, 0xffffff};
+// A slice of at most this many bytes is no flood: what follows it is shown without a pause.
+constexpr size_t kSmallFeed = 4096;
 // Bytes fed to the terminal between two looks at the clock.
 constexpr size_t kFeedPiece = 16384;
 
@@ -207,10 +209,11 @@ void TTerminalView::ArmQueue() {
     QMetaObject::invokeMethod(
         this,
         [this] {
-          // After a quiet spell (a key's echo, a prompt) the bytes are shown at once; while the
-          // script keeps writing, they gather for a batch.
-          if (!FBatchTimer.isActive())
-            FBatchTimer.start(FLastFeed.isValid() && FLastFeed.elapsed() < kBatchDelayMs ? kBatchDelayMs : 0);
+          // Bytes after a quiet spell or a small write (a key's echo, a prompt) are shown at once;
+          // while the script floods, they gather for a batch.
+          const bool flooding = FLastFeed.isValid() && FLastFeed.elapsed() < kBatchDelayMs &&
+                                FLastFeedBytes > kSmallFeed;
+          if (!FBatchTimer.isActive()) FBatchTimer.start(flooding ? kBatchDelayMs : 0);
         },
         Qt::QueuedConnection);
   });
@@ -253,6 +256,7 @@ void TTerminalView::FeedSlice() {
   QScrollBar* bar = verticalScrollBar();
   const bool follow = bar->value() >= bar->maximum();
   const bool wasEmpty = FEmpty;
+  const size_t from = FBacklogPos;
   do {
     const size_t piece = std::min(kFeedPiece, FBacklog.size() - FBacklogPos);
     vterm_input_write(FTerm, FBacklog.data() + FBacklogPos, piece);
@@ -260,6 +264,7 @@ void TTerminalView::FeedSlice() {
   } while (FBacklogPos < FBacklog.size() && clock.elapsed() < kSliceMs);
   vterm_screen_flush_damage(FScreen);
   FLastFeed.start();
+  FLastFeedBytes = FBacklogPos - from;
   SendInput();  // the terminal's answers to queries (cursor position, device attributes)
   FEmpty = false;
   if (FBacklogPos >= FBacklog.size()) {

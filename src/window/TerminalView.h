@@ -9,7 +9,7 @@
 //
 // Bytes arrive on any thread through a TTerminalQueue and are fed to the terminal on the main
 // thread in batches: one wake posted per batch, a short pause so that a batch gathers (none after
-// a quiet spell, so that an echo shows at once), and
+// a quiet spell or a small write, so that an echo shows at once), and
 // feeding in slices of at most kSliceMs with a repaint after each, so that a flood (hundreds of
 // thousands of lines a second) never holds the main thread for long.
 //
@@ -151,9 +151,10 @@ class TTerminalView : public QAbstractScrollArea {
   std::string FBacklog;  // taken from the queue, not yet fed
   size_t FBacklogPos = 0;
   QTimer FBatchTimer;
-  QElapsedTimer FLastFeed;  // since the last slice was fed
-  std::string FInput;       // what the terminal answers to keys, until sent
-  bool FEmpty = true;       // nothing shown since the last Clear
+  QElapsedTimer FLastFeed;    // since the last slice was fed
+  size_t FLastFeedBytes = 0;  // what it fed
+  std::string FInput;         // what the terminal answers to keys, until sent
+  bool FEmpty = true;         // nothing shown since the last Clear
   int FCellWidth = 8, FCellHeight = 16, FAscent = 12;
   bool FSelecting = false;
   TPoint FAnchor, FExtent;  // the selection, in either order; empty when equal
