@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -63,6 +64,15 @@ class TConsoleEvents : public TRefCntObject, public IChildProcessRequesterEvents
   void OnNotify(const std::string&) override {}
   void OnTerminated() override {}
 };
+
+// Our standard output and error are one file, pipe or terminal: the script may write both into
+// one pipe, which keeps the order of its writes exactly.
+bool OutputAndErrorShared() {
+  struct stat out {
+  }, err{};
+  return ::fstat(STDOUT_FILENO, &out) == 0 && ::fstat(STDERR_FILENO, &err) == 0 && out.st_dev == err.st_dev &&
+         out.st_ino == err.st_ino;
+}
 
 std::string AbsolutePath(const std::string& APath) {
   char resolved[PATH_MAX];
@@ -145,6 +155,7 @@ int RunHeadless(const TTarnwickOptions& AOptions) {
         TCustomAsyncRequester::New<TBasicNodeJsRequester>(TRef<IChildProcessRequesterEvents>::Adopt(new TConsoleEvents),
                                                           script, AOptions.Port, AOptions.WatchdogMs, AOptions.Node);
     requester->SetStopOnStart(AOptions.BreakOnLoad);
+    requester->SetErrorsWithOutput(OutputAndErrorShared());
     requester->SetOnDebugger([](TBasicNodeJsRequester* ASender) {
       WriteLine(stdout, "DevTools: " + ASender->DebuggerUrl());
     });

@@ -241,13 +241,13 @@ void TBasicNodeJsRequester::DoErrorOutput(const std::string& ALine) {
 }
 
 void TBasicNodeJsRequester::DoOutput(const std::string& ALine) {
-  // A terminal carries standard error too, the inspector's lines with it.
-  if (UsesTerminal() && TakeInspectorLine(ALine)) return;
+  // A terminal (or one pipe for both) carries standard error too, the inspector's lines with it.
+  if (ErrorsOnOutput() && TakeInspectorLine(ALine)) return;
   TChildProcessRequester::DoOutput(ALine);
 }
 
 void TBasicNodeJsRequester::DoChunk(TChildStream AStream, const std::string& ABytes) {
-  const bool banner = AStream == csError || UsesTerminal();
+  const bool banner = AStream == csError || ErrorsOnOutput();
   if (!banner) {
     TChildProcessRequester::DoChunk(AStream, ABytes);
     return;
@@ -258,7 +258,7 @@ void TBasicNodeJsRequester::DoChunk(TChildStream AStream, const std::string& ABy
 
 void TBasicNodeJsRequester::DoChunksRead(bool AEnded) {
   const std::string held = FBannerFilter.Flush(AEnded);
-  if (!held.empty()) TChildProcessRequester::DoChunk(UsesTerminal() ? csOutput : csError, held);
+  if (!held.empty()) TChildProcessRequester::DoChunk(ErrorsOnOutput() ? csOutput : csError, held);
   TChildProcessRequester::DoChunksRead(AEnded);
 }
 

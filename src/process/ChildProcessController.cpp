@@ -390,8 +390,14 @@ TChildProcessController::TChildProcessController(const std::string& ACommand, co
   Start(ACommand, AParameters, "", &ATerminal);
 }
 
+TChildProcessController::TChildProcessController(const std::string& ACommand, const std::string& AParameters,
+                                                 TErrorStream AErrors) {
+  Start(ACommand, AParameters, "", nullptr, AErrors);
+}
+
 void TChildProcessController::Start(const std::string& ACommand, const std::string& AParameters,
-                                    const std::string& AUserName, const TTerminalSize* ATerminal) {
+                                    const std::string& AUserName, const TTerminalSize* ATerminal,
+                                    TErrorStream AErrors) {
   // Starting under other credentials would need a set-uid helper; not offered.
   if (!AUserName.empty()) throw TCreateProcessException(ENOTSUP, kErrCreatingProcess);
 
@@ -427,7 +433,7 @@ void TChildProcessController::Start(const std::string& ACommand, const std::stri
     for (std::string& e : envText) envp.push_back(e.data());
     envp.push_back(nullptr);
   } else {
-    for (int i = 0; i < 6; i += 2) {
+    for (int i = 0; i < (AErrors == esWithOutput ? 4 : 6); i += 2) {
       int ends[2];
       if (::pipe2(ends, O_CLOEXEC) != 0) {
         const int err = errno;
@@ -439,7 +445,7 @@ void TChildProcessController::Start(const std::string& ACommand, const std::stri
     }
     childIn = FileHandles_[2];
     childOut = FileHandles_[1];
-    childErr = FileHandles_[5];
+    childErr = AErrors == esWithOutput ? FileHandles_[1] : FileHandles_[5];
   }
   int status[2];
   if (::pipe2(status, O_CLOEXEC) != 0) {

@@ -85,6 +85,12 @@ class TChildProcessController {
   // The same start with a pseudo-terminal of ATerminal's size for standard input, output and
   // error instead of pipes.
   TChildProcessController(const std::string& ACommand, const std::string& AParameters, const TTerminalSize& ATerminal);
+  // Where the child's standard error goes when there is no terminal.
+  enum TErrorStream {
+    esOwnPipe,     // a pipe of its own (the default start)
+    esWithOutput,  // the standard-output pipe: both streams arrive as csOutput in the exact order written
+  };
+  TChildProcessController(const std::string& ACommand, const std::string& AParameters, TErrorStream AErrors);
   ~TChildProcessController();
   TChildProcessController(const TChildProcessController&) = delete;
   TChildProcessController& operator=(const TChildProcessController&) = delete;
@@ -169,7 +175,7 @@ class TChildProcessController {
   };
 
   void Start(const std::string& ACommand, const std::string& AParameters, const std::string& AUserName,
-             const TTerminalSize* ATerminal);
+             const TTerminalSize* ATerminal, TErrorStream AErrors = esOwnPipe);
   bool DrainPipe(int AIndex, const TCallBack<std::string>& ACallBack, uint32_t AWaitTime);
   bool WaitProcess(uint32_t AWaitTime) const;
   void EndProcessRecord(bool Terminate);

@@ -243,6 +243,8 @@ void TChildProcessRequester::StartProcess() {
         size = FTerminalSize;
       }
       c = std::make_unique<TChildProcessController>(FProcess, params, size);
+    } else if (FErrorsWithOutput.load()) {
+      c = std::make_unique<TChildProcessController>(FProcess, params, TChildProcessController::esWithOutput);
     } else {
       c = std::make_unique<TChildProcessController>(FProcess, params, "", "", "");
     }

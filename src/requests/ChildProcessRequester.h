@@ -106,6 +106,12 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   // error (their output then arrives as standard output). Set before Run.
   void SetTerminal(const TTerminalSize& ASize);
   bool UsesTerminal() const { return FUseTerminal.load(); }
+  // Gives children started from now on one pipe for output and error (when both end up in the
+  // same place anyway): the two then keep the exact order they were written in, as csOutput.
+  // Set before Run.
+  void SetErrorsWithOutput(bool AValue) { FErrorsWithOutput.store(AValue); }
+  // The child's error arrives with its output (a terminal, or one pipe for both).
+  bool ErrorsOnOutput() const { return FUseTerminal.load() || FErrorsWithOutput.load(); }
   // Changes the terminal's window size of the running child and of later starts. Any thread.
   void SetTerminalSize(const TTerminalSize& ASize);
   // Bytes for the child's standard input as they are (no framing), written in order on the
@@ -198,7 +204,8 @@ class TChildProcessRequester : public TCustomAsyncRequester {
 
   // Constant after construction.
   const std::string FProcess;
-  std::atomic<bool> FUseTerminal{false};  // set before Run
+  std::atomic<bool> FUseTerminal{false};       // set before Run
+  std::atomic<bool> FErrorsWithOutput{false};  // set before Run
   // Guarded by FControllerLock.
   TTerminalSize FTerminalSize;
   const std::string FParams;

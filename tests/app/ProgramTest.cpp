@@ -11,81 +11,13 @@
 
 #include <fstream>
 
+#include "common/ProgramRun.h"
 #include "common/FreePort.h"
-#include "common/ProcessScan.h"
-#include "common/ServiceWait.h"
-#include "common/TempDir.h"
 
 namespace vexor {
 namespace {
 
 using namespace vexor::testing;
-
-class ProgramTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
-
-  void SetUp() override {
-    FScript = FDir / "hello.js";
-    std::ofstream(FScript) << "console.log('hello from the script');\nsetInterval(() => {}, 1000);\n";
-    FLog = FDir / "node.log";
-    FOut = FDir / "out.txt";
-  }
-
-  void TearDown() override {
-    if (FPid > 0) {
-      ::kill(FPid, SIGKILL);
-      ::waitpid(FPid, nullptr, 0);
-    }
-    ReapOrphans();
-  }
-
-  // Starts tarnwick with AArgs in an environment of only AEnv (plus PATH and HOME).
-  void Start(std::vector<std::string> AArgs, std::vector<std::string> AEnv) {
-    AArgs.insert(AArgs.begin(), TW_TARNWICK);
-    AEnv.push_back(std::string("PATH=") + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"));
-    AEnv.push_back("HOME=" + FDir.Path());
-    AEnv.push_back("XDG_CONFIG_HOME=" + FDir / "config");
-    AEnv.push_back("XDG_CACHE_HOME=" + FDir / "cache");
-    AEnv.push_back("TW_TEST_NODE_LOG=" + FLog);
-    if (const char* asan = std::getenv("ASAN_OPTIONS")) AEnv.push_back(std::string("ASAN_OPTIONS=") + asan);
-    std::vector<char*> argv, envp;
-    for (auto& a : AArgs) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : AEnv) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    ASSERT_EQ(::posix_spawn(&FPid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-  }
-
-  // Waits for tarnwick's end; its exit status, or -1 when it did not end in time.
-  int WaitExit(uint32_t ATimeoutMs = 60000) {
-    int status = 0;
-    bool ended = WaitFor([&] { return ::waitpid(FPid, &status, WNOHANG) == FPid; }, ATimeoutMs);
-    if (!ended) return -1;
-    FPid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
-  // Reaps what was left to this process; true when nothing of it is still running.
-  static bool ReapOrphans() {
-    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
-    }
-    return Descendants(::getpid()).empty();
-  }
-
-  std::vector<std::string> WindowEnv() const {
-    return {"QT_QPA_PLATFORM=offscreen", "QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu"};
-  }
-
-  TTempDir FDir;
-  std::string FScript, FLog, FOut;
-  pid_t FPid = -1;
-};
 
 class ProgramSignalTest : public ProgramTest, public ::testing::WithParamInterface<int> {};
 
@@ -143,74 +75,6 @@ TEST_F(ProgramTest, HelpDescribesWindowAndHeadlessUse) {
   for (const char* part : {"Window (the default where a display exists)", "Headless (--headless, or no display)",
                            "\"Break on load\" starts unticked"})
     EXPECT_NE(help.find(part), std::string::npos) << part;
-}
-
-// ---- Headless output: the script's bytes as they are
-
-class HeadlessOutputTest : public ProgramTest {
- protected:
-  // Runs AScript headless until its end is reported; what tarnwick wrote to its standard
-  // output and error (one file), without our own DevTools line and end report.
-  std::string RunScript(const std::string& AScript, uint32_t ATimeoutMs = 60000) {
-    std::ofstream(FScript, std::ios::trunc) << AScript;
-    Start({"--headless", "--no-break", "--port", std::to_string(FreeLoopbackPort()), FScript}, {});
-    const bool ended =
-        WaitFor([&] { return ReadWholeFile(FOut).find("tarnwick: the script ended") != std::string::npos; },
-                ATimeoutMs);
-    ::kill(FPid, SIGTERM);
-    EXPECT_EQ(WaitExit(), 0);
-    std::string text = ReadWholeFile(FOut);
-    EXPECT_TRUE(ended) << text.substr(0, 2000);
-    for (const char* ours : {"DevTools: ", "tarnwick: "}) {
-      const size_t at = text.find(ours);
-      if (at != std::string::npos) text.erase(at, text.find('\n', at) + 1 - at);
-    }
-    return text;
-  }
-};
-
-TEST_F(HeadlessOutputTest, PartialLinesPassUnchangedAndTheBannerIsLeftOut) {
-  EXPECT_EQ(RunScript("process.stdout.write('prompt> ');\n"
-                      "setTimeout(() => process.stdout.write('rest\\n'), 500);\n"),
-            "prompt> rest\n");
-  // Colours and carriage returns are the script's bytes: nothing added, nothing taken.
-  EXPECT_EQ(RunScript("process.stderr.write('\\x1b[31mred\\x1b[0m 10%\\r20%\\r');"), "\x1b[31mred\x1b[0m 10%\r20%\r");
-}
-
-TEST_F(HeadlessOutputTest, AlternatingStreamsKeepTheirOrder) {
-  const std::string script =
-      // The streams are made first (the first use of one takes milliseconds), then each line is
-      // written at least 1 ms after the one before.
-      "process.stdout; process.stderr;\n"
-      "let i = 0;\n"
-      "const next = () => { (i % 2 ? console.error : console.log)('line ' + i);"
-      " if (++i < 10) setTimeout(next, 1); };\n"
-      "setTimeout(next, 1);\n";
-  std::string expected;
-  for (int i = 0; i < 10; ++i) expected += "line " + std::to_string(i) + "\n";
-  int inOrder = 0;
-  for (int run = 0; run < 20; ++run) {
-    const std::string got = RunScript(script);
-    if (got == expected)
-      ++inOrder;
-    else
-      ADD_FAILURE() << "run " << run << ":\n" << got;
-  }
-  EXPECT_EQ(inOrder, 20);
-}
-
-TEST_F(HeadlessOutputTest, FloodsAndLongLinesArriveIntact) {
-  std::string expected;
-  for (int i = 0; i < 200000; ++i) expected += "line " + std::to_string(i) + "\n";
-  expected += std::string(10 * 1024 * 1024, 'x') + "\n";
-  const std::string got = RunScript(
-      "let s = '';\n"
-      "for (let i = 0; i < 200000; ++i) s += 'line ' + i + '\\n';\n"
-      "process.stdout.write(s);\n"
-      "process.stdout.write('x'.repeat(10 * 1024 * 1024) + '\\n');\n",
-      120000);
-  EXPECT_EQ(got.size(), expected.size());
-  EXPECT_TRUE(got == expected);
 }
 
 }  // namespace

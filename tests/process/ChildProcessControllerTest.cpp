@@ -503,13 +503,13 @@ TEST_F(ChildProcessTerminal, OutputOfAnEndedChildIsStillRead) {
 
 TEST(ChildProcessController, OutputsAreReadInTheOrderTheyArrive) {
   if (FindProgramOnPath("node").empty()) GTEST_SKIP() << "node is not installed";
-  // Alternating writes a few ms apart: whichever pipe has data is read at once, never one
-  // whole pipe before the other.
+  // Alternating writes 20 ms apart: whichever pipe has data is read at once, never one whole
+  // pipe before the other.
   Controller
       child("node",
             QuoteArgument("-e") + " " +
                 QuoteArgument("let i=0;const t=setInterval(()=>{(i%2?process.stderr:process.stdout).write(i+'\\n');"
-                              "if(++i==20)clearInterval(t)},3)"));
+                              "if(++i==20)clearInterval(t)},20)"));
   child.SetKillProcessOnParentTerminated(0);
   std::vector<std::pair<TChildStream, std::string>> chunks;
   ReadOutputsUntil(
@@ -524,6 +524,23 @@ TEST(ChildProcessController, OutputsAreReadInTheOrderTheyArrive) {
   EXPECT_EQ(order, "oeoeoeoeoeoeoeoeoeoe");
   EXPECT_FALSE(child.HasTerminal());
   EXPECT_FALSE(child.SetTerminalSize(TTerminalSize{}));
+}
+
+TEST(ChildProcessController, ErrorWithOutputKeepsTheExactOrder) {
+  if (FindProgramOnPath("node").empty()) GTEST_SKIP() << "node is not installed";
+  // Back to back, no pause: one pipe for both keeps the order of the writes themselves.
+  Controller child("node",
+                   QuoteArgument("-e") + " " +
+                       QuoteArgument("for(let i=0;i<200;++i)(i%2?process.stderr:process.stdout).write(i+'\\n')"),
+                   Controller::esWithOutput);
+  child.SetKillProcessOnParentTerminated(0);
+  std::vector<std::pair<TChildStream, std::string>> chunks;
+  const std::string all = ReadOutputsUntil(
+      child, [](const std::string& s) { return Contains(s, "199\n"); }, &chunks);
+  std::string expected;
+  for (int i = 0; i < 200; ++i) expected += std::to_string(i) + "\n";
+  EXPECT_EQ(all, expected);
+  for (const auto& chunk : chunks) EXPECT_EQ(chunk.first, csOutput);
 }
 
 }  // namespace
