@@ -252,6 +252,7 @@ void TBasicNodeJsRequester::DoChunk(TChildStream AStream, const std::string& ABy
     TChildProcessRequester::DoChunk(AStream, ABytes);
     return;
   }
+  FBannerFilter.SetDropAtChunkStart(ErrorsOnOutput());
   const std::string passed = FBannerFilter.Take(ABytes);
   if (!passed.empty()) TChildProcessRequester::DoChunk(AStream, passed);
 }

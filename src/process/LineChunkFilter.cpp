@@ -28,6 +28,10 @@ std::string TLineChunkFilter::Take(std::string_view AChunk) {
     data = joined;
   }
   size_t pos = 0;
+  if (FInLine && FDropAtChunkStart && !wasHolding) {
+    const size_t feed = data.find('\n');
+    if (feed != std::string_view::npos && FDrop && FDrop(WithoutCarriageReturn(data.substr(0, feed)))) pos = feed + 1;
+  }
   while (pos < data.size()) {
     const size_t feed = data.find('\n', pos);
     if (FInLine) {

@@ -27,14 +27,19 @@ class TLineChunkFilter {
   std::string Flush(bool AAll);
   // A line start is held.
   bool Holding() const { return !FHeld.empty(); }
+  // Where two writers share the stream (a terminal carries a program's output and error), a
+  // dropped line may also come inside another's unfinished line (after a prompt): a chunk that
+  // begins there with a whole dropped line loses that line, and the unfinished one goes on.
+  void SetDropAtChunkStart(bool AValue) { FDropAtChunkStart = AValue; }
 
  private:
   const std::function<bool(std::string_view)> FDrop;
   const std::function<bool(std::string_view)> FMayDrop;
   const uint32_t FHoldMs;
-  std::string FHeld;        // the start of a line that may yet be dropped
-  uint32_t FHeldSince = 0;  // tick when FHeld began
-  bool FInLine = false;     // the start of the current line was passed on already
+  std::string FHeld;               // the start of a line that may yet be dropped
+  uint32_t FHeldSince = 0;         // tick when FHeld began
+  bool FInLine = false;            // the start of the current line was passed on already
+  bool FDropAtChunkStart = false;  // see SetDropAtChunkStart
 };
 
 }  // namespace vexor

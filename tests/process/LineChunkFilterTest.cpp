@@ -41,6 +41,19 @@ TEST(LineChunkFilter, DropsWholeLinesHoldsOnlyWhatMayBeDropped) {
   }
 }
 
+TEST(LineChunkFilter, OnASharedStreamALineDroppedInsideAnotherLeavesIt) {
+  // One writer's stream: inside a line, "Debugger " is the line's own text.
+  TLineChunkFilter own = BannerFilter();
+  EXPECT_EQ(own.Take("prompt> "), "prompt> ");
+  EXPECT_EQ(own.Take("Debugger attached.\r\n"), "Debugger attached.\r\n");
+  // Two writers on one terminal: the other's whole line after a prompt goes, the prompt's line
+  // goes on.
+  TLineChunkFilter shared = BannerFilter();
+  shared.SetDropAtChunkStart(true);
+  EXPECT_EQ(shared.Take("prompt> "), "prompt> ");
+  EXPECT_EQ(shared.Take("Debugger attached.\r\nrest\n"), "rest\n");
+}
+
 TEST(LineChunkFilter, AHeldLineStartGoesOnAfterTheHoldTime) {
   TLineChunkFilter filter = BannerFilter(30);
   EXPECT_EQ(filter.Take("Debugger"), "");
