@@ -215,6 +215,18 @@ TEST_F(WindowAdditionsTest, ThePanesTerminalKeepsTheLastLinesOfAFloodInOrder) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return pane.Idle(); }, kLongMs));
   pane.SelectAll();
   EXPECT_TRUE(pane.SelectedText().endsWith(QString::fromUtf8("ab 日本\nsecond"))) << pane.SelectedText().toStdString();
+  // Keys as a terminal sends them; a paste as typed text.
+  std::string sent;
+  pane.OnInput = [&](const std::string& ABytes) { sent += ABytes; };
+  pane.setFocus();
+  QTest::keyClick(&pane, Qt::Key_C, Qt::ControlModifier);
+  QTest::keyClick(&pane, Qt::Key_D, Qt::ControlModifier);
+  QTest::keyClick(&pane, Qt::Key_Up);
+  QTest::keyClick(&pane, Qt::Key_Tab);
+  QTest::keyClicks(&pane, QStringLiteral("x"));
+  QTest::keyClick(&pane, Qt::Key_Return);
+  pane.PasteText(QString::fromUtf8("a\nä"));
+  EXPECT_EQ(sent, "\x03\x04\x1b[A\tx\ra\r\xc3\xa4");
   // Bytes of a run that was cleared away never show.
   std::shared_ptr<TTerminalQueue> old = pane.Queue();
   pane.Clear();
