@@ -1,9 +1,12 @@
-// The output pane under a flood, against a bare QPlainTextEdit fed one queued call per line (the
-// obvious way to hand lines to the main thread) in the same run:
+// The output pane's terminal under a flood, against the line pane it replaced (TOutputPane) and a
+// bare QPlainTextEdit fed one queued call per line (the obvious way to hand lines to the main
+// thread), all in the same run:
 //  - 200,000 lines written in one second by a worker thread (200 every millisecond);
 //  - time from the first line written until the last one is shown;
 //  - the longest main-thread stall meanwhile (gap between two runs of a 1 ms timer);
-//  - the resident memory the pane adds with its 10,000 kept lines.
+//  - the resident memory each pane adds with its 10,000 kept lines;
+//  - a terminal round trip with a real node in raw mode: a key typed into the view until the
+//    script's echo of it is shown (median of 40).
 // Usage: bench_output_pane [--lines N]   (offscreen unless a platform is chosen)
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,7 +22,14 @@
 #include <string>
 #include <thread>
 
+#include <QKeyEvent>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "nodejs/NodeJsRequester.h"
 #include "window/OutputPane.h"
+#include "window/TerminalView.h"
 
 namespace {
 
@@ -71,6 +81,60 @@ TResult Flood(int ALines, const std::function<void(std::string, bool)>& AAdd, co
   return result;
 }
 
+// The script's terminal bytes into the view.
+class TViewEvents : public TRefCntObject, public IChildProcessRequesterEvents {
+ public:
+  explicit TViewEvents(std::shared_ptr<TTerminalQueue> AQueue) : FQueue(std::move(AQueue)) {}
+  void OnChunk(TChildStream, const std::string& ABytes) override { FQueue->Add(ABytes); }
+  void OnOutput(const std::string&) override {}
+  void OnErrorOutput(const std::string&) override {}
+  void OnNotify(const std::string&) override {}
+  void OnTerminated() override {}
+
+ private:
+  const std::shared_ptr<TTerminalQueue> FQueue;
+};
+
+// Median ms from a key typed into the view until node's echo of it is shown; -1 without node.
+double RoundTripMs(int ACount) {
+  const std::string script = "/tmp/tw-bench-echo-" + std::to_string(::getpid()) + ".js";
+  std::ofstream(script) << "process.stdin.setRawMode(true);\nprocess.stdout.write('ready>');\n"
+                           "process.stdin.on('data', (d) => process.stdout.write(d));\n";
+  TTerminalView view;
+  view.resize(800, 300);
+  view.show();
+  auto requester = TCustomAsyncRequester::New<TBasicNodeJsRequester>(
+      TRef<IChildProcessRequesterEvents>::Adopt(new TViewEvents(view.Queue())), script, 0, 0, "node");
+  requester->SetTerminal(TTerminalSize{static_cast<uint16_t>(view.Columns()), static_cast<uint16_t>(view.Rows())});
+  view.OnInput = [&](const std::string& ABytes) { requester->SendInput(ABytes); };
+  requester->Run();
+  auto spinUntil = [&](const std::function<bool()>& AWhat) {
+    QElapsedTimer limit;
+    limit.start();
+    while (!AWhat() && limit.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    return AWhat();
+  };
+  double median = -1;
+  if (spinUntil([&] { return view.LineText(0).startsWith(QStringLiteral("ready>")); })) {
+    std::vector<double> times;
+    QString expected = QStringLiteral("ready>");
+    for (int i = 0; i < ACount; ++i) {
+      const QChar key = QLatin1Char(static_cast<char>('a' + i % 26));
+      expected += key;
+      QElapsedTimer clock;
+      clock.start();
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_A + i % 26, Qt::NoModifier, QString(key));
+      QCoreApplication::sendEvent(&view, &press);
+      if (!spinUntil([&] { return view.LineText(0) == expected; })) break;
+      times.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    if (!times.empty()) median = times[times.size() / 2];
+  }
+  std::remove(script.c_str());
+  return median;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,6 +156,30 @@ int main(int argc, char** argv) {
     while (!pane.Idle()) pane.Drain();
     QCoreApplication::processEvents();
     paneKiB = ResidentKiB() - before;
+  }
+
+  long terminalKiB = 0;
+  {
+    before = ResidentKiB();
+    TTerminalView view;
+    view.resize(1000, 300);
+    view.show();
+    for (int i = 0; i < TTerminalView::kScrollbackLines + view.Rows(); ++i) view.Queue()->Add(LineText(i) + "\r\n");
+    while (!view.Idle()) view.Drain();
+    QCoreApplication::processEvents();
+    terminalKiB = ResidentKiB() - before;
+  }
+
+  TResult terminal;
+  {
+    TTerminalView view;
+    view.resize(1000, 300);
+    view.show();
+    std::shared_ptr<TTerminalQueue> queue = view.Queue();
+    const QString last = QString::fromStdString(lastLine);
+    terminal = Flood(
+        lines, [&](std::string AText, bool) { queue->Add(AText + "\r\n"); },
+        [&] { return view.Idle() && view.LineCount() > 0 && view.LineText(view.LineCount() - 1) == last; });
   }
 
   TResult ours;
@@ -127,12 +215,18 @@ int main(int argc, char** argv) {
         },
         [&] { return done.load(); });
   }
+  const double roundTrip = RoundTripMs(40);
   std::printf("output pane, %d lines written in 1 s (offscreen)\n", lines);
   std::printf("  %-34s %10s %14s\n", "", "shown (ms)", "max stall (ms)");
-  std::printf("  %-34s %10.0f %14.1f\n", "TOutputPane (batched)", ours.ShownMs, ours.MaxStallMs);
+  std::printf("  %-34s %10.0f %14.1f\n", "TTerminalView (libvterm, batched)", terminal.ShownMs, terminal.MaxStallMs);
+  std::printf("  %-34s %10.0f %14.1f\n", "TOutputPane (lines, batched)", ours.ShownMs, ours.MaxStallMs);
   std::printf("  %-34s %10.0f %14.1f\n", "QPlainTextEdit, a call per line", bare.ShownMs, bare.MaxStallMs);
-  std::printf("  ratio (ours / bare)                  %10.2f %14.2f\n", ours.ShownMs / bare.ShownMs,
-              ours.MaxStallMs / bare.MaxStallMs);
-  std::printf("  resident memory of the pane with %d lines: %ld KiB\n", TOutputPane::kMaxLines, paneKiB);
+  std::printf("  ratio (terminal / line pane)         %10.2f %14.2f\n", terminal.ShownMs / ours.ShownMs,
+              terminal.MaxStallMs / ours.MaxStallMs);
+  std::printf("  ratio (terminal / bare)              %10.2f %14.2f\n", terminal.ShownMs / bare.ShownMs,
+              terminal.MaxStallMs / bare.MaxStallMs);
+  std::printf("  resident memory with %d lines: terminal %ld KiB, line pane %ld KiB\n", TOutputPane::kMaxLines,
+              terminalKiB, paneKiB);
+  std::printf("  terminal round trip (key typed -> node's echo shown), median of 40: %.1f ms\n", roundTrip);
   return 0;
 }

@@ -57,6 +57,10 @@ bool TellsTheError(const std::string& ALine) {
 // the line node's error report names the error with.
 bool NamesAnError(const std::string& ALine) {
   std::string_view rest(ALine);
+  // Test runners indent the report under the failing test.
+  const size_t first = rest.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return false;
+  rest.remove_prefix(first);
   if (rest.rfind("Uncaught ", 0) == 0) rest.remove_prefix(9);
   size_t i = 0;
   while (i < rest.size() && (std::isalnum(static_cast<unsigned char>(rest[i])) || rest[i] == '_')) ++i;
@@ -71,17 +75,25 @@ bool NamesAnError(const std::string& ALine) {
 // Forwards the script's output to the caller's sink and watches its error lines.
 class TRunOutput : public TRefCntObject, public IChildProcessRequesterEvents {
  public:
-  TRunOutput(TRef<IChildProcessRequesterEvents> AOutput, std::shared_ptr<TRunErrorLines> AErrors,
+  // AOneStream: output and error arrive together (a terminal, or error through the output pipe),
+  // so every line may tell the error.
+  TRunOutput(TRef<IChildProcessRequesterEvents> AOutput, std::shared_ptr<TRunErrorLines> AErrors, bool AOneStream,
              std::function<void()> AOnWaitingForDisconnect)
-      : FOutput(std::move(AOutput)), FErrors(std::move(AErrors)), FOnWaiting(std::move(AOnWaitingForDisconnect)) {}
+      : FOutput(std::move(AOutput)),
+        FErrors(std::move(AErrors)),
+        FOneStream(AOneStream),
+        FOnWaiting(std::move(AOnWaitingForDisconnect)) {}
 
+  void OnChunk(TChildStream AStream, const std::string& ABytes) override {
+    if (FOutput) FOutput->OnChunk(AStream, ABytes);
+  }
   void OnOutput(const std::string& ALine) override {
+    if (FOneStream) TakeErrorLine(ALine);
     if (FOutput) FOutput->OnOutput(ALine);
   }
   void OnErrorOutput(const std::string& ALine) override {
-    FErrors->Add(ALine);
+    TakeErrorLine(ALine);
     if (FOutput) FOutput->OnErrorOutput(ALine);
-    if (ALine.rfind(TDebugRun::kWaitingForDisconnect, 0) == 0) FOnWaiting();
   }
   void OnNotify(const std::string& AText) override {
     if (FOutput) FOutput->OnNotify(AText);
@@ -91,8 +103,14 @@ class TRunOutput : public TRefCntObject, public IChildProcessRequesterEvents {
   }
 
  private:
+  void TakeErrorLine(const std::string& ALine) {
+    FErrors->Add(ALine);
+    if (ALine.rfind(TDebugRun::kWaitingForDisconnect, 0) == 0) FOnWaiting();
+  }
+
   const TRef<IChildProcessRequesterEvents> FOutput;
   const std::shared_ptr<TRunErrorLines> FErrors;
+  const bool FOneStream;
   const std::function<void()> FOnWaiting;
 };
 
@@ -221,7 +239,7 @@ uint16_t FreeInspectorPort() {
 void TRunErrorLines::Add(const std::string& ALine) {
   std::lock_guard<std::mutex> lock(FLock);
   if (ALine.rfind("Node.js v", 0) == 0) FCrashed = true;
-  if (NamesAnError(ALine)) FErrorLine = ALine;
+  if (NamesAnError(ALine)) FErrorLine = ALine.substr(ALine.find_first_not_of(" \t"));
   if (TellsTheError(ALine)) FLastLine = ALine;
 }
 
@@ -302,7 +320,7 @@ void TDebugRun::Start() {
 
   auto errors = FErrors;
   errors->Clear();
-  auto output = MakeRef<TRunOutput>(FOutput, errors, [this, errors] {
+  auto output = MakeRef<TRunOutput>(FOutput, errors, FSettings.Terminal.has_value() || FSettings.ErrorsWithOutput, [this, errors] {
     TRunEvent event;
     event.Kind = rekWaitingForDisconnect;
     event.Finished = !errors->Crashed();
@@ -319,6 +337,10 @@ void TDebugRun::Start() {
   if (!program) requester->SetNodeOptions(FSettings.NodeOptions);
   requester->SetInspectThroughEnvironment(program);
   requester->SetAutoRestart(FSettings.Restart);
+  if (FSettings.Terminal)
+    requester->SetTerminal(*FSettings.Terminal);
+  else
+    requester->SetErrorsWithOutput(FSettings.ErrorsWithOutput);
   requester->SetOnDebugger([this](TBasicNodeJsRequester* ASender) {
     TRunEvent event;
     event.Kind = rekDebugger;

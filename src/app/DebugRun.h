@@ -42,6 +42,10 @@ struct TDebugRunSettings {
   int32_t WatchdogMs = 0;
   bool BreakOnLoad = true;
   bool Restart = true;  // a failed script is started again after 30 s
+  // The window's runs: a pseudo-terminal of this size for the script's input and output.
+  std::optional<TTerminalSize> Terminal;
+  // Without a terminal: standard error through the output pipe (one stream, exact order).
+  bool ErrorsWithOutput = false;
 };
 
 enum TRunEventKind {

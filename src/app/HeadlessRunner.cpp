@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,24 +31,53 @@ std::atomic<int> gStopSignal{0};
 
 void OnStopSignal(int ASignal) { gStopSignal.store(ASignal); }
 
-// One whole line per write, flushed at once, so the output interleaves by lines and a reader
-// (a terminal, a pipe, a test) sees it without delay. Any thread.
-void WriteLine(FILE* AStream, const std::string& ALine) {
+// Serialises our own writes to standard output and error, so that a line of ours never lands
+// inside a chunk of the script's.
+std::mutex& OutputLock() {
   static std::mutex lock;
-  std::lock_guard<std::mutex> guard(lock);
-  std::fwrite(ALine.data(), 1, ALine.size(), AStream);
-  std::fputc('\n', AStream);
-  std::fflush(AStream);
+  return lock;
 }
 
-// Forwards the script's output. Called on the requester's worker (output) and the main thread.
+// All of AData to AFd, unbuffered: the reader (a terminal, a pipe, a test) sees it at once.
+void WriteAll(int AFd, const char* AData, size_t ASize) {
+  while (ASize > 0) {
+    const ssize_t n = ::write(AFd, AData, ASize);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // the reader has gone: nothing to tell
+    AData += n;
+    ASize -= static_cast<size_t>(n);
+  }
+}
+
+// One whole line of ours per write. Any thread.
+void WriteLine(FILE* AStream, const std::string& ALine) {
+  std::lock_guard<std::mutex> guard(OutputLock());
+  const std::string line = ALine + "\n";
+  WriteAll(::fileno(AStream), line.data(), line.size());
+}
+
+// Forwards the script's output byte for byte as it arrives (partial lines included, no line
+// feed of ours); the line events are not needed. Called on the requester's worker.
 class TConsoleEvents : public TRefCntObject, public IChildProcessRequesterEvents {
  public:
-  void OnOutput(const std::string& ALine) override { WriteLine(stdout, ALine); }
-  void OnErrorOutput(const std::string& ALine) override { WriteLine(stderr, ALine); }
-  void OnNotify(const std::string& AText) override { WriteLine(stdout, AText); }
+  void OnChunk(TChildStream AStream, const std::string& ABytes) override {
+    std::lock_guard<std::mutex> guard(OutputLock());
+    WriteAll(AStream == csError ? STDERR_FILENO : STDOUT_FILENO, ABytes.data(), ABytes.size());
+  }
+  void OnOutput(const std::string&) override {}
+  void OnErrorOutput(const std::string&) override {}
+  void OnNotify(const std::string&) override {}
   void OnTerminated() override {}
 };
+
+// Our standard output and error are one file, pipe or terminal: the script may write both into
+// one pipe, which keeps the order of its writes exactly.
+bool OutputAndErrorShared() {
+  struct stat out {
+  }, err{};
+  return ::fstat(STDOUT_FILENO, &out) == 0 && ::fstat(STDERR_FILENO, &err) == 0 && out.st_dev == err.st_dev &&
+         out.st_ino == err.st_ino;
+}
 
 // Forwards our standard input to the script until it ends, then ends the script's input.
 // Its own thread; stops when asked (polling, so a terminal that never ends input does not hold
@@ -109,7 +139,8 @@ int RunHeadless(const TTarnwickOptions& AOptions) {
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
 
-  const TDebugRunSettings settings = RunSettingsFrom(AOptions);
+  TDebugRunSettings settings = RunSettingsFrom(AOptions);
+  settings.ErrorsWithOutput = OutputAndErrorShared();
   THeadlessQueue queue;
   const auto events = TRef<IChildProcessRequesterEvents>::Adopt(new TConsoleEvents);
   int runNumber = 0;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -38,7 +39,9 @@ TBasicNodeJsRequester::TBasicNodeJsRequester(TRef<IChildProcessRequesterEvents> 
     : TChildProcessRequester(std::move(AEvents), ANodeJs, AScript),
       FWatchdogInterval(AWatchDogTime),
       FScript(QuoteScript(AScript)),
-      FDebug(DebugPort) {
+      FDebug(DebugPort),
+      FBannerFilter([](std::string_view ALine) { return IsInspectorBanner(ALine); },
+                    [](std::string_view AStart) { return MayBeInspectorBanner(AStart); }, kPartialLineMs) {
   if (FDebug != 0) {
     FClient = std::make_unique<TDebuggerClient>(FDebug);
     FTimer = NewTimer("Debugger Checker Thread");
@@ -143,13 +146,29 @@ TChildProcessStart TBasicNodeJsRequester::GetStartOptions() {
   return start;
 }
 
-bool TBasicNodeJsRequester::IsInspectorBanner(const std::string& ALine) {
-  auto startsWith = [&](const char* APrefix) { return ALine.rfind(APrefix, 0) == 0; };
-  return startsWith("Warning: This is an experimental") || startsWith("Debugger ") ||
-         startsWith("For help see https://nodejs.org/en/docs/inspector") ||
-         // Node 8 and later print the help line with a comma and a colon.
-         startsWith("For help, see: https://nodejs.org/en/docs/inspector") || startsWith("To start debuggin") ||
-         ALine.find("chrome-devtools://") != std::string::npos;
+namespace {
+
+// How the banner's lines start.
+constexpr std::string_view kBannerStarts[] = {"Warning: This is an experimental", "Debugger ",
+                                              "For help see https://nodejs.org/en/docs/inspector",
+                                              // Node 8 and later print the help line with a comma and a colon.
+                                              "For help, see: https://nodejs.org/en/docs/inspector",
+                                              "To start debuggin"};
+
+}  // namespace
+
+bool TBasicNodeJsRequester::IsInspectorBanner(std::string_view ALine) {
+  for (std::string_view start : kBannerStarts)
+    if (ALine.substr(0, start.size()) == start) return true;
+  return ALine.find("chrome-devtools://") != std::string_view::npos;
+}
+
+bool TBasicNodeJsRequester::MayBeInspectorBanner(std::string_view AStart) {
+  for (std::string_view start : kBannerStarts) {
+    const size_t common = std::min(start.size(), AStart.size());
+    if (AStart.substr(0, common) == start.substr(0, common)) return true;
+  }
+  return false;
 }
 
 std::string TBasicNodeJsRequester::AnnouncedTargetId(const std::string& ALine) {
@@ -240,18 +259,21 @@ void TBasicNodeJsRequester::SetOnInspectorFailed(TInspectorFailedEvent AValue) {
   FOnInspectorFailed = std::move(AValue);
 }
 
-void TBasicNodeJsRequester::DoErrorOutput(const std::string& ALine) {
+void TBasicNodeJsRequester::NoteBannerLine(const std::string& ALine) {
+  std::string id = AnnouncedTargetId(ALine);
+  if (id.empty()) return;
+  {
+    std::lock_guard<std::mutex> lock(FUrlLock);
+    FTargetId = id;
+    FTargetPort = AnnouncedPort(ALine);
+  }
+  CheckDebuggerNow();
+}
+
+bool TBasicNodeJsRequester::TakeInspectorLine(const std::string& ALine) {
   if (IsInspectorBanner(ALine)) {
-    std::string id = AnnouncedTargetId(ALine);
-    if (!id.empty()) {
-      {
-        std::lock_guard<std::mutex> lock(FUrlLock);
-        FTargetId = id;
-        FTargetPort = AnnouncedPort(ALine);
-      }
-      CheckDebuggerNow();
-    }
-    return;
+    NoteBannerLine(ALine);
+    return true;
   }
   if (FDebug != 0 && !FInspectThroughEnvironment && IsInspectorFailure(ALine)) {
     {
@@ -260,7 +282,34 @@ void TBasicNodeJsRequester::DoErrorOutput(const std::string& ALine) {
     }
     if (FOnInspectorFailed) FOnInspectorFailed(FDebug, ALine);
   }
-  TChildProcessRequester::DoErrorOutput(ALine);
+  return false;
+}
+
+void TBasicNodeJsRequester::DoErrorOutput(const std::string& ALine) {
+  if (!TakeInspectorLine(ALine)) TChildProcessRequester::DoErrorOutput(ALine);
+}
+
+void TBasicNodeJsRequester::DoOutput(const std::string& ALine) {
+  // A terminal (or one pipe for both) carries standard error too, the inspector's lines with it.
+  if (ErrorsOnOutput() && TakeInspectorLine(ALine)) return;
+  TChildProcessRequester::DoOutput(ALine);
+}
+
+void TBasicNodeJsRequester::DoChunk(TChildStream AStream, const std::string& ABytes) {
+  const bool banner = AStream == csError || ErrorsOnOutput();
+  if (!banner) {
+    TChildProcessRequester::DoChunk(AStream, ABytes);
+    return;
+  }
+  FBannerFilter.SetDropAtChunkStart(ErrorsOnOutput());
+  const std::string passed = FBannerFilter.Take(ABytes);
+  if (!passed.empty()) TChildProcessRequester::DoChunk(AStream, passed);
+}
+
+void TBasicNodeJsRequester::DoChunksRead(bool AEnded) {
+  const std::string held = FBannerFilter.Flush(AEnded);
+  if (!held.empty()) TChildProcessRequester::DoChunk(ErrorsOnOutput() ? csOutput : csError, held);
+  TChildProcessRequester::DoChunksRead(AEnded);
 }
 
 void TBasicNodeJsRequester::CheckDebuggerNow() {

@@ -16,9 +16,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "requests/ChildProcessRequester.h"
+#include "process/LineChunkFilter.h"
 #include "nodejs/JSONClient.h"
 #include "concurrency/TxTimer.h"
 
@@ -100,7 +102,9 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   // The script argument as it goes on the command line (quoted when it needs to be).
   const std::string& Script() const { return FScript; }
   // True when the error-output filter drops ALine.
-  static bool IsInspectorBanner(const std::string& ALine);
+  static bool IsInspectorBanner(std::string_view ALine);
+  // True when a line that starts with AStart could still be one the filter drops.
+  static bool MayBeInspectorBanner(std::string_view AStart);
   // AScript written so that the child's command line gives it back as one argument.
   static std::string QuoteScript(const std::string& AScript);
 
@@ -113,9 +117,18 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   std::string GetParams() override;
   TChildProcessStart GetStartOptions() override;
   void DoErrorOutput(const std::string& ALine) override;
+  // On a terminal the banner comes with the output: filtered there.
+  void DoOutput(const std::string& ALine) override;
+  // The stream that carries the banner is passed on without its lines.
+  void DoChunk(TChildStream AStream, const std::string& ABytes) override;
+  void DoChunksRead(bool AEnded) override;
   virtual void TerminateByWatchdog();
 
  private:
+  // The banner lines as such: the target id, the inspector's failure (worker). True when ALine
+  // is the banner's (and so left out).
+  bool TakeInspectorLine(const std::string& ALine);
+  void NoteBannerLine(const std::string& ALine);
   void OnCheckDebuggerSettings(ITxTimerEvent* ASender);
   void OnWatchdog(ITxTimerEvent* ASender);
   void DeleteWatchdog();
@@ -131,6 +144,8 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   std::vector<std::string> FNodeOptions;
   std::vector<std::string> FScriptArguments;
   bool FInspectThroughEnvironment = false;
+  // Worker only: the banner stream's chunks without the banner lines.
+  TLineChunkFilter FBannerFilter;
 
   // Guarded by FDiscoveryLock (a leaf): set in the constructor and AfterConstruction, cleared in
   // BeforeDestruction (main thread), read by the worker when the inspector announces itself.

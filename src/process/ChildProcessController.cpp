@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -178,7 +179,8 @@ struct TChildStart {
   char* const* Argv;
   const char* WorkingDirectory;  // nullptr: stay
   char* const* Envp;             // the whole environment of the child
-  int StdIn, StdOut, StdErr;     // pipe ends for fds 0, 1, 2
+  int StdIn, StdOut, StdErr;     // pipe ends (or the terminal's slave side) for fds 0, 1, 2
+  bool Terminal;                 // a session of its own with StdIn as controlling terminal
   int StatusFd;                  // close-on-exec: silent on success, carries errno on failure
   pid_t ParentPid;
 };
@@ -191,7 +193,12 @@ struct TChildStart {
 
 [[noreturn]] void ChildAfterFork(const TChildStart& AStart) {
   // Own process group: out of the terminal's job control, and one target for the job's kill.
-  ::setpgid(0, 0);
+  // With a terminal of its own the child leads a new session (which is a new group as well).
+  if (AStart.Terminal) {
+    if (::setsid() < 0) ChildFail(AStart.StatusFd, errno);
+  } else {
+    ::setpgid(0, 0);
+  }
   // Die with the program. The parent may have died before prctl took effect: check.
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) ChildFail(AStart.StatusFd, errno);
   if (::getppid() != AStart.ParentPid) _exit(127);
@@ -211,6 +218,7 @@ struct TChildStart {
   }
   for (int i = 0; i < 3; ++i)
     if (::dup2(high[i], i) < 0) ChildFail(AStart.StatusFd, errno);
+  if (AStart.Terminal && ::ioctl(0, TIOCSCTTY, 0) != 0) ChildFail(AStart.StatusFd, errno);
   if (AStart.WorkingDirectory && ::chdir(AStart.WorkingDirectory) != 0) ChildFail(AStart.StatusFd, errno);
   ::execve(AStart.Path, AStart.Argv, AStart.Envp);
   ChildFail(AStart.StatusFd, errno);
@@ -329,6 +337,36 @@ bool WriteAllNoSigPipe(int AFd, const char* AData, size_t ALength) {
   return written == ALength;
 }
 
+// This program's environment with TERM naming a terminal that understands colours and cursor
+// movement (what the terminal view renders), built before fork: the child may not allocate.
+winsize WindowSize(const TTerminalSize& ASize) {
+  winsize size{};
+  size.ws_col = std::max<uint16_t>(ASize.Columns, 1);
+  size.ws_row = std::max<uint16_t>(ASize.Rows, 1);
+  return size;
+}
+
+// A new pseudo-terminal: the master side (non-blocking reads, close-on-exec) and its slave
+// side (close-on-exec; the child gets it as fds 0-2). Raises on failure.
+void OpenTerminal(const TTerminalSize& ASize, int& AMaster, int& ASlave) {
+  AMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (AMaster < 0) throw TChildProcessController::TCreateProcessException(errno, kErrCreatingPipes);
+  char name[128];
+  if (::grantpt(AMaster) != 0 || ::unlockpt(AMaster) != 0 || ::ptsname_r(AMaster, name, sizeof name) != 0 ||
+      (ASlave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC)) < 0) {
+    const int err = errno;
+    ::close(AMaster);
+    throw TChildProcessController::TCreateProcessException(err, kErrCreatingPipes);
+  }
+  termios mode{};
+  if (::tcgetattr(ASlave, &mode) == 0) {
+    mode.c_iflag |= IUTF8;  // erasing in a typed line takes whole UTF-8 characters
+    ::tcsetattr(ASlave, TCSANOW, &mode);
+  }
+  const winsize size = WindowSize(ASize);
+  ::ioctl(AMaster, TIOCSWINSZ, &size);
+}
+
 void AssignToContainer(TChildProcessController::THandle AContainer, pid_t AGroup) {
   const int fd = static_cast<int>(AContainer);
   size_t sent = 0;
@@ -360,6 +398,20 @@ TChildProcessController::TChildProcessController(const std::string& ACommand, co
 }
 
 TChildProcessController::TChildProcessController(const std::string& ACommand, const std::string& AParameters,
+                                                 const TTerminalSize& ATerminal) {
+  TChildProcessStart start;
+  start.Terminal = ATerminal;
+  Start(ACommand, AParameters, start);
+}
+
+TChildProcessController::TChildProcessController(const std::string& ACommand, const std::string& AParameters,
+                                                 TErrorStream AErrors) {
+  TChildProcessStart start;
+  start.Errors = AErrors;
+  Start(ACommand, AParameters, start);
+}
+
+TChildProcessController::TChildProcessController(const std::string& ACommand, const std::string& AParameters,
                                                  const TChildProcessStart& AStart) {
   Start(ACommand, AParameters, AStart);
 }
@@ -369,10 +421,15 @@ void TChildProcessController::Start(const std::string& ACommand, const std::stri
   FWorkingDirectory = AStart.WorkingDirectory;
   if (FWorkingDirectory.empty()) FWorkingDirectory = ExtractFilePath(Unquoted(ACommand));
   if (FWorkingDirectory.empty()) FWorkingDirectory = ProgramFolder();
-  std::vector<std::string> environment = MergedEnvironment(AStart.Environment);
+  // A terminal's child is told what it talks to.
+  std::vector<std::string> additions = AStart.Environment;
+  if (AStart.Terminal) additions.insert(additions.begin(), "TERM=xterm-256color");
+  std::vector<std::string> environment = MergedEnvironment(additions);
   std::vector<char*> envp;
   for (std::string& e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);
+  const TTerminalSize* ATerminal = AStart.Terminal ? &*AStart.Terminal : nullptr;
+  const TErrorStream AErrors = AStart.Errors;
   FCommandLine = AParameters.empty() ? ACommand : ACommand + " " + AParameters;
 
   std::vector<std::string> args = SplitCommandLine(FCommandLine);
@@ -383,15 +440,34 @@ void TChildProcessController::Start(const std::string& ACommand, const std::stri
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  for (int i = 0; i < 6; i += 2) {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
+  int childIn, childOut, childErr;
+  if (ATerminal) {
+    FTerminal = true;
+    int master, slave;
+    OpenTerminal(*ATerminal, master, slave);
+    FileHandles_[0] = master;
+    FileHandles_[1] = slave;
+    FileHandles_[3] = ::fcntl(master, F_DUPFD_CLOEXEC, 0);
+    if (FileHandles_[3] < 0) {
       const int err = errno;
       for (int& fd : FileHandles_) CloseFd(fd);
       throw TCreateProcessException(err, kErrCreatingPipes);
     }
-    FileHandles_[i] = ends[0];
-    FileHandles_[i + 1] = ends[1];
+    childIn = childOut = childErr = slave;
+  } else {
+    for (int i = 0; i < (AErrors == esWithOutput ? 4 : 6); i += 2) {
+      int ends[2];
+      if (::pipe2(ends, O_CLOEXEC) != 0) {
+        const int err = errno;
+        for (int& fd : FileHandles_) CloseFd(fd);
+        throw TCreateProcessException(err, kErrCreatingPipes);
+      }
+      FileHandles_[i] = ends[0];
+      FileHandles_[i + 1] = ends[1];
+    }
+    childIn = FileHandles_[2];
+    childOut = FileHandles_[1];
+    childErr = AErrors == esWithOutput ? FileHandles_[1] : FileHandles_[5];
   }
   int status[2];
   if (::pipe2(status, O_CLOEXEC) != 0) {
@@ -401,9 +477,8 @@ void TChildProcessController::Start(const std::string& ACommand, const std::stri
   }
 
   TProcessLauncher& launcher = TProcessLauncher::Instance();
-  const TChildStart start{path.c_str(),    argv.data(),     FWorkingDirectory.c_str(),
-                          envp.data(),     FileHandles_[2], FileHandles_[1],
-                          FileHandles_[5], status[1],       launcher.ProgramPid()};
+  const TChildStart start{path.c_str(), argv.data(), FWorkingDirectory.c_str(), envp.data(), childIn,
+                          childOut,     childErr,    FTerminal,                 status[1],   launcher.ProgramPid()};
   pid_t pid = -1;
   int forkError = 0;
   launcher.Run([&] {
@@ -413,7 +488,9 @@ void TChildProcessController::Start(const std::string& ACommand, const std::stri
       forkError = errno;
       return;
     }
-    ::setpgid(pid, pid);  // also here, so the group exists before anyone signals it
+    // Also here, so the group exists before anyone signals it; a session leader makes its own
+    // (and could not if we made it a group leader first).
+    if (!start.Terminal) ::setpgid(pid, pid);
   });
   ::close(status[1]);
 
@@ -447,7 +524,9 @@ void TChildProcessController::Start(const std::string& ACommand, const std::stri
   CloseFd(FileHandles_[1]);
   CloseFd(FileHandles_[2]);
   CloseFd(FileHandles_[5]);
-  for (int index : {0, 4}) ::fcntl(FileHandles_[index], F_SETFL, ::fcntl(FileHandles_[index], F_GETFL) | O_NONBLOCK);
+  for (int index : {0, 4})
+    if (FileHandles_[index] != NO_HANDLE)
+      ::fcntl(FileHandles_[index], F_SETFL, ::fcntl(FileHandles_[index], F_GETFL) | O_NONBLOCK);
 }
 
 TChildProcessController::~TChildProcessController() {
@@ -536,7 +615,77 @@ size_t TChildProcessController::SendToInputNow(std::string_view AData) {
   return written;
 }
 
-void TChildProcessController::CloseInput() { CloseFd(FileHandles_[3]); }
+void TChildProcessController::CloseInput() {
+  if (FTerminal) {
+    // Closing the master would hang up the terminal and lose the child's last output.
+    termios mode{};
+    const char eof = ::tcgetattr(FileHandles_[0], &mode) == 0 ? static_cast<char>(mode.c_cc[VEOF]) : '\x04';
+    if (FileHandles_[3] != NO_HANDLE) WriteAllNoSigPipe(FileHandles_[3], &eof, 1);
+    return;
+  }
+  CloseFd(FileHandles_[3]);
+}
+
+bool TChildProcessController::SetTerminalSize(const TTerminalSize& ASize) {
+  if (!FTerminal || FileHandles_[0] == NO_HANDLE) return false;
+  const winsize size = WindowSize(ASize);
+  return ::ioctl(FileHandles_[0], TIOCSWINSZ, &size) == 0;
+}
+
+bool TChildProcessController::WaitForOutput(uint32_t AWaitTime, int AWakeFd) const {
+  const uint32_t start = GetTickCount32();
+  bool open[2] = {FileHandles_[0] != NO_HANDLE, FileHandles_[4] != NO_HANDLE};
+  for (;;) {
+    pollfd fds[3];
+    nfds_t count = 0;
+    for (int i = 0; i < 2; ++i)
+      if (open[i]) fds[count++] = pollfd{FileHandles_[i * 4], POLLIN, 0};
+    if (count == 0) return false;
+    if (AWakeFd != NO_HANDLE) fds[count++] = pollfd{AWakeFd, POLLIN, 0};
+    const uint32_t spent = TicksSince(start);
+    const int remaining = spent >= AWaitTime ? 0 : static_cast<int>(std::min<uint32_t>(AWaitTime - spent, INT_MAX));
+    const int r = ::poll(fds, count, remaining);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    for (nfds_t i = 0; i < count; ++i) {
+      if (fds[i].revents & POLLIN) return true;
+      if (fds[i].fd == AWakeFd) continue;
+      // Hung up with nothing to read: that stream has ended, the other may still speak.
+      if (fds[i].revents) open[fds[i].fd == FileHandles_[0] ? 0 : 1] = false;
+    }
+  }
+}
+
+bool TChildProcessController::CheckOutputs(const TChunkCallBack& ACallBack, uint32_t AWaitTime) {
+  if (AWaitTime > 0 && !WaitForOutput(AWaitTime)) return false;
+  bool any = false;
+  std::string bytes;
+  // One read per ready stream and round, so that a stream that keeps writing cannot hold the
+  // other's earlier output back.
+  for (;;) {
+    pollfd fds[2];
+    nfds_t count = 0;
+    for (int index : {0, 4})
+      if (FileHandles_[index] != NO_HANDLE) fds[count++] = pollfd{FileHandles_[index], POLLIN, 0};
+    if (count == 0) return any;
+    const int r = ::poll(fds, count, 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return any;
+    bool read = false;
+    for (nfds_t i = 0; i < count; ++i) {
+      if (!(fds[i].revents & POLLIN)) continue;
+      int available = 0;
+      if (::ioctl(fds[i].fd, FIONREAD, &available) != 0 || available <= 0) available = 65536;
+      bytes.resize(static_cast<size_t>(available));
+      const ssize_t n = ::read(fds[i].fd, bytes.data(), bytes.size());
+      if (n <= 0) continue;  // EAGAIN, or a terminal whose child side is gone (EIO)
+      bytes.resize(static_cast<size_t>(n));
+      read = any = true;
+      if (ACallBack) ACallBack(fds[i].fd == FileHandles_[0] ? csOutput : csError, bytes);
+    }
+    if (!read) return any;
+  }
+}
 
 bool TChildProcessController::CheckExited() {
   if (FProcessInfo.hProcess == NO_HANDLE) return true;

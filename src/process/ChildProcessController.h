@@ -1,11 +1,17 @@
 #pragma once
 // TChildProcessController: one child program with its standard input, output and error on
-// anonymous pipes, drained without blocking, optionally bound to a kill-on-close job.
+// anonymous pipes (the default) or on one pseudo-terminal, drained without blocking, optionally
+// bound to a kill-on-close job.
 //
 // Guarantees:
 // - The child leads its own process group (the terminal's job control never reaches it), gets
 //   exactly its three pipe ends as fds 0-2 and no other descriptor of ours (every end is
 //   close-on-exec), and is SIGKILLed by the kernel when this program dies, however it dies.
+// - With a pseudo-terminal, the child leads a session of its own whose controlling terminal is
+//   the terminal's slave side (fds 0-2); output and error arrive together on the master side as
+//   standard output, TERM is "xterm-256color", the window size is the one given and is changed by
+//   SetTerminalSize (the child gets SIGWINCH). The interrupt and end-of-input characters typed
+//   into the terminal reach it as a terminal's would.
 // - A child that cannot be started (program missing, not executable, bad working folder) raises
 //   TCreateProcessException from the constructor; exec failures travel back over a status pipe.
 // - A job (CreateProcessContainer) is a tiny keeper process holding one end of a socket pair:
@@ -23,6 +29,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,14 +42,23 @@ namespace vexor {
 // What a start may add to the described one: the folder the child runs in ("" keeps the
 // described choice: the program's folder, or this program's own for a bare name) and
 // environment entries "NAME=VALUE" that replace or extend the inherited environment.
-struct TChildProcessStart {
-  std::string WorkingDirectory;
-  std::vector<std::string> Environment;
-};
 
 // Receives one chunk of decoded output per read.
 template <typename T>
 using TCallBack = std::function<void(const T&)>;
+
+// Which of the child's streams a chunk came from; a terminal's output is all csOutput.
+enum TChildStream { csOutput, csError };
+// Receives the bytes of one read as they were written, with their stream.
+using TChunkCallBack = std::function<void(TChildStream AStream, const std::string& ABytes)>;
+
+// The window size of a pseudo-terminal, in character cells.
+struct TTerminalSize {
+  uint16_t Columns = 80;
+  uint16_t Rows = 24;
+};
+
+struct TChildProcessStart;
 
 class TChildProcessController {
  public:
@@ -73,10 +89,19 @@ class TChildProcessController {
   TChildProcessController(const std::string& ACommand, const std::string& AParameters,
                           const std::string& AUserName = "", const std::string& ADomain = "",
                           const std::string& APassword = "");
-  // The same, in AStart's working folder (when given) and with its environment additions. A
-  // working folder that does not exist fails the start (ENOENT), as a missing program does.
+  // Where the child's standard error goes when there is no terminal.
+  enum TErrorStream {
+    esOwnPipe,     // a pipe of its own (the default start)
+    esWithOutput,  // the standard-output pipe: both streams arrive as csOutput in the exact order written
+  };
+  // The same, as AStart says: its working folder (when given; one that does not exist fails the
+  // start with ENOENT, as a missing program does), its environment additions, and a
+  // pseudo-terminal for standard input, output and error instead of pipes when it names a size.
   TChildProcessController(const std::string& ACommand, const std::string& AParameters,
                           const TChildProcessStart& AStart);
+  // The same start with a pseudo-terminal of ATerminal's size.
+  TChildProcessController(const std::string& ACommand, const std::string& AParameters, const TTerminalSize& ATerminal);
+  TChildProcessController(const std::string& ACommand, const std::string& AParameters, TErrorStream AErrors);
   ~TChildProcessController();
   TChildProcessController(const TChildProcessController&) = delete;
   TChildProcessController& operator=(const TChildProcessController&) = delete;
@@ -92,6 +117,20 @@ class TChildProcessController {
   // The same for standard error.
   bool CheckProcessErrors(const TCallBack<std::string>& ACallBack, uint32_t AWaitTime);
 
+  // Waits up to AWaitTime ms until standard output or error has data (or the child has closed
+  // both), then reads whatever is there in the order the streams became ready, handing each
+  // read's bytes undecoded to ACallBack. True when anything was read.
+  bool CheckOutputs(const TChunkCallBack& ACallBack, uint32_t AWaitTime);
+  // Waits up to AWaitTime ms until standard output or error has data, or AWakeFd is readable
+  // (true); false on time-out or when neither stream can have any more.
+  bool WaitForOutput(uint32_t AWaitTime, int AWakeFd = NO_HANDLE) const;
+
+  // The child's input, output and error are a pseudo-terminal.
+  bool HasTerminal() const { return FTerminal; }
+  // Changes the terminal's window size (the child is told with SIGWINCH); false without a
+  // terminal or when the size cannot be set.
+  bool SetTerminalSize(const TTerminalSize& ASize);
+
   // Writes AData when the child runs; with FLushBuffers, also waits until the child has read
   // everything from the pipe (or ended). False when the child does not run or the write failed.
   bool SendToInput(const std::string& AData, bool FLushBuffers);
@@ -101,7 +140,8 @@ class TChildProcessController {
   // the number of bytes written (0 when the pipe is full, the child's input is closed or the
   // child is gone).
   size_t SendToInputNow(std::string_view AData);
-  // Closes our end of the child's standard input: the child reads end-of-file.
+  // Closes our end of the child's standard input: the child reads end-of-file. On a terminal,
+  // the end-of-input character is typed instead (the terminal stays open for output).
   void CloseInput();
 
   // True once the child has ended; ExitCode() then tells how (the child stays held until
@@ -154,6 +194,7 @@ class TChildProcessController {
 
   // Owned by the driving thread.
   // The three pipes: 0/1 output (read/write), 2/3 input (read/write), 4/5 error (read/write).
+  // With a terminal, 0 is its master side and 3 a duplicate of it; 1, 2, 4 and 5 stay closed.
   // The child's ends (1, 2, 5) are closed here once the child holds them, so that writes to a
   // child that has ended fail instead of filling a pipe nobody reads.
   std::array<int, 6> FileHandles_{NO_HANDLE, NO_HANDLE, NO_HANDLE, NO_HANDLE, NO_HANDLE, NO_HANDLE};
@@ -165,8 +206,17 @@ class TChildProcessController {
   TUtf8StreamDecoder FErrorDecoder;
 
   // Constant after construction.
+  bool FTerminal = false;
   std::string FCommandLine;
   std::string FWorkingDirectory;
+};
+
+// How a child is started, beyond its command line.
+struct TChildProcessStart {
+  std::string WorkingDirectory;           // "": the folder derived from the program's path
+  std::vector<std::string> Environment;   // NAME=VALUE additions to this program's environment
+  std::optional<TTerminalSize> Terminal;  // a pseudo-terminal of this size instead of pipes
+  TChildProcessController::TErrorStream Errors = TChildProcessController::esOwnPipe;  // without a terminal
 };
 
 }  // namespace vexor

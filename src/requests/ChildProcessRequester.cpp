@@ -1,6 +1,8 @@
 #include "requests/ChildProcessRequester.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include "platform/Ticks.h"
 #include "diagnostics/MessageLog.h"
 #include "packets/json/PacketConversions.h"
+#include "process/TerminalText.h"
 
 namespace vexor {
 
@@ -41,9 +44,11 @@ TChildProcessRequester::TChildProcessRequester(TRef<IChildProcessRequesterEvents
     : TCustomAsyncRequester(std::move(AProcessingSynchronizer), std::move(AReqResolvingErrorCounter)),
       FProcess(std::move(AProcess)),
       FParams(std::move(AParams)),
-      FEvents(std::move(AEvents)) {}
+      FEvents(std::move(AEvents)),
+      FWakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 TChildProcessRequester::~TChildProcessRequester() {
+  if (FWakeFd >= 0) ::close(FWakeFd);
   // Normally Destroy has released the controller already; otherwise its destructor closes the
   // job, which ends the child.
   SetKillHandle(-1);
@@ -135,11 +140,31 @@ void TChildProcessRequester::SetOnStartFailed(TStartFailedEvent AValue) {
   FOnStartFailed = std::move(AValue);
 }
 
+void TChildProcessRequester::SetTerminal(const TTerminalSize& ASize) {
+  {
+    std::lock_guard<std::mutex> lock(FControllerLock);
+    FTerminalSize = ASize;
+  }
+  FUseTerminal.store(true);
+}
+
+void TChildProcessRequester::SetTerminalSize(const TTerminalSize& ASize) {
+  std::lock_guard<std::mutex> lock(FControllerLock);
+  FTerminalSize = ASize;
+  if (FController) FController->SetTerminalSize(ASize);
+}
+
 void TChildProcessRequester::SendInput(std::string AData) {
   Synchronizer()->Synchronize([this, data = std::move(AData)] {
     FRawInput += data;
     WriteRawInput();
   });
+  WakeWorker();
+}
+
+void TChildProcessRequester::WakeWorker() {
+  const uint64_t one = 1;
+  if (FWakeFd >= 0) (void)!::write(FWakeFd, &one, sizeof one);
 }
 
 void TChildProcessRequester::CloseInput() {
@@ -147,6 +172,7 @@ void TChildProcessRequester::CloseInput() {
     FInputClosed = true;
     WriteRawInput();
   });
+  WakeWorker();
 }
 
 TRef<IChildProcessRequesterEvents> TChildProcessRequester::Events() {
@@ -170,6 +196,12 @@ void TChildProcessRequester::Finalize() {
 void TChildProcessRequester::DoNotify(const std::string& AText) {
   if (auto e = Events()) e->OnNotify(AText);
 }
+
+void TChildProcessRequester::DoChunk(TChildStream AStream, const std::string& ABytes) {
+  if (auto e = Events()) e->OnChunk(AStream, ABytes);
+}
+
+void TChildProcessRequester::DoChunksRead(bool) {}
 
 void TChildProcessRequester::DoOutput(const std::string& ALine) {
   if (auto e = Events()) e->OnOutput(ALine);
@@ -213,7 +245,14 @@ void TChildProcessRequester::StartProcess() {
   try {
     FLastStarted = CurrentTime();
     std::string params = GetParams();
-    auto c = std::make_unique<TChildProcessController>(FProcess, params, GetStartOptions());
+    TChildProcessStart start = GetStartOptions();
+    if (UsesTerminal()) {
+      std::lock_guard<std::mutex> lock(FControllerLock);
+      start.Terminal = FTerminalSize;
+    } else if (FErrorsWithOutput.load()) {
+      start.Errors = TChildProcessController::esWithOutput;
+    }
+    auto c = std::make_unique<TChildProcessController>(FProcess, params, start);
     if (c->ProcessActive()) c->SetKillProcessOnParentTerminated(0);
     int killFd = c->ProcessHandle() >= 0 ? ::fcntl(c->ProcessHandle(), F_DUPFD_CLOEXEC, 0) : -1;
     {
@@ -224,6 +263,8 @@ void TChildProcessRequester::StartProcess() {
     FLastMessageTime.store(CurrentTime());
     FOutputStream = TLineStream();
     FErrorStream = TLineStream();
+    FOutputDecoder = TUtf8StreamDecoder();
+    FErrorDecoder = TUtf8StreamDecoder();
     FEndReason.store(cerExited);
     FExitReported.store(false);
     FChildInputEnded = false;
@@ -271,29 +312,37 @@ void TChildProcessRequester::CheckProcess() {
     }
   };
   const TLineHandler onError = [this](const std::string& l) { ProcessErrorLine(l); };
-  const TLineHandler onOutput = [this](const std::string& l) { ProcessOutputLine(l); };
-  std::vector<std::string> errors, outputs;
+  // A terminal's lines are handed out as they read once shown (no colours, no rewritten parts).
+  const TLineHandler onOutput = UsesTerminal() ? TLineHandler([this](const std::string& l) {
+    ProcessOutputLine(TerminalLineText(l));
+  })
+                                               : TLineHandler([this](const std::string& l) { ProcessOutputLine(l); });
+  std::vector<std::pair<TChildStream, std::string>> chunks;
   bool ended = false, drained = false;
   for (int pass = 0; pass < kMaxReadPasses; ++pass) {
-    errors.clear();
-    outputs.clear();
+    chunks.clear();
     {
       std::lock_guard<std::mutex> lock(FControllerLock);
       if (!FController) break;
       // Asked before reading: whatever an ended child wrote is in the pipes by now, so an
       // empty read after this answer means its output is complete.
       ended = FController->CheckExited();
-      FController->CheckProcessErrors([&](const std::string& s) { errors.push_back(s); }, 0);
-      FController->CheckProcess([&](const std::string& s) { outputs.push_back(s); }, 0, true);
+      FController->CheckOutputs([&](TChildStream AStream, const std::string& s) { chunks.emplace_back(AStream, s); },
+                                0);
     }
-    if (errors.empty() && outputs.empty()) {
+    if (chunks.empty()) {
       drained = true;
       break;
     }
-    for (const auto& chunk : errors) attempt([&] { TakeChunk(FErrorStream, chunk, onError); });
-    for (const auto& chunk : outputs) attempt([&] { TakeChunk(FOutputStream, chunk, onOutput); });
+    for (const auto& [stream, bytes] : chunks) {
+      attempt([&] { DoChunk(stream, bytes); });
+      const bool error = stream == csError;
+      const std::string text = (error ? FErrorDecoder : FOutputDecoder).Decode(bytes);
+      attempt([&] { TakeChunk(error ? FErrorStream : FOutputStream, text, error ? onError : onOutput); });
+    }
   }
   const bool endNow = ended && drained && !FExitReported.load();
+  attempt([&] { DoChunksRead(endNow); });
   attempt([&] { FlushPartial(FErrorStream, endNow, false, onError); });
   attempt([&] { FlushPartial(FOutputStream, endNow, true, onOutput); });
   if (endNow && ClaimExitReport()) {
@@ -458,6 +507,28 @@ void TChildProcessRequester::FlushInput() {
   FController->SendToInput(std::vector<uint8_t>(text.begin(), text.end()));
 }
 
+void TChildProcessRequester::WaitForWork() {
+  // The worker's queue does not wait (GetQueueDelay is 0): the pause between passes is spent
+  // waiting on the child's output instead, so whichever stream speaks is read at once and the
+  // order of the two streams is the order in which they spoke. A shared worker never waits here.
+  if (TSharedSynchronizersPool::IsProxySynchronizer(Synchronizer()) || Synchronizer()->QueueCount() > 0) return;
+  // Input typed for the child wakes the wait too, so that a key reaches the child at once.
+  const uint32_t start = GetTickCount32();
+  bool woken = false;
+  {
+    std::lock_guard<std::mutex> lock(FControllerLock);
+    // The wait ends early when the child dies, so a Terminate waiting for the lock is not held up.
+    woken = FController && FController->WaitForOutput(kIdleWaitMs, FWakeFd);
+  }
+  const uint32_t spent = TicksSince(start);
+  if (!woken && spent < kIdleWaitMs && FWakeFd >= 0) {
+    pollfd p{FWakeFd, POLLIN, 0};
+    ::poll(&p, 1, static_cast<int>(kIdleWaitMs - spent));
+  }
+  uint64_t count;
+  if (FWakeFd >= 0) (void)!::read(FWakeFd, &count, sizeof count);
+}
+
 void TChildProcessRequester::Idle(int32_t AWaitMs) {
   // Writing goes on even when reading reported a failing line, so bad output cannot stall
   // the requests.
@@ -469,13 +540,15 @@ void TChildProcessRequester::Idle(int32_t AWaitMs) {
   }
   WriteRawInput();
   uint32_t now = GetTickCount32();
+  bool flushed = false;
   if (!FFlushedOnce || FlushInterval() == 0 || TickDiff(FLastDataFlush, now) > FlushInterval()) {
     FlushInput();
     FLastDataFlush = GetTickCount32();
     FFlushedOnce = true;
-  } else if (AWaitMs > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    flushed = true;
   }
+  // A loop over waiting requests (AWaitMs > 0) goes on at once after a flush.
+  if (!(flushed && AWaitMs > 0)) WaitForWork();
   if (failure) std::rethrow_exception(failure);
 }
 

@@ -6,11 +6,12 @@
 // the child once AutoRestartMinTime seconds have passed since its start when it has exited, and
 // reports output and the end of the child to an events sink.
 //
-// Output: every line reaches its event as soon as its line feed has been read; a line left
-// unfinished for kPartialLineMs (a prompt) is handed out as it stands, and its rest later as a
-// line of its own (unless the rest is empty); protocol lines wait for their line feed. When the
-// child ends, everything it wrote is read and handed out first (an unfinished last line too),
-// then OnChildExit tells the exit code and when the automatic restart comes.
+// Output: each read's bytes reach OnChunk first, in the order the streams were read (whichever
+// has data is read as soon as it has it); then every line reaches its event as soon as its line feed has been read; a
+// line left unfinished for kPartialLineMs (a prompt) is handed out as it stands, and its rest later as a line of its
+// own (unless the rest is empty); protocol lines wait for their line feed. When the child ends, everything it wrote is
+// read and handed out first (an unfinished last line too), then OnChildExit tells the exit code and when the automatic
+// restart comes.
 //
 // Threads: all process work (start, reads, writes, restart) runs on the requester's worker, and
 // so do OnOutput, OnErrorOutput, OnNotify and OnChildExit (a watchdog end is reported on the
@@ -32,6 +33,7 @@
 #include "process/ChildProcessController.h"
 #include "requests/CustomAsyncRequester.h"
 #include "process/LineProtocol.h"
+#include "process/Utf8StreamDecoder.h"
 
 namespace vexor {
 
@@ -47,6 +49,13 @@ class IChildProcessRequesterEvents : public virtual IInterface {
   virtual void OnNotify(const std::string& AText) = 0;
   // The child was ended and released by Finalize.
   virtual void OnTerminated() = 0;
+  // The bytes of one read of the child's output or error as the child wrote them (partial lines
+  // and all; a terminal's output comes as csOutput), in the order they were read, before the
+  // lines they complete. For sinks that show the output as it is; line sinks ignore it.
+  virtual void OnChunk(TChildStream AStream, const std::string& ABytes) {
+    (void)AStream;
+    (void)ABytes;
+  }
 };
 
 // How a child ended, as OnChildExit reports it.
@@ -67,6 +76,7 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   static constexpr uint32_t kFlushInterval = 25;
   static constexpr int kMaxReadPasses = 101;
   static constexpr uint32_t kPartialLineMs = 100;
+  static constexpr uint32_t kIdleWaitMs = 5;
   static constexpr const char* kLogSource = "ChildProcessRequester";
 
   // No child is started yet: Run does that on the worker.
@@ -92,6 +102,18 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   // Called on the worker when a start of the child fails (after the failure is logged). Set it
   // before Run.
   void SetOnStartFailed(TStartFailedEvent AValue);
+  // Gives children started from now on a pseudo-terminal of ASize for their input, output and
+  // error (their output then arrives as standard output). Set before Run.
+  void SetTerminal(const TTerminalSize& ASize);
+  bool UsesTerminal() const { return FUseTerminal.load(); }
+  // Gives children started from now on one pipe for output and error (when both end up in the
+  // same place anyway): the two then keep the exact order they were written in, as csOutput.
+  // Set before Run.
+  void SetErrorsWithOutput(bool AValue) { FErrorsWithOutput.store(AValue); }
+  // The child's error arrives with its output (a terminal, or one pipe for both).
+  bool ErrorsOnOutput() const { return FUseTerminal.load() || FErrorsWithOutput.load(); }
+  // Changes the terminal's window size of the running child and of later starts. Any thread.
+  void SetTerminalSize(const TTerminalSize& ASize);
   // Bytes for the child's standard input as they are (no framing), written in order on the
   // worker without blocking it; kept for a child that has not started yet. Any thread.
   void SendInput(std::string AData);
@@ -136,6 +158,11 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   int32_t GetRequestTimeOut(const IPacketPtr& ARequest) override;
 
   virtual void DoNotify(const std::string& AText);
+  virtual void DoChunk(TChildStream AStream, const std::string& ABytes);
+  // Called once per reading pass after the chunks; AEnded when the child has ended and all it
+  // wrote was read (a filter holding bytes back hands them on then).
+  virtual void DoChunksRead(bool AEnded);
+  int32_t GetQueueDelay() override { return 0; }  // Idle waits on the child's output instead
   virtual void DoOutput(const std::string& ALine);
   virtual void DoErrorOutput(const std::string& ALine);
   virtual void DoTerminated();
@@ -179,9 +206,16 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   // a protocol line.
   void FlushPartial(TLineStream& AStream, bool AAll, bool AProtocol, const TLineHandler& AHandler);
   void WriteRawInput();
+  // Between two passes: until the child writes, input is sent, or kIdleWaitMs.
+  void WaitForWork();
+  void WakeWorker();
 
   // Constant after construction.
   const std::string FProcess;
+  std::atomic<bool> FUseTerminal{false};       // set before Run
+  std::atomic<bool> FErrorsWithOutput{false};  // set before Run
+  // Guarded by FControllerLock.
+  TTerminalSize FTerminalSize;
   const std::string FParams;
 
   // Guarded by FControllerLock: the worker holds it while it touches the controller; other
@@ -204,6 +238,8 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   int32_t FRequestId = 0;
   TLineStream FErrorStream;
   TLineStream FOutputStream;
+  TUtf8StreamDecoder FErrorDecoder;
+  TUtf8StreamDecoder FOutputDecoder;
   std::string FRawInput;          // SendInput bytes not yet written
   bool FInputClosed = false;      // CloseInput was called
   bool FChildInputEnded = false;  // the current child's input is closed
@@ -222,6 +258,8 @@ class TChildProcessRequester : public TCustomAsyncRequester {
   // was reported (by the worker, or by whoever ended it; only the first report counts).
   std::atomic<int> FEndReason{cerExited};
   std::atomic<bool> FExitReported{false};
+  // Constant after construction: written by SendInput and CloseInput, waited on by the worker.
+  const int FWakeFd;
 };
 
 }  // namespace vexor

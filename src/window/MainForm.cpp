@@ -199,6 +199,9 @@ void TMainForm::acnRunExecute() {
     name = script.fileName();
   }
   BeginRunExtras(name);
+  // The script writes to the pane's terminal, of the size the pane will be shown in.
+  if (!FOutput->isVisibleTo(this)) FOutput->FitTo(QSize(width(), FOutputHeight));  // the splitter spans the form
+  settings.Terminal = TTerminalSize{static_cast<uint16_t>(FOutput->Columns()), static_cast<uint16_t>(FOutput->Rows())};
   FDebugRun = std::make_unique<TDebugRun>(settings, TRef<IChildProcessRequesterEvents>(FRunEvents), FRun,
                                           [this](const TRunEvent& AEvent) { PostRunEvent(AEvent); });
   try {
@@ -358,11 +361,15 @@ void TMainForm::CreateExtras() {
   FFailureBar = new TFailureBar(this);
   connect(FFailureBar, &TFailureBar::visibilityChanged, this, &TMainForm::LayOutBelowTop);
 
-  FOutput = new TOutputPane(this);
+  FOutput = new TTerminalView(this);
   FOutput->OnInput = [this](const std::string& AText) {
     if (TBasicNodeJsRequester* requester = Requester()) requester->SendInput(AText);
   };
-  FOutput->OnFirstLine = [this] {
+  FOutput->OnResize = [this](int AColumns, int ARows) {
+    if (TBasicNodeJsRequester* requester = Requester())
+      requester->SetTerminalSize(TTerminalSize{static_cast<uint16_t>(AColumns), static_cast<uint16_t>(ARows)});
+  };
+  FOutput->OnFirstOutput = [this] {
     if (FOutputWanted) ShowOutput(true);
   };
   FSplitter = new QSplitter(Qt::Vertical, this);

@@ -14,7 +14,7 @@
 //
 // Beyond that: a failure bar above the browser says in words what went wrong with a run (node
 // not started, the script ended, the inspector port held by another program, no DevTools
-// address in time); an output pane below it shows the script's output and takes input for it
+// address in time); an output pane below it is the script's terminal (output, keys typed to the script)
 // (its height and whether the user closed it are kept under "...\1.0\TOutputPane"); F5, Shift+F5,
 // Ctrl+O, Ctrl+Q and Ctrl+J (output pane) work anywhere in the window; a script file dropped on
 // the window is debugged; the path box offers the last scripts debugged, and picking one (or a
@@ -47,7 +47,7 @@
 #include "window/FailureBar.h"
 #include "window/FormState.h"
 #include "nodejs/NodeJsRequester.h"
-#include "window/OutputPane.h"
+#include "window/TerminalView.h"
 #include "app/DebugRun.h"
 #include "app/FileWatcher.h"
 #include "app/RecentScripts.h"
@@ -98,7 +98,7 @@ class TMainForm : public QWidget {
   // The DevTools address last handed to the browser, "/bundled" removed (empty with the start page).
   const QString& DebuggerAddress() const { return FDebuggerAddress; }
   TFailureBar* FailureBar() const { return FFailureBar; }
-  TOutputPane* OutputPane() const { return FOutput; }
+  TTerminalView* OutputPane() const { return FOutput; }
   QSplitter* Splitter() const { return FSplitter; }
   QAction* OpenAction() const { return acnOpen; }
   QAction* QuitAction() const { return acnQuit; }
@@ -178,7 +178,7 @@ class TMainForm : public QWidget {
 
   // The additions (main thread only; widgets owned by their Qt parents).
   TFailureBar* FFailureBar = nullptr;
-  TOutputPane* FOutput = nullptr;
+  TTerminalView* FOutput = nullptr;
   QSplitter* FSplitter = nullptr;
   QAction* acnOpen = nullptr;
   QAction* acnQuit = nullptr;

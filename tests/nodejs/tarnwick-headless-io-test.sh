@@ -2,7 +2,8 @@
 # What a user of the headless program sees, against a real node and real pipes:
 #  - a script that prints and exits at once delivers its last line, every time (50 runs), and the
 #    end is told on standard error with the exit code and the restart to come;
-#  - blank lines arrive, a prompt without a line feed appears, standard input reaches the script;
+#  - blank lines arrive, a prompt without a line feed appears (and the answer follows it on its
+#    line: no line feed of ours), standard input reaches the script;
 #  - a path with a double quote, '$', blanks and non-ASCII characters runs exactly that file,
 #    which gets exactly one argument;
 #  - another program's inspector on the port is never announced: the run ends with a message
@@ -46,7 +47,7 @@ pid=$!
 exec 3>"$work/in"
 wait_until 100 grep -qs 'prompt> ' "$work/out" || fail "the prompt did not appear"
 echo "hello" >&3
-wait_until 100 grep -qs '^got hello$' "$work/out" || fail "standard input did not reach the script"
+wait_until 100 grep -qs '^prompt> got hello$' "$work/out" || fail "standard input did not reach the script"
 exec 3>&-
 wait_until 100 grep -qs '^input ended$' "$work/out" || fail "the end of our input did not end the script's"
 wait_until 100 grep -qs 'exit code 0' "$work/err" || fail "the end was not told"

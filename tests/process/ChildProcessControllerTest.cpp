@@ -414,5 +414,134 @@ TEST(ChildProcessController, NodeInspectorBannerArrivesOnTheErrorPipe) {
   EXPECT_TRUE(WaitFor([&] { return !Alive(pid); }));
 }
 
+
+// ---- Pseudo-terminal and reading in arrival order
+
+// Everything a child writes until AUntil holds for it, read with CheckOutputs.
+std::string ReadOutputsUntil(Controller& AChild, const std::function<bool(const std::string&)>& AUntil,
+                             std::vector<std::pair<TChildStream, std::string>>* AChunks = nullptr) {
+  std::string all;
+  WaitFor([&] {
+    AChild.CheckOutputs(
+        [&](TChildStream AStream, const std::string& ABytes) {
+          all += ABytes;
+          if (AChunks) AChunks->emplace_back(AStream, ABytes);
+        },
+        20);
+    return AUntil(all);
+  });
+  return all;
+}
+
+bool Contains(const std::string& AText, const std::string& APart) { return AText.find(APart) != std::string::npos; }
+
+class ChildProcessTerminal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (FindProgramOnPath("node").empty()) GTEST_SKIP() << "node is not installed";
+  }
+  static std::string Node(const std::string& AScript) { return QuoteArgument("-e") + " " + QuoteArgument(AScript); }
+};
+
+TEST_F(ChildProcessTerminal, ChildSeesATerminalOfTheGivenSizeAndItsOwnSession) {
+  Controller
+      child("node",
+            Node("const t=require('tty');console.log(JSON.stringify({o:process.stdout.isTTY,e:process.stderr.isTTY,"
+                 "i:process.stdin.isTTY,c:process.stdout.columns,r:process.stdout.rows,term:process.env.TERM}));"
+                 "console.error('to error');"
+                 "process.stdout.on('resize',()=>{console.log('size '+process.stdout.columns+'x'+process.stdout.rows);"
+                 "process.exit(0)});setInterval(()=>{},1000);"),
+            TTerminalSize{123, 45});
+  child.SetKillProcessOnParentTerminated(0);
+  EXPECT_TRUE(child.HasTerminal());
+  std::string all = ReadOutputsUntil(child, [](const std::string& s) { return Contains(s, "to error"); });
+  EXPECT_TRUE(Contains(all, R"({"o":true,"e":true,"i":true,"c":123,"r":45,"term":"xterm-256color"})")) << all;
+  // The terminal turns line feeds into CR LF, as the user's own terminal does.
+  EXPECT_TRUE(Contains(all, "to error\r\n")) << all;
+  // The session leader's group is its own.
+  EXPECT_EQ(::getsid(child.ProcessId()), child.ProcessId());
+  EXPECT_TRUE(child.SetTerminalSize(TTerminalSize{100, 30}));
+  all = ReadOutputsUntil(child, [](const std::string& s) { return Contains(s, "size"); });
+  EXPECT_TRUE(Contains(all, "size 100x30")) << all;
+  EXPECT_TRUE(WaitFor([&] { return child.CheckExited(); }));
+  EXPECT_EQ(child.ExitCode(), 0u);
+}
+
+TEST_F(ChildProcessTerminal, InterruptAndEndOfInputCharactersActAsInATerminal) {
+  // Echo of the typed line, then end of input ends the reader.
+  Controller reader(
+      "node",
+      Node("let d='';process.stdin.on('data',c=>d+=c);process.stdin.on('end',()=>{console.log('got['+d.trim()+']')});"),
+      TTerminalSize{});
+  reader.SetKillProcessOnParentTerminated(0);
+  ASSERT_TRUE(reader.SendToInput("hello ä\r", false));
+  reader.CloseInput();
+  const std::string read = ReadOutputsUntil(reader, [](const std::string& s) { return Contains(s, "got["); });
+  EXPECT_TRUE(Contains(read, "got[hello ä]")) << read;
+
+  // Ctrl+C ends a script without a SIGINT handler through the terminal's own signal.
+  Controller looping("node", Node("console.log('ready');setInterval(()=>{},1000);"), TTerminalSize{});
+  looping.SetKillProcessOnParentTerminated(0);
+  ReadOutputsUntil(looping, [](const std::string& s) { return Contains(s, "ready"); });
+  ASSERT_TRUE(looping.SendToInput("\x03", false));
+  EXPECT_TRUE(WaitFor([&] { return looping.CheckExited(); }));
+  EXPECT_EQ(looping.ExitCode(), 128u + SIGINT);
+}
+
+TEST_F(ChildProcessTerminal, OutputOfAnEndedChildIsStillRead) {
+  // Less than the terminal buffers: the child ends before anything is read.
+  Controller small("node", Node("process.stdout.write('x'.repeat(2000)+'end')"), TTerminalSize{});
+  small.SetKillProcessOnParentTerminated(0);
+  EXPECT_TRUE(WaitFor([&] { return small.CheckExited(); }));
+  EXPECT_EQ(ReadOutputsUntil(small, [](const std::string& s) { return Contains(s, "end"); }).size(), 2003u);
+  // More than they hold: read while it writes, nothing lost at its end.
+  Controller large("node", Node("process.stdout.write('x'.repeat(300000)+'end')"), TTerminalSize{});
+  large.SetKillProcessOnParentTerminated(0);
+  EXPECT_EQ(ReadOutputsUntil(large, [](const std::string& s) { return Contains(s, "end"); }).size(), 300003u);
+  EXPECT_TRUE(WaitFor([&] { return large.CheckExited(); }));
+}
+
+TEST(ChildProcessController, OutputsAreReadInTheOrderTheyArrive) {
+  if (FindProgramOnPath("node").empty()) GTEST_SKIP() << "node is not installed";
+  // Alternating writes 20 ms apart: whichever pipe has data is read at once, never one whole
+  // pipe before the other.
+  Controller
+      child("node",
+            QuoteArgument("-e") + " " +
+                QuoteArgument("let i=0;const t=setInterval(()=>{(i%2?process.stderr:process.stdout).write(i+'\\n');"
+                              "if(++i==20)clearInterval(t)},20)"));
+  child.SetKillProcessOnParentTerminated(0);
+  std::vector<std::pair<TChildStream, std::string>> chunks;
+  ReadOutputsUntil(
+      child, [](const std::string& s) { return Contains(s, "19\n"); }, &chunks);
+  std::string order;
+  for (const auto& [stream, bytes] : chunks) {
+    for (char c : bytes) {
+      if (c != '\n') continue;
+      order += stream == csError ? 'e' : 'o';
+    }
+  }
+  EXPECT_EQ(order, "oeoeoeoeoeoeoeoeoeoe");
+  EXPECT_FALSE(child.HasTerminal());
+  EXPECT_FALSE(child.SetTerminalSize(TTerminalSize{}));
+}
+
+TEST(ChildProcessController, ErrorWithOutputKeepsTheExactOrder) {
+  if (FindProgramOnPath("node").empty()) GTEST_SKIP() << "node is not installed";
+  // Back to back, no pause: one pipe for both keeps the order of the writes themselves.
+  Controller child("node",
+                   QuoteArgument("-e") + " " +
+                       QuoteArgument("for(let i=0;i<200;++i)(i%2?process.stderr:process.stdout).write(i+'\\n')"),
+                   Controller::esWithOutput);
+  child.SetKillProcessOnParentTerminated(0);
+  std::vector<std::pair<TChildStream, std::string>> chunks;
+  const std::string all = ReadOutputsUntil(
+      child, [](const std::string& s) { return Contains(s, "199\n"); }, &chunks);
+  std::string expected;
+  for (int i = 0; i < 200; ++i) expected += std::to_string(i) + "\n";
+  EXPECT_EQ(all, expected);
+  for (const auto& chunk : chunks) EXPECT_EQ(chunk.first, csOutput);
+}
+
 }  // namespace
 }  // namespace vexor

@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QRegularExpression>
 #include <QTest>
@@ -39,6 +40,14 @@ namespace vexor {
 namespace {
 
 using namespace vexor::testing;
+
+
+// The line of the pane that starts with AStart; -1 when none does.
+int PaneLineStarting(const TTerminalView& APane, const QString& AStart) {
+  for (int i = 0; i < APane.LineCount(); ++i)
+    if (APane.LineText(i).startsWith(AStart)) return i;
+  return -1;
+}
 
 class WindowAdditionsTest : public ::testing::Test {
  protected:
@@ -75,22 +84,27 @@ class WindowAdditionsTest : public ::testing::Test {
   TTempDir FDir;
 };
 
-TEST_F(WindowAdditionsTest, OutputArrivesInOrderAndWholeWithErrorLinesMarked) {
-  const std::string script = Script(
-      "talk.js",
-      "console.log('first line');\nconsole.error('an error line');\nconsole.log('');\n"
-      "console.log('grüße, ☃, 🙂 and 日本語');\nprocess.stdout.write('prompt> ');\nsetInterval(() => {}, 1000);\n");
+TEST_F(WindowAdditionsTest, OutputArrivesInOrderAndWholeInThePanesTerminal) {
+  const std::string script =
+      Script("talk.js",
+             "console.log('first line');\nconsole.error('an error line');\nconsole.log('');\n"
+             "console.log('grüße, ✓, 🙂 and 日本語');\n"
+             "for (let i = 0; i < 6; ++i) (i % 2 ? console.error : console.log)('alternating ' + i);\n"
+             "process.stdout.write('prompt> ');\nsetInterval(() => {}, 1000);\n");
   TMainForm form(Options(script));
   form.show();
-  EXPECT_FALSE(form.OutputPane()->isVisibleTo(&form)) << "closed until the first line";
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form.OutputPane()->LineCount() >= 5; }, kLongMs))
+  EXPECT_FALSE(form.OutputPane()->isVisibleTo(&form)) << "closed until the first output";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return PaneLines(*form.OutputPane()).contains("prompt>"); }, kLongMs))
       << PaneLines(*form.OutputPane()).join('|').toStdString();
+  // DevTools attaches after the prompt: node's "Debugger attached." stays out of the prompt's line.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form.DebuggerAddress().isEmpty(); }, kLongMs));
+  QTest::qWait(1000);
   EXPECT_TRUE(form.OutputPane()->isVisibleTo(&form));
-  // Each stream in its order (the two pipes' order against each other is not known).
-  const QStringList lines = PaneLines(*form.OutputPane());
-  EXPECT_EQ(lines.filter(QRegularExpression("^(?!E:)")),
-            QStringList({"first line", "", QString::fromUtf8("grüße, ☃, 🙂 and 日本語"), "prompt> "}));
-  EXPECT_EQ(lines.filter(QRegularExpression("^E:")), QStringList({"E:an error line"}));
+  // One terminal: both streams in the order they were written, the banner left out.
+  EXPECT_EQ(PaneLines(*form.OutputPane()),
+            QStringList({"first line", "an error line", "", QString::fromUtf8("grüße, ✓, 🙂 and 日本語"),
+                         "alternating 0", "alternating 1", "alternating 2", "alternating 3", "alternating 4",
+                         "alternating 5", "prompt>"}));
   // Ctrl+J closes and reopens it.
   QTest::keyClick(&form, Qt::Key_J, Qt::ControlModifier);
   EXPECT_FALSE(form.OutputPane()->isVisibleTo(&form));
@@ -103,45 +117,122 @@ TEST_F(WindowAdditionsTest, OutputArrivesInOrderAndWholeWithErrorLinesMarked) {
   EXPECT_FALSE(form.OutputPane()->isVisibleTo(&form));
 }
 
-TEST_F(WindowAdditionsTest, APaneKeepsTheLastLinesOfAFloodInOrder) {
-  TOutputPane pane;
+TEST_F(WindowAdditionsTest, TheScriptRunsInATerminalThatTakesKeys) {
+  const std::string script =
+      Script("tty.js",
+             "console.log(JSON.stringify({out: process.stdout.isTTY, err: process.stderr.isTTY,"
+             " columns: process.stdout.columns}));\n"
+             "console.log('\\x1b[31mred\\x1b[0m plain \\x1b[1;32mbold green\\x1b[0m');\n"
+             "let i = 0;\n"
+             "const bar = setInterval(() => { process.stdout.write('\\rprogress ' + (i * 10) + '%');\n"
+             "  if (++i > 10) { clearInterval(bar); process.stdout.write('\\n'); ask(); } }, 5);\n"
+             "function ask() {\n"
+             "  const rl = require('readline').createInterface({input: process.stdin, output: process.stdout});\n"
+             "  rl.question('name? ', (a) => { console.log('hello ' + a + ' at ' + process.stdout.columns); rl.close();"
+             "   setInterval(() => {}, 1000); });\n"
+             "}\n");
+  TMainForm form(Options(script));
+  form.show();
+  TTerminalView* pane = form.OutputPane();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return PaneLineStarting(*pane, "name?") >= 0; }, kLongMs))
+      << PaneLines(*pane).join('|').toStdString();
+  const QString facts = QStringLiteral("{\"out\":true,\"err\":true,\"columns\":%1}").arg(pane->Columns());
+  EXPECT_EQ(pane->LineText(0).toStdString(), facts.toStdString());
+  // Colours and attributes as the cells hold them.
+  const int coloured = PaneLineStarting(*pane, "red plain");
+  ASSERT_GE(coloured, 0);
+  const TTerminalCell red = pane->Cell(coloured, 0), plain = pane->Cell(coloured, 4), green = pane->Cell(coloured, 10);
+  EXPECT_FALSE(red.DefaultFg);
+  EXPECT_GT(qRed(red.Fg), 2 * qGreen(red.Fg));
+  EXPECT_TRUE(plain.DefaultFg);
+  EXPECT_FALSE(plain.Bold);
+  EXPECT_TRUE(green.Bold);
+  EXPECT_GT(qGreen(green.Fg), 2 * qRed(green.Fg));
+  // The progress bar rewrote its one line.
+  EXPECT_EQ(PaneLines(*pane).filter("progress"), QStringList({"progress 100%"}));
+  // Keys typed into the pane answer the prompt.
+  pane->setFocus();
+  QTest::keyClicks(pane, QStringLiteral("Ada"));
+  QTest::keyClick(pane, Qt::Key_Return);
+  const QString hello = QStringLiteral("hello Ada at %1").arg(pane->Columns());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return PaneLines(*pane).contains(hello); }, kLongMs))
+      << PaneLines(*pane).join('|').toStdString();
+  EXPECT_TRUE(PaneLines(*pane).contains("name? Ada"));
+  // Ctrl+C interrupts a script without a SIGINT handler, as in a terminal.
+  QTest::keyClick(pane, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return BarSays(form, {"exit code 130"}); }, kLongMs))
+      << form.FailureBar()->Text().toStdString();
+}
+
+TEST_F(WindowAdditionsTest, ThePanesTerminalKeepsTheLastLinesOfAFloodInOrder) {
+  TTerminalView pane;
+  pane.resize(600, 300);
   pane.show();
-  const int total = 3 * TOutputPane::kMaxLines + 123;
+  const int total = 3 * TTerminalView::kScrollbackLines + 123;
   std::thread worker([&] {
-    for (int i = 0; i < total; ++i) pane.Queue()->Add("line " + std::to_string(i), i % 7 == 0);
+    for (int i = 0; i < total; ++i) pane.Queue()->Add("line " + std::to_string(i) + "\r\n");
   });
   worker.join();
   ASSERT_TRUE(QTest::qWaitFor([&] { return pane.Idle(); }, kLongMs));
-  ASSERT_EQ(pane.LineCount(), TOutputPane::kMaxLines);
-  for (int i : {0, 1, TOutputPane::kMaxLines - 1}) {
-    const int n = total - TOutputPane::kMaxLines + i;
-    EXPECT_EQ(pane.LineText(i).toStdString(), "line " + std::to_string(n));
-    EXPECT_EQ(pane.IsErrorLine(i), n % 7 == 0) << n;
-  }
-  // Lines of a run that was cleared away never show.
-  std::shared_ptr<TOutputQueue> old = pane.Queue();
+  // The scroll-back and the screen above the cursor's empty last row.
+  ASSERT_EQ(pane.LineCount(), TTerminalView::kScrollbackLines + pane.Rows() - 1);
+  const int first = total - pane.LineCount();
+  for (int i : {0, 1, pane.LineCount() - 1})
+    EXPECT_EQ(pane.LineText(i).toStdString(), "line " + std::to_string(first + i));
+  // Selection and copy, wide characters included.
+  pane.Queue()->Add("\x1b[2J\x1b[Hab 日本\r\nsecond");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pane.Idle(); }, kLongMs));
+  pane.SelectAll();
+  EXPECT_TRUE(pane.SelectedText().endsWith(QString::fromUtf8("ab 日本\nsecond"))) << pane.SelectedText().toStdString();
+  // Keys as a terminal sends them; a paste as typed text.
+  std::string sent;
+  pane.OnInput = [&](const std::string& ABytes) { sent += ABytes; };
+  pane.setFocus();
+  QTest::keyClick(&pane, Qt::Key_C, Qt::ControlModifier);
+  QTest::keyClick(&pane, Qt::Key_D, Qt::ControlModifier);
+  QTest::keyClick(&pane, Qt::Key_Up);
+  QTest::keyClick(&pane, Qt::Key_Tab);
+  QTest::keyClicks(&pane, QStringLiteral("x"));
+  QTest::keyClick(&pane, Qt::Key_Return);
+  pane.PasteText(QString::fromUtf8("a\nä"));
+  EXPECT_EQ(sent, "\x03\x04\x1b[A\tx\ra\r\xc3\xa4");
+  // Bytes of a run that was cleared away never show.
+  std::shared_ptr<TTerminalQueue> old = pane.Queue();
   pane.Clear();
-  old->Add("late line of the old run", false);
-  pane.Queue()->Add("new run", false);
+  old->Add("late bytes of the old run\r\n");
+  pane.Queue()->Add("new run");
   ASSERT_TRUE(QTest::qWaitFor([&] { return pane.Idle() && pane.LineCount() == 1; }, kLongMs));
   EXPECT_EQ(pane.LineText(0), "new run");
 }
 
-TEST_F(WindowAdditionsTest, TextTypedInTheInputLineReachesTheScript) {
-  const std::string script = Script("echo.js",
-                                    "process.stdin.on('data', d => console.log('got ' + d.toString().trim()));\n");
+TEST_F(WindowAdditionsTest, ColouredTestRunnerOutputInThePane) {
+  const std::string script = Script("runner.test.js",
+                                    "const test = require('node:test');\n"
+                                    "const assert = require('node:assert');\n"
+                                    "test('adds numbers', () => assert.strictEqual(1 + 1, 2));\n"
+                                    "test('keeps order', () => assert.deepStrictEqual([1, 2].reverse(), [2, 1]));\n"
+                                    "test('finds a bug', () => assert.strictEqual(1 + 1, 3));\n"
+                                    "test.skip('waits for later');\n");
   TMainForm form(Options(script));
+  form.resize(1100, 760);
   form.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form.Requester() && form.Requester()->ChildProcessId() != 0; }, kLongMs));
-  QLineEdit* input = form.OutputPane()->Input();
-  input->setFocus();
-  QTest::keyClicks(input, QStringLiteral("hello "));
-  input->insert(QString::fromUtf8("wörld"));  // QTest types ASCII only
-  QTest::keyClick(input, Qt::Key_Return);
-  EXPECT_TRUE(input->text().isEmpty());
+  TTerminalView* pane = form.OutputPane();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return PaneLineStarting(*pane, QString::fromUtf8("ℹ duration_ms")) >= 0; }, kLongMs))
+      << PaneLines(*pane).join('|').toStdString();
+  // The runner saw a terminal: its marks are coloured.
+  const int passed = PaneLineStarting(*pane, QString::fromUtf8("✔ adds numbers"));
+  ASSERT_GE(passed, 0) << PaneLines(*pane).join('|').toStdString();
+  EXPECT_FALSE(pane->Cell(passed, 0).DefaultFg);
+  // The failure bar names the runner's error report, not the last line of its output.
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return PaneLines(*form.OutputPane()).contains(QString::fromUtf8("got hello wörld")); }, kLongMs))
-      << PaneLines(*form.OutputPane()).join('|').toStdString();
+      [&] {
+        return BarSays(form, {"exit code 1", "AssertionError [ERR_ASSERTION]: Expected values"});
+      },
+      kLongMs))
+      << form.FailureBar()->Text().toStdString();
+  if (auto* splitter = form.findChild<QSplitter*>(QStringLiteral("BrowserAndOutput"))) splitter->setSizes({160, 520});
+  pane->verticalScrollBar()->setValue(0);
+  SaveScreenshot(form, "window-terminal");
 }
 
 TEST_F(WindowAdditionsTest, EachFailureIsSaidInTheBar) {
@@ -175,11 +266,11 @@ TEST_F(WindowAdditionsTest, EachFailureIsSaidInTheBar) {
         },
         kLongMs))
         << form.FailureBar()->Text().toStdString();
-    // Both streams whole; their order against each other is the pipes' own.
+    // Both streams whole, in the order they were written.
     EXPECT_TRUE(QTest::qWaitFor([&] { return form.OutputPane()->LineCount() == 2; }, 5000))
         << PaneLines(*form.OutputPane()).join('|').toStdString();
     EXPECT_TRUE(PaneLines(*form.OutputPane()).contains("bye"));
-    EXPECT_TRUE(PaneLines(*form.OutputPane()).contains("E:Error: gone"));
+    EXPECT_TRUE(PaneLines(*form.OutputPane()).contains("Error: gone"));
   }
   const std::string broken = Script("broken.js", "let x = ;\n");
   {

@@ -11,7 +11,7 @@
 #include <QWidget>
 #include <cstdlib>
 
-#include "window/OutputPane.h"
+#include "window/TerminalView.h"
 
 namespace vexor::testing {
 
@@ -30,11 +30,10 @@ bool WaitIdle(P APredicate, int ATimeoutMs = kLongMs) {
       ATimeoutMs);
 }
 
-// Everything the pane holds, one line per entry; error lines start with "E:".
-inline QStringList PaneLines(const TOutputPane& APane) {
+// Everything the pane's terminal shows, one line per entry.
+inline QStringList PaneLines(const TTerminalView& APane) {
   QStringList lines;
-  for (int i = 0; i < APane.LineCount(); ++i)
-    lines << (APane.IsErrorLine(i) ? QStringLiteral("E:") : QString()) + APane.LineText(i);
+  for (int i = 0; i < APane.LineCount(); ++i) lines << APane.LineText(i);
   return lines;
 }
 
