@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
@@ -25,25 +23,12 @@
 #include "platform/Registry.h"
 #include "app/Services.h"
 #include "common/TempDir.h"
+#include "common/Wait.h"
 
 namespace vexor {
 namespace {
 
 using namespace vexor::testing;
-
-// Runs the event loop (letting it go idle, as a user's session does) until APredicate holds.
-template <typename P>
-bool WaitIdle(P APredicate, int ATimeoutMs = 60000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!APredicate()) {
-    if (clock.elapsed() > ATimeoutMs) return APredicate();
-    QEventLoop loop;
-    QTimer::singleShot(5, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
 
 // Whether the page's document, shadow roots included, holds every text of AParts (the DevTools
 // front end builds its panels inside shadow roots).
@@ -60,7 +45,7 @@ bool PageShows(QWebEnginePage* APage, const QStringList& AParts) {
           .arg(parts);
   std::optional<bool> answer;
   APage->runJavaScript(script, [&](const QVariant& AResult) { answer = AResult.toBool(); });
-  WaitIdle([&] { return answer.has_value(); }, 10000);
+  WaitFor([&] { return answer.has_value(); }, 10000);
   return answer.value_or(false);
 }
 
@@ -69,9 +54,7 @@ void SaveScreenshot(QWidget& AForm, const char* AName) {
   const char* dir = std::getenv("TW_SCREENSHOT_DIR");
   if (!dir || !*dir) return;
   // Let the browser's compositor deliver a frame of the current page first.
-  QElapsedTimer settle;
-  settle.start();
-  WaitIdle([&] { return settle.elapsed() > 1500; });
+  PumpFor(1500);
   EXPECT_TRUE(AForm.grab().save(QString::fromLocal8Bit(dir) + "/" + AName + ".png"));
 }
 
@@ -114,7 +97,7 @@ TEST_F(MainFormTest, AnExistingScriptStartsByItselfBreakingOnLoadAndDevToolsAtta
   EXPECT_TRUE(form.Requester()->StopOnStart());
   EXPECT_EQ(form.ProjectFile()->text().toStdString(), FScript);
   form.show();
-  ASSERT_TRUE(WaitIdle([&] { return Attached() == 1; })) << ReadWholeFile(FLog);
+  ASSERT_TRUE(WaitFor([&] { return Attached() == 1; })) << ReadWholeFile(FLog);
 
   // The address was loaded with "/bundled" removed; the browser maps it onto the bundled front end.
   const QString loaded = form.DebuggerAddress();
@@ -126,9 +109,9 @@ TEST_F(MainFormTest, AnExistingScriptStartsByItselfBreakingOnLoadAndDevToolsAtta
   ASSERT_EQ(nodes.size(), 1u);
   EXPECT_NE(ReadWholeFile("/proc/" + std::to_string(nodes[0]) + "/cmdline").find("--inspect-brk=127.0.0.1:"),
             std::string::npos);
-  EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->text() == "Restart" && form.StopAction()->isEnabled(); }));
+  EXPECT_TRUE(WaitFor([&] { return form.RunAction()->text() == "Restart" && form.StopAction()->isEnabled(); }));
   // DevTools shows the script paused on its first line.
-  EXPECT_TRUE(WaitIdle([&] { return PageShows(form.Browser()->Page(), {"debug me.js", "Debugger paused"}); }));
+  EXPECT_TRUE(WaitFor([&] { return PageShows(form.Browser()->Page(), {"debug me.js", "Debugger paused"}); }));
   SaveScreenshot(form, "window-debugging");
 }
 
@@ -139,7 +122,7 @@ TEST_F(MainFormTest, NoBreakStartsWithBreakOnLoadUntickedAndRunsTheScript) {
   EXPECT_FALSE(form.BreakOnLoad()->isChecked());
   ASSERT_NE(form.Requester(), nullptr);
   EXPECT_FALSE(form.Requester()->StopOnStart());
-  ASSERT_TRUE(WaitIdle([&] { return NodesRunning(FScript).size() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return NodesRunning(FScript).size() == 1; }));
   const auto nodes = NodesRunning(FScript);
   const std::string cmdline = ReadWholeFile("/proc/" + std::to_string(nodes[0]) + "/cmdline");
   EXPECT_NE(cmdline.find("--inspect=127.0.0.1:"), std::string::npos) << cmdline;
@@ -148,7 +131,7 @@ TEST_F(MainFormTest, NoBreakStartsWithBreakOnLoadUntickedAndRunsTheScript) {
 TEST_F(MainFormTest, RestartTwiceQuicklyEndsEachNodeBeforeTheNextAndLeavesOne) {
   TMainForm form(Options(FScript));
   form.show();
-  ASSERT_TRUE(WaitIdle([&] { return Attached() == 1 && form.RunAction()->isEnabled(); }));
+  ASSERT_TRUE(WaitFor([&] { return Attached() == 1 && form.RunAction()->isEnabled(); }));
   const pid_t first = RecordedPids(FLog).at(0);
   ASSERT_TRUE(ProcessAlive(first));
 
@@ -157,7 +140,7 @@ TEST_F(MainFormTest, RestartTwiceQuicklyEndsEachNodeBeforeTheNextAndLeavesOne) {
   form.RunAction()->trigger();
   for (pid_t pid : RecordedPids(FLog)) EXPECT_FALSE(ProcessAlive(pid)) << pid;
 
-  ASSERT_TRUE(WaitIdle([&] { return Attached() >= 2 && NodesRunning(FScript).size() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Attached() >= 2 && NodesRunning(FScript).size() == 1; }));
   const auto nodes = NodesRunning(FScript);
   ASSERT_EQ(nodes.size(), 1u);
   EXPECT_EQ(nodes[0], RecordedPids(FLog).back()) << "the one node left is the last one started";
@@ -166,17 +149,17 @@ TEST_F(MainFormTest, RestartTwiceQuicklyEndsEachNodeBeforeTheNextAndLeavesOne) {
 TEST_F(MainFormTest, StopShowsTheStartPageAndLeavesNoNode) {
   TMainForm form(Options(FScript));
   form.show();
-  ASSERT_TRUE(WaitIdle([&] { return Attached() == 1 && form.StopAction()->isEnabled(); }));
+  ASSERT_TRUE(WaitFor([&] { return Attached() == 1 && form.StopAction()->isEnabled(); }));
 
   form.StopAction()->trigger();
   EXPECT_EQ(form.Requester(), nullptr);
   EXPECT_TRUE(NodesRunning(FScript).empty());
   EXPECT_TRUE(form.ShowsStartPage());
-  EXPECT_TRUE(WaitIdle([&] { return form.Browser()->Page()->title() == "Tarnwick"; }))
+  EXPECT_TRUE(WaitFor([&] { return form.Browser()->Page()->title() == "Tarnwick"; }))
       << form.Browser()->Page()->title().toStdString();
   EXPECT_TRUE(form.Browser()->Page()->url().toString().startsWith("ctrl-data:"))
       << form.Browser()->Page()->url().toString().toStdString();
-  EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->text() == "Debug" && !form.StopAction()->isEnabled(); }));
+  EXPECT_TRUE(WaitFor([&] { return form.RunAction()->text() == "Debug" && !form.StopAction()->isEnabled(); }));
   EXPECT_TRUE(form.RunAction()->isEnabled());
   SaveScreenshot(form, "window-idle");
 }
@@ -187,13 +170,13 @@ TEST_F(MainFormTest, AMissingFirstArgumentOnlyFillsThePathBox) {
   form.show();
   EXPECT_EQ(form.ProjectFile()->text().toStdString(), missing);
   EXPECT_EQ(form.Requester(), nullptr);
-  EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->text() == "Debug"; }));
+  EXPECT_TRUE(WaitFor([&] { return form.RunAction()->text() == "Debug"; }));
   EXPECT_FALSE(form.RunAction()->isEnabled());
   EXPECT_FALSE(form.StopAction()->isEnabled());
-  EXPECT_TRUE(WaitIdle([&] { return form.Browser()->Page()->title() == "Tarnwick"; }));
+  EXPECT_TRUE(WaitFor([&] { return form.Browser()->Page()->title() == "Tarnwick"; }));
   // The next idle moment after the file appears enables Debug.
   std::ofstream(missing) << "1;\n";
-  EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->isEnabled(); }));
+  EXPECT_TRUE(WaitFor([&] { return form.RunAction()->isEnabled(); }));
   EXPECT_EQ(form.Requester(), nullptr);
 }
 
@@ -214,14 +197,14 @@ TEST_F(MainFormTest, TheFileButtonPutsThePickedScriptsFullPathIntoThePathBox) {
   EXPECT_EQ(form.ProjectFile()->text().toStdString(), FScript);
   EXPECT_EQ(form.ProjectFile()->placeholderText(), "Select project start file");
   EXPECT_EQ(form.Requester(), nullptr) << "picking a file does not start it";
-  EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->isEnabled() && form.RunAction()->text() == "Debug"; }));
+  EXPECT_TRUE(WaitFor([&] { return form.RunAction()->isEnabled() && form.RunAction()->text() == "Debug"; }));
 }
 
 TEST_F(MainFormTest, ClosingTheWindowEndsTheScriptAndStoresThePlacement) {
   {
     TMainForm form(Options(FScript));
     form.show();
-    ASSERT_TRUE(WaitIdle([&] { return Attached() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return Attached() == 1; }));
     form.setGeometry(30, 40, 900, 600);
     form.close();
     EXPECT_TRUE(NodesRunning(FScript).empty());
@@ -301,7 +284,7 @@ TEST(ExceptionDisplay, ShowsHandedExceptionsInAModalBoxButNotAborts) {
     HandleAppException(std::make_exception_ptr(Exception("Something failed")), "worker");
   });
   worker.join();
-  EXPECT_TRUE(WaitIdle([&] { return !seen.isEmpty(); }, 20000));
+  EXPECT_TRUE(WaitFor([&] { return !seen.isEmpty(); }, 20000));
   HandleAppException(std::make_exception_ptr(Exception("On the main thread")), "main");
   EXPECT_EQ(seen, QStringList({"Vexor Tarnwick: Something failed", "Vexor Tarnwick: On the main thread"}));
 }

@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QCompleter>
 #include <QFileDialog>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QSplitter>
@@ -33,6 +32,7 @@
 #include "platform/Registry.h"
 #include "app/Services.h"
 #include "common/TempDir.h"
+#include "common/Wait.h"
 
 namespace vexor {
 namespace {
@@ -40,19 +40,6 @@ namespace {
 using namespace vexor::testing;
 
 constexpr int kLongMs = 60000;
-
-// Waits for APredicate while letting the event loop go idle now and then (the window brings its
-// actions up to date when the application is about to wait for events).
-template <typename P>
-bool WaitIdle(P APredicate, int ATimeoutMs = kLongMs) {
-  return QTest::qWaitFor(
-      [&] {
-        QTimer::singleShot(5, [] {});
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        return APredicate();
-      },
-      ATimeoutMs);
-}
 
 // Everything the pane holds, one line per entry; error lines start with "E:".
 QStringList PaneLines(const TOutputPane& APane) {
@@ -67,10 +54,7 @@ void SaveScreenshot(QWidget& AForm, const char* AName) {
   const char* dir = std::getenv("TW_SCREENSHOT_DIR");
   if (!dir || !*dir) return;
   // A frame of the current page from the browser's compositor, and the actions brought up to date.
-  QElapsedTimer settle;
-  settle.start();
-  WaitIdle([&] { return settle.elapsed() > 200; });
-  QTest::qWait(3000);
+  PumpFor(3200);
   EXPECT_TRUE(AForm.grab().save(QString::fromLocal8Bit(dir) + "/" + AName + ".png"));
 }
 
@@ -116,7 +100,7 @@ TEST_F(WindowAdditionsTest, OutputArrivesInOrderAndWholeWithErrorLinesMarked) {
   TMainForm form(Options(script));
   form.show();
   EXPECT_FALSE(form.OutputPane()->isVisibleTo(&form)) << "closed until the first line";
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form.OutputPane()->LineCount() >= 5; }, kLongMs))
+  ASSERT_TRUE(WaitFor([&] { return form.OutputPane()->LineCount() >= 5; }, kLongMs))
       << PaneLines(*form.OutputPane()).join('|').toStdString();
   EXPECT_TRUE(form.OutputPane()->isVisibleTo(&form));
   // Each stream in its order (the two pipes' order against each other is not known).
@@ -144,7 +128,7 @@ TEST_F(WindowAdditionsTest, APaneKeepsTheLastLinesOfAFloodInOrder) {
     for (int i = 0; i < total; ++i) pane.Queue()->Add("line " + std::to_string(i), i % 7 == 0);
   });
   worker.join();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return pane.Idle(); }, kLongMs));
+  ASSERT_TRUE(WaitFor([&] { return pane.Idle(); }, kLongMs));
   ASSERT_EQ(pane.LineCount(), TOutputPane::kMaxLines);
   for (int i : {0, 1, TOutputPane::kMaxLines - 1}) {
     const int n = total - TOutputPane::kMaxLines + i;
@@ -156,7 +140,7 @@ TEST_F(WindowAdditionsTest, APaneKeepsTheLastLinesOfAFloodInOrder) {
   pane.Clear();
   old->Add("late line of the old run", false);
   pane.Queue()->Add("new run", false);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return pane.Idle() && pane.LineCount() == 1; }, kLongMs));
+  ASSERT_TRUE(WaitFor([&] { return pane.Idle() && pane.LineCount() == 1; }, kLongMs));
   EXPECT_EQ(pane.LineText(0), "new run");
 }
 
@@ -165,15 +149,15 @@ TEST_F(WindowAdditionsTest, TextTypedInTheInputLineReachesTheScript) {
                                     "process.stdin.on('data', d => console.log('got ' + d.toString().trim()));\n");
   TMainForm form(Options(script));
   form.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form.Requester() && form.Requester()->ChildProcessId() != 0; }, kLongMs));
+  ASSERT_TRUE(WaitFor([&] { return form.Requester() && form.Requester()->ChildProcessId() != 0; }, kLongMs));
   QLineEdit* input = form.OutputPane()->Input();
   input->setFocus();
   QTest::keyClicks(input, QStringLiteral("hello "));
   input->insert(QString::fromUtf8("wörld"));  // QTest types ASCII only
   QTest::keyClick(input, Qt::Key_Return);
   EXPECT_TRUE(input->text().isEmpty());
-  EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return PaneLines(*form.OutputPane()).contains(QString::fromUtf8("got hello wörld")); }, kLongMs))
+  EXPECT_TRUE(WaitFor([&] { return PaneLines(*form.OutputPane()).contains(QString::fromUtf8("got hello wörld")); },
+                      kLongMs))
       << PaneLines(*form.OutputPane()).join('|').toStdString();
 }
 
@@ -185,7 +169,7 @@ TEST_F(WindowAdditionsTest, EachFailureIsSaidInTheBar) {
     o.Node = FDir / "no-such-node";
     TMainForm form(o);
     form.show();
-    EXPECT_TRUE(QTest::qWaitFor(
+    EXPECT_TRUE(WaitFor(
         [&] {
           return BarSays(form, {"could not be started", "no-such-node", "No such file or directory", "--node"});
         },
@@ -202,14 +186,14 @@ TEST_F(WindowAdditionsTest, EachFailureIsSaidInTheBar) {
     TMainForm form(Options(Script("three.js",
                                   "console.log('bye');\nconsole.error('Error: gone');\nprocess.exit(3);\n")));
     form.show();
-    EXPECT_TRUE(QTest::qWaitFor(
+    EXPECT_TRUE(WaitFor(
         [&] {
           return BarSays(form, {"exit code 3", "30 s", "Error: gone", "Restart (F5)"});
         },
         kLongMs))
         << form.FailureBar()->Text().toStdString();
     // Both streams whole; their order against each other is the pipes' own.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form.OutputPane()->LineCount() == 2; }, 5000))
+    EXPECT_TRUE(WaitFor([&] { return form.OutputPane()->LineCount() == 2; }, 5000))
         << PaneLines(*form.OutputPane()).join('|').toStdString();
     EXPECT_TRUE(PaneLines(*form.OutputPane()).contains("bye"));
     EXPECT_TRUE(PaneLines(*form.OutputPane()).contains("E:Error: gone"));
@@ -219,7 +203,7 @@ TEST_F(WindowAdditionsTest, EachFailureIsSaidInTheBar) {
     SCOPED_TRACE("a syntax error, running at once");
     TMainForm form(Options(broken));
     form.show();
-    EXPECT_TRUE(QTest::qWaitFor(
+    EXPECT_TRUE(WaitFor(
         [&] {
           return BarSays(form, {"exit code 1", "SyntaxError: Unexpected token"});
         },
@@ -230,7 +214,7 @@ TEST_F(WindowAdditionsTest, EachFailureIsSaidInTheBar) {
     SCOPED_TRACE("a syntax error, found once DevTools lets the script run: node then waits for DevTools");
     TMainForm form(Options(broken, true));
     form.show();
-    EXPECT_TRUE(QTest::qWaitFor(
+    EXPECT_TRUE(WaitFor(
         [&] {
           return BarSays(form, {"has finished", "Console panel"});
         },
@@ -245,7 +229,7 @@ TEST_F(WindowAdditionsTest, EachFailureIsSaidInTheBar) {
     TMainForm form(o);
     form.show();
     EXPECT_FALSE(BarSays(form, {"No DevTools"}));
-    EXPECT_TRUE(QTest::qWaitFor(
+    EXPECT_TRUE(WaitFor(
         [&] {
           return BarSays(form, {"No DevTools address", "5 s", "the inspector is not available here"});
         },
@@ -268,7 +252,7 @@ TEST_F(WindowAdditionsTest, APortHeldByAnotherNodeIsSaidAndItsDevToolsNeverLoade
       ::waitpid(Pid, nullptr, 0);
     }
   } reaper{otherPid};
-  ASSERT_TRUE(QTest::qWaitFor([&] { return TBasicNodeJsRequester::ProcessListensOn(otherPid, port); }, kLongMs));
+  ASSERT_TRUE(WaitFor([&] { return TBasicNodeJsRequester::ProcessListensOn(otherPid, port); }, kLongMs));
 
   TTarnwickOptions o = Options(Script("mine.js", "setInterval(() => {}, 1000);\n"), true);
   o.Port = port;
@@ -277,14 +261,14 @@ TEST_F(WindowAdditionsTest, APortHeldByAnotherNodeIsSaidAndItsDevToolsNeverLoade
   QObject::connect(form.Browser()->Page(), &QWebEnginePage::urlChanged,
                    [&](const QUrl& AUrl) { loaded << AUrl.toString(); });
   form.show();
-  EXPECT_TRUE(QTest::qWaitFor(
+  EXPECT_TRUE(WaitFor(
       [&] {
         return BarSays(form, {"port", std::to_string(port).c_str(), "in use by another program", "--port"});
       },
       kLongMs))
       << form.FailureBar()->Text().toStdString();
   EXPECT_EQ(form.Requester(), nullptr) << "the undebuggable run was stopped";
-  QTest::qWait(1000);
+  PumpFor(1000);
   EXPECT_TRUE(form.DebuggerAddress().isEmpty());
   for (const QString& url : loaded) EXPECT_FALSE(url.startsWith("devtools:")) << url.toStdString();
 }
@@ -296,18 +280,18 @@ TEST_F(WindowAdditionsTest, ShortcutsWorkAndAreNamedInTheToolTips) {
   form.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
   form.ProjectFile()->setText(QString::fromStdString(script));
-  ASSERT_TRUE(WaitIdle([&] { return form.RunAction()->isEnabled() && form.RunAction()->toolTip() == "Debug (F5)"; }))
+  ASSERT_TRUE(WaitFor([&] { return form.RunAction()->isEnabled() && form.RunAction()->toolTip() == "Debug (F5)"; }))
       << form.RunAction()->toolTip().toStdString();
   EXPECT_EQ(form.StopAction()->toolTip(), "Stop (Shift+F5)");
 
   QTest::keyClick(&form, Qt::Key_F5);
   ASSERT_NE(form.Requester(), nullptr);
-  EXPECT_TRUE(WaitIdle([&] { return form.windowTitle() == "Vexor Tarnwick - keys.js"; }))
+  EXPECT_TRUE(WaitFor([&] { return form.windowTitle() == "Vexor Tarnwick - keys.js"; }))
       << form.windowTitle().toStdString();
-  EXPECT_TRUE(WaitIdle([&] { return form.RunAction()->toolTip() == "Restart (F5)"; }));
+  EXPECT_TRUE(WaitFor([&] { return form.RunAction()->toolTip() == "Restart (F5)"; }));
   QTest::keyClick(&form, Qt::Key_F5, Qt::ShiftModifier);
   EXPECT_EQ(form.Requester(), nullptr);
-  EXPECT_TRUE(WaitIdle([&] { return form.windowTitle() == "Vexor Tarnwick"; }));
+  EXPECT_TRUE(WaitFor([&] { return form.windowTitle() == "Vexor Tarnwick"; }));
 
   // Ctrl+O opens the file dialog (closed again from a timer, as a user would).
   bool dialogShown = false;
@@ -345,7 +329,7 @@ TEST_F(WindowAdditionsTest, ADroppedScriptFillsThePathAndStartsDebugging) {
   EXPECT_TRUE(drop(script));
   EXPECT_EQ(form.ProjectFile()->text().toStdString(), script);
   ASSERT_NE(form.Requester(), nullptr);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !NodesRunning(script).empty(); }, kLongMs));
+  EXPECT_TRUE(WaitFor([&] { return !NodesRunning(script).empty(); }, kLongMs));
 }
 
 TEST_F(WindowAdditionsTest, RecentScriptsAndThePaneHeightOutliveTheWindow) {
@@ -359,7 +343,7 @@ TEST_F(WindowAdditionsTest, RecentScriptsAndThePaneHeightOutliveTheWindow) {
       form.ProjectFile()->setText(QString::fromStdString(s));
       form.RunAction()->trigger();
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.OutputPane()->isVisibleTo(&form); }, kLongMs));
+    ASSERT_TRUE(WaitFor([&] { return form.OutputPane()->isVisibleTo(&form); }, kLongMs));
     form.Splitter()->setSizes({form.Splitter()->height() - 230, 230});
     emit form.Splitter()->splitterMoved(form.Splitter()->height() - 230, 1);
     form.close();
@@ -371,7 +355,7 @@ TEST_F(WindowAdditionsTest, RecentScriptsAndThePaneHeightOutliveTheWindow) {
   EXPECT_EQ(form.ProjectFile()->completer()->model()->rowCount(), 2);
   form.ProjectFile()->setText(QString::fromStdString(a));
   form.RunAction()->trigger();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form.OutputPane()->isVisibleTo(&form); }, kLongMs));
+  ASSERT_TRUE(WaitFor([&] { return form.OutputPane()->isVisibleTo(&form); }, kLongMs));
   EXPECT_EQ(form.Splitter()->sizes().value(1), 230);
   EXPECT_EQ(form.RecentScripts().first().toStdString(), a) << "newest first";
 }
@@ -385,14 +369,14 @@ std::string FrontEnd(QWebEnginePage* APage, const QString& AScript) {
                                       " e => window.__twAnswer = JSON.stringify('error: ' + e));")
                            .arg(AScript));
   std::string answer;
-  (void)QTest::qWaitFor(
+  (void)WaitFor(
       [&] {
         bool done = false;
         APage->runJavaScript(QStringLiteral("window.__twAnswer"), [&](const QVariant& AValue) {
           answer = AValue.toString().toStdString();
           done = true;
         });
-        (void)QTest::qWaitFor([&] { return done; }, 5000);
+        (void)WaitFor([&] { return done; }, 5000);
         return !answer.empty();
       },
       20000);
@@ -415,18 +399,17 @@ TEST_F(WindowAdditionsTest, ABreakpointSetInTheFrontEndIsThereAfterRestartAndANe
   const std::string script = Script("tick.js",
                                     "let n = 0;\nsetInterval(() => {\n  n++;\n  console.log('tick ' + n);\n}, 50);\n");
   auto pausedOnItsBreakpoint = [](TMainForm& AForm) {
-    if (!QTest::qWaitFor([&] { return FrontEnd(AForm.Browser()->Page(), kSourceLoaded) == "true"; }, kLongMs))
-      return false;
-    return QTest::qWaitFor([&] { return FrontEnd(AForm.Browser()->Page(), kPaused) == "true"; }, 20000);
+    if (!WaitFor([&] { return FrontEnd(AForm.Browser()->Page(), kSourceLoaded) == "true"; }, kLongMs)) return false;
+    return WaitFor([&] { return FrontEnd(AForm.Browser()->Page(), kPaused) == "true"; }, 20000);
   };
   {
     TMainForm form(Options(script, true));
     form.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return FrontEnd(form.Browser()->Page(), kSourceLoaded) == "true"; }, kLongMs));
+    ASSERT_TRUE(WaitFor([&] { return FrontEnd(form.Browser()->Page(), kSourceLoaded) == "true"; }, kLongMs));
     ASSERT_EQ(FrontEnd(form.Browser()->Page(), kSetBreakpoint), "true");
     // The front end keeps it in the page's storage of the persistent profile, by the script's
     // file address (the same for every run of the same script).
-    EXPECT_TRUE(QTest::qWaitFor(
+    EXPECT_TRUE(WaitFor(
         [&] {
           return FrontEnd(form.Browser()->Page(), "localStorage.getItem('breakpoints') || ''").find("tick.js") !=
                  std::string::npos;
