@@ -65,8 +65,12 @@ class TQuickSynQueue {
   static_assert(std::is_nothrow_move_constructible_v<T>, "items are moved between buffers under the lock");
 
  public:
+  // Each buffer starts with room for 512 items and, after a burst made it larger than 25,600,
+  // shrinks back to that, so one burst does not pin its memory for good.
   static constexpr uint32_t kInitialCapacity = 512;
   static constexpr uint32_t kShrinkCapacity = 25600;
+  // A producer blocked by a full queue waits at most a minute for the consumer's swap, then raises
+  // instead of hanging on a consumer that is gone.
   static constexpr uint32_t kProducerWaitMs = 60000;
   // Polls of the batch flag before an idle consumer blocks: a wake-up through the kernel costs
   // far more than the items that arrive meanwhile. The limit adapts between the two bounds: it
