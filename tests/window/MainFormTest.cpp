@@ -24,6 +24,7 @@
 #include "app/Services.h"
 #include "common/TempDir.h"
 #include "common/Wait.h"
+#include "WindowScreenshot.h"
 
 namespace vexor {
 namespace {
@@ -47,15 +48,6 @@ bool PageShows(QWebEnginePage* APage, const QStringList& AParts) {
   APage->runJavaScript(script, [&](const QVariant& AResult) { answer = AResult.toBool(); });
   WaitFor([&] { return answer.has_value(); }, 10000);
   return answer.value_or(false);
-}
-
-// With TW_SCREENSHOT_DIR set, the window is saved there as <AName>.png for the documentation.
-void SaveScreenshot(QWidget& AForm, const char* AName) {
-  const char* dir = std::getenv("TW_SCREENSHOT_DIR");
-  if (!dir || !*dir) return;
-  // Let the browser's compositor deliver a frame of the current page first.
-  PumpFor(1500);
-  EXPECT_TRUE(AForm.grab().save(QString::fromLocal8Bit(dir) + "/" + AName + ".png"));
 }
 
 class MainFormTest : public ::testing::Test {

@@ -33,6 +33,7 @@
 #include "app/Services.h"
 #include "common/TempDir.h"
 #include "common/Wait.h"
+#include "WindowScreenshot.h"
 
 namespace vexor {
 namespace {
@@ -47,15 +48,6 @@ QStringList PaneLines(const TOutputPane& APane) {
   for (int i = 0; i < APane.LineCount(); ++i)
     lines << (APane.IsErrorLine(i) ? QStringLiteral("E:") : QString()) + APane.LineText(i);
   return lines;
-}
-
-// With TW_SCREENSHOT_DIR set, the window goes there as <AName>.png for the documentation.
-void SaveScreenshot(QWidget& AForm, const char* AName) {
-  const char* dir = std::getenv("TW_SCREENSHOT_DIR");
-  if (!dir || !*dir) return;
-  // A frame of the current page from the browser's compositor, and the actions brought up to date.
-  PumpFor(3200);
-  EXPECT_TRUE(AForm.grab().save(QString::fromLocal8Bit(dir) + "/" + AName + ".png"));
 }
 
 class WindowAdditionsTest : public ::testing::Test {
