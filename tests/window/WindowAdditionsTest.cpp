@@ -1,7 +1,7 @@
-// What the window offers beyond Debug, Stop and the browser, end to end: the real TMainForm offscreen with
-// a real Qt WebEngine view and a real node on free ports. The output pane, the failure bar for
-// each cause, input to the script, shortcuts, dropped files, recent scripts and the pane's
-// remembered height, and breakpoints that survive Restart and a new start.
+// What the window offers beyond Debug, Stop and the browser, end to end: the real TMainForm
+// offscreen with a real Qt WebEngine view and a real node on free ports. The output pane, the
+// failure bar for each cause, input to the script, shortcuts, dropped files, recent scripts and the
+// pane's remembered height, and breakpoints that survive Restart and a new start.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
