@@ -56,6 +56,17 @@ function(tw_add_test name)
     PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENV}")
 endfunction()
 
+# tw_add_fuzzer(NAME SOURCES <src...> DEPS <lib...> [DEFINES <macro...>])
+# A libFuzzer program (the fuzz preset instruments every object; the fuzzer's main is linked
+# here), with the project's warnings.
+function(tw_add_fuzzer name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;DEFINES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} tw_warnings)
+  target_compile_definitions(${name} PRIVATE ${ARG_DEFINES})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+endfunction()
+
 # Adds every sub-folder of the current folder that holds a CMakeLists.txt, in name order.
 function(tw_add_subfolders)
   file(GLOB _groups LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)

@@ -23,14 +23,15 @@
 #include "browser/ChromiumEx.h"
 #include "PausedNode.h"
 #include "platform/MainThread.h"
-#include "PageWait.h"
+#include "common/BrowserTestSupport.h"
+#include "common/Wait.h"
 #include "packets/json/PacketConversions.h"
 #include "browser/QtCefRuntime.h"
 #include "common/TempDir.h"
 
 using namespace vexor;
 using browsertest::Js;
-using browsertest::WaitFor;
+using vexor::testing::WaitFor;
 
 namespace {
 
@@ -132,9 +133,7 @@ double TimedLoad(TMake AMake) {
   const double ms = clock.nsecsElapsed() / 1e6;
   holder.reset();
   // Let the front end's connection to node close before the next one opens.
-  QElapsedTimer settle;
-  settle.start();
-  while (settle.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  vexor::testing::PumpFor(300);
   return ms;
 }
 

@@ -19,8 +19,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QTimer>
 #include <QWebEngineView>
 
@@ -43,6 +41,7 @@
 #include "app/Services.h"
 #include "window/WindowServices.h"
 #include "common/TempDir.h"
+#include "common/Wait.h"
 
 namespace {
 
@@ -51,29 +50,6 @@ using namespace vexor::testing;
 using TClock = std::chrono::steady_clock;
 
 double Ms(TClock::duration ADuration) { return std::chrono::duration<double, std::milli>(ADuration).count(); }
-
-// Runs the event loop in 1 ms steps until APredicate holds; false after ATimeoutMs.
-bool Spin(const std::function<bool()>& APredicate, int ATimeoutMs = 60000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!APredicate()) {
-    if (clock.elapsed() > ATimeoutMs) return false;
-    QEventLoop loop;
-    QTimer::singleShot(1, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
-
-// Plain waiting (no event loop), for the cold-start side where everything runs in children.
-bool Poll(const std::function<bool()>& APredicate, int ATimeoutMs = 90000) {
-  const auto end = TClock::now() + std::chrono::milliseconds(ATimeoutMs);
-  while (!APredicate()) {
-    if (TClock::now() > end) return false;
-    ::usleep(1000);
-  }
-  return true;
-}
 
 size_t Count(const std::string& ALog, const char* AText) { return CountOf(ReadWholeFile(ALog), AText); }
 
@@ -112,12 +88,12 @@ void EndGroup(pid_t APid) {
 void EndProcess(pid_t APid) {
   if (APid <= 0) return;
   ::kill(APid, SIGTERM);
-  if (!Poll([&] { return ::waitpid(APid, nullptr, WNOHANG) == APid; }, 30000)) {
+  if (!WaitFor([&] { return ::waitpid(APid, nullptr, WNOHANG) == APid; }, 30000)) {
     ::kill(APid, SIGKILL);
     ::waitpid(APid, nullptr, 0);
   }
   // Whatever it left comes to this subreaper: gather it.
-  Poll(
+  WaitFor(
       [] {
         while (::waitpid(-1, nullptr, WNOHANG) > 0) {
         }
@@ -163,11 +139,11 @@ std::optional<double> BareViewRun(QWebEngineView& AView, const std::string& AScr
   const auto t0 = TClock::now();
   pid_t node = Spawn({TW_NODE_TEE, "--inspect-brk=127.0.0.1:" + std::to_string(port), AScript}, {}, true);
   std::optional<double> result;
-  if (Spin([&] { return Count(ALog, "Debugger listening") > listening; })) {
+  if (WaitFor([&] { return Count(ALog, "Debugger listening") > listening; })) {
     const auto t1 = TClock::now();
     const auto t2 = TClock::now();
     AView.load(QUrl(QString::fromStdString(DevToolsAddress(ALog))));
-    if (Spin([&] { return Count(ALog, "Debugger attached.") > attached; })) {
+    if (WaitFor([&] { return Count(ALog, "Debugger attached.") > attached; })) {
       result = Ms(t1 - t0) + Ms(TClock::now() - t2);
       if (AListening) AListening->Values.push_back(Ms(t1 - t0));
       if (AAttached) AAttached->Values.push_back(Ms(TClock::now() - t2));
@@ -175,7 +151,7 @@ std::optional<double> BareViewRun(QWebEngineView& AView, const std::string& AScr
   }
   EndGroup(node);
   AView.setUrl(QUrl("about:blank"));
-  Spin([] { return false; }, 100);  // the front end lets go of the ended target
+  PumpFor(100);  // the front end lets go of the ended target
   return result;
 }
 
@@ -268,7 +244,7 @@ int BareViewProgram(int argc, char** argv, const std::string& AScript, const std
   view.show();
   const size_t listening = Count(ALog, "Debugger listening");
   gBareNode = Spawn({TW_NODE_TEE, "--inspect-brk=127.0.0.1:" + std::to_string(FreeLoopbackPort()), AScript}, {}, true);
-  if (!Spin([&] { return Count(ALog, "Debugger listening") > listening; })) return 1;
+  if (!WaitFor([&] { return Count(ALog, "Debugger listening") > listening; })) return 1;
   view.load(QUrl(QString::fromStdString(DevToolsAddress(ALog))));
   return QApplication::exec();
 }
@@ -315,16 +291,16 @@ int main(int argc, char** argv) {
       options.Port = FreeLoopbackPort();
       TMainForm form(options);  // starts at once: the first run warms the engine up
       form.show();
-      Spin([&] { return Count(log, "Debugger attached.") >= 1; });
+      WaitFor([&] { return Count(log, "Debugger attached.") >= 1; });
       forkLoaded = ForkMs();
       for (int i = 0; i < runs; ++i) {
         form.acnStopExecute();
-        Spin([] { return false; }, 100);
+        PumpFor(100);
         const size_t before = Count(log, "Debugger attached."), listening = Count(log, "Debugger listening");
         const auto t0 = TClock::now();
         std::optional<TClock::time_point> listened, loaded;
         form.acnRunExecute();
-        if (Spin([&] {
+        if (WaitFor([&] {
               if (!listened && Count(log, "Debugger listening") > listening) listened = TClock::now();
               if (!loaded && !form.DebuggerAddress().isEmpty()) loaded = TClock::now();
               return Count(log, "Debugger attached.") > before;
@@ -339,11 +315,11 @@ int main(int argc, char** argv) {
         }
       }
       for (int i = 0; i < runs; ++i) {
-        Spin([] { return false; }, 100);
+        PumpFor(100);
         const size_t before = Count(log, "Debugger attached.");
         const auto t0 = TClock::now();
         form.acnRunExecute();
-        if (Spin([&] { return Count(log, "Debugger attached.") > before; }))
+        if (WaitFor([&] { return Count(log, "Debugger attached.") > before; }))
           restart.Values.push_back(Ms(TClock::now() - t0));
       }
       form.close();
@@ -382,7 +358,7 @@ int main(int argc, char** argv) {
                                      script},
                                     kOffscreenEnv, false)
                             : Spawn({self, "--bare-view", script, log}, kOffscreenEnv, false);
-      if (pid > 0 && Poll([&] { return Count(log, "Debugger attached.") > before; }, 30000))
+      if (pid > 0 && WaitFor([&] { return Count(log, "Debugger attached.") > before; }, 30000))
         (side == 0 ? coldMine : coldBare).Values.push_back(Ms(TClock::now() - t0));
       if (i == 0) {
         ::sleep(2);  // the front end finishes drawing the paused script

@@ -65,8 +65,12 @@ class TQuickSynQueue {
   static_assert(std::is_nothrow_move_constructible_v<T>, "items are moved between buffers under the lock");
 
  public:
+  // Each buffer starts with room for 512 items and, after a burst made it larger than 25,600,
+  // shrinks back to that, so one burst does not pin its memory for good.
   static constexpr uint32_t kInitialCapacity = 512;
   static constexpr uint32_t kShrinkCapacity = 25600;
+  // A producer blocked by a full queue waits at most a minute for the consumer's swap, then raises
+  // instead of hanging on a consumer that is gone.
   static constexpr uint32_t kProducerWaitMs = 60000;
   // Polls of the batch flag before an idle consumer blocks: a wake-up through the kernel costs
   // far more than the items that arrive meanwhile. The limit adapts between the two bounds: it
@@ -197,9 +201,9 @@ class TQuickSynQueue {
     // first item behind that swap whose announcement is still to come, so no wake-up is lost; one
     // that arrives after its item was already taken costs the consumer one empty look.
     if (first) {
-      // Sequentially consistent store then load, paired with the same in WaitForItems (one total
-      // order over both flags, without a stand-alone fence): either the consumer sees the
-      // announcement before it blocks, or this sees it blocking.
+      // Pairs with WaitForItems: both stores and both loads are sequentially consistent, so either
+      // the consumer sees the announcement before it blocks, or this sees it blocking. (The same
+      // order as relaxed accesses around two fences, but in a form the thread sanitizer checks.)
       FItemsReady.store(true, std::memory_order_seq_cst);
       if (FConsumerWaiting.load(std::memory_order_seq_cst)) FEvent.SetEvent();
     }

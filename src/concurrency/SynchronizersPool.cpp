@@ -19,9 +19,15 @@ namespace vexor {
 
 namespace {
 
+// Idle shared synchronizers are looked for every 15 s: often enough to free threads a burst left
+// behind, rarely enough to cost nothing.
 constexpr uint32_t kCleanupIntervalMs = 15000;
+// At shut-down the pool waits up to two such periods for busy synchronizers, checking every 50 ms,
+// then forces them.
 constexpr uint32_t kShutdownPeriodMs = 15000;
 constexpr uint32_t kShutdownPollMs = 50;
+// A task that runs longer than a minute is logged as late (and waited for again); a waiting main
+// thread serves its call queue every 25 ms meanwhile, so a task that needs it cannot deadlock.
 constexpr uint32_t kTaskSliceMs = 60000;
 constexpr uint32_t kMainThreadSliceMs = 25;
 

@@ -22,7 +22,11 @@
 namespace vexor {
 namespace {
 
+// The longest sleep of a timer thread between two looks at its events: an event whose interval
+// changed without a wake-up is late by a second at the most.
 constexpr int32_t kMaxWaitMs = 1000;
+// Deactivating an event waits this long for its running callback; longer means a callback that
+// hangs, which is reported instead of waited for without end.
 constexpr uint32_t kDeactivateWaitMs = 60000;
 
 std::atomic<bool> gTimersShuttingDown{false};

@@ -58,6 +58,7 @@ using TMessageEvent = std::function<void(TMessagesList& AList, const TMessageIte
 
 class TMessagesList {
  public:
+  // The newest messages kept in memory; the log file, when one is written, has them all.
   static constexpr size_t kMaxItems = 100;
 
   explicit TMessagesList(bool ALoadRegistryConfig);

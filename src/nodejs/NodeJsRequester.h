@@ -30,6 +30,7 @@ namespace vexor {
 // Threads: one thread at a time (the discovery timer's).
 class TDebuggerClient : public TJSONClient {
  public:
+  // The inspector answers on loopback within milliseconds; a longer silence means it is gone.
   static constexpr uint32_t kReadTimeoutMs = 1000;
   // The loopback host asked by name; the inspector itself listens on 127.0.0.1.
   static constexpr const char* kHost = "localhost";
@@ -51,6 +52,8 @@ using TInspectorFailedEvent = std::function<void(int32_t APort, const std::strin
 
 class TBasicNodeJsRequester : public TChildProcessRequester {
  public:
+  // Milliseconds between two asks for the target list: a restarted node's new address is seen
+  // within a quarter second even when its announcement line is missed.
   static constexpr uint32_t kDebuggerCheckInterval = 250;
   static constexpr const char* kLogSource = "NodeJsRequester";
 

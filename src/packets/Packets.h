@@ -60,20 +60,29 @@ class IPacket : public virtual IInterface {
   virtual int32_t GetCount() = 0;
   virtual bool Empty() = 0;
   virtual bool IsTyped() = 0;
+  // The type name equals ATypeName exactly (case counts).
   virtual bool IsTypeOf(std::string_view ATypeName) = 0;
+  // The type name equals ATypeName ignoring ASCII case, as property names are compared.
   virtual bool IsTypeOfEx(std::string_view ATypeName) = 0;
   virtual void Reset() = 0;
+  // GetAsInt and GetAsVar without moving the cursor.
   virtual int32_t PeekInt() = 0;
   virtual Variant PeekVar() = 0;
   virtual int32_t GetAsInt() = 0;
+  // The value as a 64-bit integer cut to its low 32 bits (-1 gives 0xFFFFFFFF: no 32-bit range check).
   virtual uint32_t GetAsUInt() = 0;
+  // Another name of GetAsUInt, kept for callers that use it.
   virtual uint32_t GetAsLongWord() = 0;
   virtual int64_t GetAsInt64() = 0;
   virtual uint64_t GetAsUInt64() = 0;
+  // The value converted to text whatever its kind (a child packet gives its whole text).
   virtual std::string GetAsStr() = 0;
+  // Strings as they are, numbers as text, anything else "" (never a conversion error).
   virtual std::string GetAsStr_() = 0;
   virtual bool GetAsBoolean() = 0;
   virtual uint8_t GetAsByte() = 0;
+  // The value at the cursor as it is stored (a child packet as a packet variant); the second form
+  // only returns it through Value.
   virtual Variant GetAsVar() = 0;
   virtual void GetAsVar(Variant& Value) = 0;
   virtual TDateTime GetAsDateTime() = 0;
@@ -82,24 +91,35 @@ class IPacket : public virtual IInterface {
   virtual TBytes GetAsByteArray() = 0;
   virtual std::vector<int32_t> GetAsIntArray() = 0;
   virtual std::vector<int64_t> GetAsInt64Array() = 0;
+  // The child packet at the cursor itself (shared, its cursor reset); raises when the value is none.
   virtual IPacketPtr GetAsPacket() = 0;
+  // A new packet of the same type name holding the values from the cursor on (values shared).
   virtual IPacketPtr GetAsPacketClone() = 0;
+  // The child packet at Index, cursor untouched; null when that value is no packet.
   virtual IPacketPtr GetPacket(int32_t Index) = 0;
   virtual void GetAsStrings(std::vector<std::string>& L) = 0;
+  // All values as one variant array; ValuesArray gives the same values as a C++ vector.
   virtual Variant Values() = 0;
   virtual TVariantArray ValuesArray() = 0;
+  // This packet itself in a variant (shared, not copied).
   virtual Variant AsVariant() = 0;
+  // The whole packet as text (JSON once the conversions are initialised), unlike GetAsStr's one value.
   virtual std::string AsString() = 0;
+  // This packet when untyped; otherwise a new untyped packet holding it (MakeUntyped changes this one).
   virtual IPacketPtr AsUntyped() = 0;
   virtual void Clear() = 0;
+  // Appends Value as it is; a null packet reference becomes a new empty packet.
   virtual void PutVar(const Variant& Value) = 0;
   // Each element appended as an integer value.
   virtual void Put(std::initializer_list<int32_t> Args) = 0;
+  // PutVar for each of Args; with SingleLevel an untyped packet among them gives its values instead.
   virtual void PutVars(std::span<const Variant> Args, bool SingleLevel) = 0;
+  // Appends the values of Values (not Values itself); an array variant gives its elements.
   virtual void PutValues(const IPacketPtr& Values) = 0;
   virtual void PutValues(const Variant& Values) = 0;
   // Appends the value unchanged (an int gives an integer, a text a string of kind 0x102).
   virtual void Put(const Variant& Value) = 0;
+  // PutVars(Args, true): untyped packets among Args are spliced in.
   virtual void PutConsts(std::span<const Variant> Args) = 0;
   virtual void Put(const TBytes& Value) = 0;
   virtual void Put(const std::vector<int32_t>& Value) = 0;
@@ -116,13 +136,17 @@ class IPacket : public virtual IInterface {
   virtual IPacketPtr Map(const TPacketMapFunc& MapMethod) = 0;
   virtual void PutProperty(std::string_view Name, const Variant& Value, bool IgnoreDots = true,
                            bool KeepEmpty = true) = 0;
+  // A typed packet is appended as one value (a property); an untyped one gives its values.
   virtual void AppendPacket(const IPacketPtr& Value) = 0;
   virtual void MakeUntyped() = 0;
+  // The value at Index as GetAsVar gives it, cursor untouched.
   virtual Variant GetVar(int32_t Index) = 0;
   virtual void SetVar(int32_t Index, const Variant& Value) = 0;
   virtual int32_t DataSize() = 0;
+  // One level: the property AName (ignoring case) or Default; the first form also says whether it exists.
   virtual bool GetProperty(std::string_view AName, const Variant& Default, Variant& Value) = 0;
   virtual Variant GetProperty(std::string_view AName, const Variant& Default) = 0;
+  // GetProperty along a dotted path ("a.b.c") through nested properties.
   virtual Variant QueryProperty(std::string_view ADottedName, const Variant& Default = Variant()) = 0;
   virtual void RemoveProperty(std::string_view ADottedName) = 0;
   virtual std::string_view GetTypeName() = 0;
@@ -131,8 +155,10 @@ class IPacket : public virtual IInterface {
   virtual IPacketPropertyAccessPtr GetProperties() = 0;
   // The stored values list itself, without kind conversion.
   virtual TPacketValues& __RawData() = 0;
+  // Adds the properties of Value this packet lacks and keeps its own (ADeep: and fills nested ones).
   virtual IPacketPtr Apply(const Variant& Value, bool ADeep) = 0;
   virtual IPacketPtr Apply(const IPacketPtr& Value, bool ADeep) = 0;
+  // Like Apply, but the properties of Value replace this packet's own of the same name.
   virtual IPacketPtr Merge(const IPacketPtr& Value, bool ADeep) = 0;
   virtual void SetPos(int32_t NewPos) = 0;
   virtual TPacketRecordAdder Records(std::string_view AName, std::vector<std::string> Columns) = 0;

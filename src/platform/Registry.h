@@ -7,7 +7,7 @@
 // <hive>/Software/Vexor/Tarnwick/1.0. Value file lines: "<name>=sz:<text>" or "<name>=dword:<n>",
 // with '\\', '\n' and '=' in names and texts escaped as "\\\\", "\\n" and "\\=".
 // A TRegistry object is used by one thread at a time; different objects may be used at once.
-// Concurrent writers of one key race like on the original system: the last rename wins.
+// Concurrent writers of one key race as writers of a registry value do: the last rename wins.
 #include <cstdint>
 #include <map>
 #include <optional>

@@ -71,10 +71,19 @@ using TStartFailedEvent = std::function<void(const std::string& AProgram, const 
 
 class TChildProcessRequester : public TCustomAsyncRequester {
  public:
+  // Bytes of queued requests written to the child in one go (256 KiB): four pipe buffers, so one
+  // write rarely blocks the worker on a child that reads slowly.
   static constexpr int32_t kMaxDataToSend = 262144;
+  // Seconds a child must have run before an automatic restart: a script that fails at once is not
+  // started again and again.
   static constexpr int32_t kAutoRestartMinTime = 30;
+  // Milliseconds between two writes of queued requests to the child: requests that come close
+  // together share one write.
   static constexpr uint32_t kFlushInterval = 25;
+  // Reads of the pipes per flush at the most (a first one and a hundred more, each up to a full
+  // 64 KiB pipe): a child that writes without pause cannot keep the worker from its requests.
   static constexpr int kMaxReadPasses = 101;
+  // An unfinished line (a prompt) is passed on once it has waited this long for its end.
   static constexpr uint32_t kPartialLineMs = 100;
   static constexpr uint32_t kIdleWaitMs = 5;
   static constexpr const char* kLogSource = "ChildProcessRequester";

@@ -74,10 +74,16 @@ class TCustomAsyncRequester {
   using IRequest = IPacketAsyncRequest;
   using IRequestPtr = TRef<IRequest>;
 
+  // Room for waiting requests kept after a burst; beyond it the queue shrinks once half empty.
   static constexpr int32_t kWaitQueueCapacity = 1000;
+  // Milliseconds a sent request waits for its reply unless SetRequestTimeOut says otherwise.
   static constexpr int32_t kDefaultRequestTimeOut = 100;
+  // Requests at the transport at once; the rest wait in order, so a slow peer is not flooded.
   static constexpr int32_t kMaxPending = 64;
+  // Milliseconds the worker's synchronizer waits before a processing pass when nothing arrives:
+  // time-outs and child output are looked at this often.
   static constexpr int32_t kQueueDelay = 5;
+  // Items the worker takes in one pass before it processes again (the synchronizer's batch limit).
   static constexpr int32_t kMaxTasks = 32768;
 
   // A request handed to the transport and waiting for its reply. Worker only.

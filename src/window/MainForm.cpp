@@ -340,8 +340,8 @@ void TMainForm::resizeEvent(QResizeEvent* AEvent) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Additions around the described window: failure bar, output pane, shortcuts, drops, recent
-// scripts.
+// What the window adds to Debug, Stop and the browser: failure bar, output pane, shortcuts, drops,
+// recent scripts.
 
 namespace {
 

@@ -131,7 +131,7 @@ class TMainForm : public QWidget {
   void ShowStartPage();
   void AlignTopPanel();
 
-  // The additions around the described window.
+  // The additions to Debug, Stop and the browser (failure bar, output pane, shortcuts, drops).
   void CreateExtras();
   void LayOutBelowTop();
   // A run starts: the bar and the pane are emptied, new events made.

@@ -12,7 +12,7 @@
 #include "app/EnvFile.h"
 #include "app/FileWatcher.h"
 #include "app/RecentScripts.h"
-#include "common/ServiceWait.h"
+#include "common/Wait.h"
 #include "common/TempDir.h"
 
 namespace vexor {

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QImage>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -21,18 +19,14 @@
 #include "browser/QtResourceSchemeHandler.h"
 #include "platform/Registry.h"
 #include "common/TempDir.h"
+#include "common/Wait.h"
 #include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 namespace vexor {
 namespace {
 
-template <typename P>
-bool WaitFor(P APredicate, int ATimeoutMs = 60000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!APredicate() && clock.elapsed() < ATimeoutMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return APredicate();
-}
+using testing::PumpFor;
+using testing::WaitFor;
 
 class BrowserPage : public ::testing::Test {
  protected:
@@ -193,9 +187,7 @@ TEST_F(BrowserPage, PumpTimerDrainsTheTaskQueueWhileAClientLives) {
   }
   ran = false;
   TGlobalMainThreadSynchronizer::Synchronize([&] { ran = true; }, nullptr, true);
-  QElapsedTimer clock;
-  clock.start();
-  while (clock.elapsed() < 100) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  PumpFor(100);
   EXPECT_FALSE(ran) << "the pump still ran without a client";
   TExCefClientHandler::PumpTick();
   EXPECT_TRUE(ran);

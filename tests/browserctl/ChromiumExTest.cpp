@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QVariant>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -15,7 +14,7 @@
 #include <optional>
 
 #include "common/BrowserTestSupport.h"
-#include "PageWait.h"
+#include "common/Wait.h"
 #include "browser/ChromiumEx.h"
 #include "platform/DebugOutput.h"
 #include "platform/Exceptions.h"
@@ -25,6 +24,7 @@
 
 using namespace vexor;
 using namespace vexor::browsertest;
+using vexor::testing::WaitFor;
 
 namespace {
 

@@ -9,13 +9,14 @@
 #include <QWebEngineView>
 
 #include "common/BrowserTestSupport.h"
-#include "PageWait.h"
+#include "common/Wait.h"
 #include "browser/ChromiumEx.h"
 #include "PausedNode.h"
 #include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 using namespace vexor;
 using namespace vexor::browsertest;
+using vexor::testing::WaitFor;
 
 namespace {
 

@@ -127,11 +127,13 @@ TEST(ChildRequester, RepliesReachTheirRequests) {
 }
 
 TEST(ChildRequester, ProtocolLinesGoToTheirEvents) {
+  // Before the requester, so that it outlives it: the unanswered keep-alive times out later and
+  // its answer still comes here.
+  TAnswers answers;
   auto events = MakeRef<TEventsSink>();
   auto r = NewRequester(events, "--stderr started");
   StartAndWait(*r);
   r->SetClockSeconds(5);
-  TAnswers answers;
   r->Request(answers.Make("k", Json(R"({"keepalive":true,"noreply":true})")));
   ASSERT_TRUE(WaitFor([&] { return r->LastMessageTime() == TTestRequester::kT0 + 5 / 86400.0; }));
   r->Request(answers.Make("mixed", Json(R"({"notify":"ready","print":"plain \r","stderr":"oops","reply":1})")));
@@ -171,6 +173,7 @@ TEST(ChildRequester, RequestsWithoutARunningChildAreAnsweredEmptyAtOnce) {
 TEST(ChildRequester, MalformedReplyLinesAreReportedAndDoNotStopTheChannel) {
   auto counter = TAppStatRegistry::DynCounter("childrequester.test.unresolved");
   int64_t counted0 = counter->IVal();
+  TAnswers answers;  // outlives the requester, which still answers the unanswered requests
   auto events = MakeRef<TEventsSink>();
   auto r = NewRequester(events, "", TW_LINECHILD_PATH, counter);
   r->SetRequestTimeOut(10000);
@@ -190,7 +193,6 @@ TEST(ChildRequester, MalformedReplyLinesAreReportedAndDoNotStopTheChannel) {
        R"({"garbage":["\u0002{","\u0002}","\u0002{\"id\":999999,\"response\":1}"],"noreply":true})", true},
       {"unknown id", R"({"garbage":["\u0002{\"id\":777777,\"response\":1}"],"noreply":true})", false},
   };
-  TAnswers answers;
   size_t reported = 0;
   for (const auto& c : cases) {
     r->Request(answers.Make(std::string("bad ") + c.Name, Json(c.Bad)));
@@ -247,12 +249,12 @@ TEST(ChildRequester, TerminateKeepsTheControllerFinalizeReleasesIt) {
       {"Finalize from another thread", FinalizeFromThread, 1, 1},
   };
   for (const auto& c : cases) {
+    TAnswers answers;  // outlives the requester, which still answers the pending request
     auto events = MakeRef<TEventsSink>();
     auto r = NewRequester(events, "--hello");
     StartAndWait(*r);
     ASSERT_TRUE(WaitFor([&] { return events->HelloPid() != 0; }));
     pid_t pid = events->HelloPid();
-    TAnswers answers;
     r->SetRequestTimeOut(60000);
     r->Request(answers.Make("pending", Json(R"({"noreply":true})")));
     ASSERT_TRUE(WaitFor([&] { return r->PendingCount() == 1; }));

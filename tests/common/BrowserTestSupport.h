@@ -1,15 +1,18 @@
 #pragma once
 // Shared by the browser test programs: a main that starts the browser runtime the way the program
-// does. Main thread only, once per program.
+// does (once per program), and a synchronous script call. Main thread only.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QVariant>
+#include <QWebEnginePage>
 #include <functional>
 
 #include "platform/MainThread.h"
 #include "packets/json/PacketConversions.h"
 #include "browser/QtCefRuntime.h"
 #include "common/TempDir.h"
+#include "common/Wait.h"
 
 namespace vexor::browsertest {
 
@@ -38,5 +41,18 @@ inline int RunBrowserTests(int argc, char** argv, const std::function<void()>& A
   StopBrowserRuntime();
   return status;
 }
+
+// Runs a script in the page's main world and waits for its value (invalid after 30 s).
+inline QVariant Js(QWebEnginePage* APage, const QString& AScript) {
+  QVariant result;
+  bool done = false;
+  APage->runJavaScript(AScript, [&](const QVariant& AValue) {
+    result = AValue;
+    done = true;
+  });
+  vexor::testing::WaitFor([&] { return done; }, 30000);
+  return result;
+}
+inline QVariant Js(QWebEnginePage* APage, const char* AScript) { return Js(APage, QString::fromUtf8(AScript)); }
 
 }  // namespace vexor::browsertest

@@ -17,7 +17,7 @@
 
 #include "common/FreePort.h"
 #include "common/ProcessScan.h"
-#include "common/ServiceWait.h"
+#include "common/Wait.h"
 #include "common/TempDir.h"
 
 namespace vexor::testing {

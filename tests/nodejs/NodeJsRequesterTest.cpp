@@ -12,7 +12,8 @@
 
 #include "platform/CommandLine.h"
 #include "platform/MainThread.h"
-#include "common/ServiceWait.h"
+#include "common/FreePort.h"
+#include "common/Wait.h"
 #include "app/Services.h"
 #include "common/TempDir.h"
 #include "platform/Ticks.h"
@@ -22,23 +23,22 @@
 namespace vexor {
 namespace {
 
+using testing::FreeLoopbackPort;
+using testing::PumpFor;
 using testing::WaitFor;
 using TRequester = TCustomAsyncRequester::TOwned<TBasicNodeJsRequester>;
 
 bool NodeAvailable() { return !FindProgramOnPath("node").empty(); }
 
-int FreePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin_port);
+// How many times the fake inspector started for AScript was asked for its target list. The
+// discovery asks again only after it has dealt with the previous answer (its announcement included,
+// which waits for the main thread), so N + 1 requests mean that N answers have had their effect.
+size_t TargetListRequests(const std::string& AScript) {
+  std::ifstream in(AScript + ".requests");
+  size_t n = 0;
+  for (std::string line; std::getline(in, line);) n += line == "/json";
+  return n;
 }
-
 
 // Names of this process's threads, as the kernel keeps them (15 bytes).
 std::multiset<std::string> ThreadNames() {
@@ -81,14 +81,11 @@ class NodeJsRequesterTest : public ::testing::Test {
 };
 
 TEST_F(NodeJsRequesterTest, AddressFiresOncePerDistinctAddressAndAgainAfterARestart) {
-  int port = FreePort();
+  int port = FreeLoopbackPort();
   auto r = Start(Script("with blank/in folder", "setInterval(() => {}, 1000);\n"), port);
   ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; })) << "no DevTools address";
   EXPECT_EQ(FUrls[0].rfind("devtools://devtools/bundled/js_app.html?", 0), 0u) << FUrls[0];
   EXPECT_NE(FUrls[0].find("ws=localhost:" + std::to_string(port) + "/"), std::string::npos) << FUrls[0];
-  // Several more polls report the same address: no second event.
-  WaitFor([] { return false; }, 1000);
-  EXPECT_EQ(FUrls.size(), 1u);
   EXPECT_TRUE(r->IsActive());
 
   r->SetAutoRestartMinTime(0);
@@ -98,19 +95,24 @@ TEST_F(NodeJsRequesterTest, AddressFiresOncePerDistinctAddressAndAgainAfterARest
   EXPECT_EQ(r->DebuggerUrl(), FUrls[1]);
 }
 
-TEST_F(NodeJsRequesterTest, OnlyASingleTargetIsReported) {
-  int port = FreePort();
-  auto two = Start(FDir / "two-targets.js", port, 0, TW_FAKE_NODE);
-  WaitFor([] { return false; }, 1500);
+TEST_F(NodeJsRequesterTest, OnlyASingleTargetIsReportedAndOnlyOnce) {
+  const std::string twoTargets = FDir / "two-targets.js";
+  auto two = Start(twoTargets, FreeLoopbackPort(), 0, TW_FAKE_NODE);
+  ASSERT_TRUE(WaitFor([&] { return TargetListRequests(twoTargets) >= 3; })) << "the discovery did not poll";
   EXPECT_TRUE(FUrls.empty());
   two.reset();
-  auto one = Start(FDir / "one-target.js", FreePort(), 0, TW_FAKE_NODE);
+  const std::string oneTarget = FDir / "one-target.js";
+  auto one = Start(oneTarget, FreeLoopbackPort(), 0, TW_FAKE_NODE);
   ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; }));
   EXPECT_NE(FUrls[0].find("/t0"), std::string::npos);
+  // Later polls find the same address: no second event.
+  const size_t polled = TargetListRequests(oneTarget);
+  ASSERT_TRUE(WaitFor([&] { return TargetListRequests(oneTarget) >= polled + 3; }));
+  EXPECT_EQ(FUrls.size(), 1u);
 }
 
 TEST_F(NodeJsRequesterTest, TheTargetOurChildAnnouncedIsReportedAmongSeveral) {
-  auto r = Start(FDir / "two-targets-announce.js", FreePort(), 0, TW_FAKE_NODE);
+  auto r = Start(FDir / "two-targets-announce.js", FreeLoopbackPort(), 0, TW_FAKE_NODE);
   ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; }));
   EXPECT_NE(FUrls[0].find("/t1"), std::string::npos) << FUrls[0];
 }
@@ -118,7 +120,7 @@ TEST_F(NodeJsRequesterTest, TheTargetOurChildAnnouncedIsReportedAmongSeveral) {
 // Another program's inspector holds the port: its target is never announced as ours, and the
 // failure is reported with the port.
 TEST_F(NodeJsRequesterTest, AForeignInspectorOnThePortIsNeverAnnounced) {
-  int port = FreePort();
+  int port = FreeLoopbackPort();
   TChildProcessController foreign("node", "--inspect=127.0.0.1:" + std::to_string(port) +
                                               " -e \"setInterval(() => {}, 1000)\"");
   foreign.SetKillProcessOnParentTerminated(0);
@@ -144,7 +146,9 @@ TEST_F(NodeJsRequesterTest, AForeignInspectorOnThePortIsNeverAnnounced) {
     std::lock_guard<std::mutex> guard(lock);
     EXPECT_NE(failedLine.find(std::to_string(port)), std::string::npos) << failedLine;
   }
-  WaitFor([] { return false; }, 1500);
+  // Once the failure is known the discovery asks no more; a poll already under way has ended
+  // after one read timeout.
+  PumpFor(TDebuggerClient::kReadTimeoutMs + 2 * TBasicNodeJsRequester::kDebuggerCheckInterval);
   EXPECT_TRUE(FUrls.empty()) << FUrls.front();
   foreign.Close(true);
 }
@@ -197,11 +201,11 @@ TEST(NodeJsRequester, TellsWhichProcessListensOnAPort) {
 }
 
 TEST_F(NodeJsRequesterTest, WithoutAHandlerNothingIsStoredAndPollingGoesOn) {
-  auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr, Script("x", "setInterval(() => {}, 1000);"),
-                                                             FreePort(), 0, "node");
+  const std::string script = FDir / "one-target.js";
+  auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr, script, FreeLoopbackPort(), 0, TW_FAKE_NODE);
   r->Run();
-  ASSERT_TRUE(WaitFor([&] { return r->IsActive(); }));
-  WaitFor([] { return false; }, 1000);
+  ASSERT_TRUE(WaitFor([&] { return TargetListRequests(script) >= 3; })) << "the discovery did not poll";
+  EXPECT_TRUE(r->IsActive());
   EXPECT_EQ(r->DebuggerUrl(), "");
 }
 
@@ -210,15 +214,18 @@ TEST_F(NodeJsRequesterTest, PortZeroStartsNoDiscovery) {
   auto r = Start(Script("p0", "console.log('ran'); setInterval(() => {}, 1000);"), 0);
   EXPECT_EQ(ThreadNames().count("Debugger Checke"), before);
   ASSERT_TRUE(WaitFor([&] { return r->IsActive(); }));
-  auto withPort = Start(Script("p1", "setInterval(() => {}, 1000);"), FreePort());
+  const uint16_t port = FreeLoopbackPort();
+  auto withPort = Start(Script("p1", "setInterval(() => {}, 1000);"), port);
   EXPECT_EQ(ThreadNames().count("Debugger Checke"), before + 1);
-  WaitFor([] { return false; }, 600);
-  // Only the requester with a port delivered anything.
+  // Only the requester with a port delivers anything.
   ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; }));
+  EXPECT_NE(FUrls[0].find("ws=localhost:" + std::to_string(port) + "/"), std::string::npos) << FUrls[0];
 }
 
 TEST_F(NodeJsRequesterTest, WatchdogEndsASilentChildOnce) {
-  auto r = Start(Script("silent", "console.error('only on stderr'); setInterval(() => {}, 1000);"), 0, 700);
+  constexpr int32_t kWatchdogMs = 700;
+  auto r = Start(Script("silent", "console.error('only on stderr'); setInterval(() => {}, 1000);"), 0, kWatchdogMs);
+  r->SetAutoRestartMinTime(0);  // a restart, were there one, would come at once
   std::atomic<int> exits{0};
   std::atomic<int> reason{-1};
   r->SetOnChildExit([&](const TChildExit& AExit) {
@@ -234,8 +241,9 @@ TEST_F(NodeJsRequesterTest, WatchdogEndsASilentChildOnce) {
     return n;
   };
   ASSERT_TRUE(WaitFor([&] { return watchdogMessages() == 1; }));
-  ASSERT_TRUE(WaitFor([&] { return !r->IsActive(); }));
-  WaitFor([] { return false; }, 1500);
+  ASSERT_TRUE(WaitFor([&] { return !r->IsActive() && exits.load() >= 1; }));
+  // Two more watchdog periods: it does not fire again, and nothing starts the script again.
+  PumpFor(2 * kWatchdogMs);
   EXPECT_EQ(watchdogMessages(), 1);
   EXPECT_FALSE(r->IsActive());  // no automatic restart after a watchdog end
   EXPECT_EQ(exits.load(), 1);   // the end is told, once

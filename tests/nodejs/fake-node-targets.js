@@ -2,8 +2,10 @@
 // Stands in for node in discovery tests: takes node's command line (an --inspect switch and a
 // script), and answers /json on the switch's port with as many targets as the script's name says
 // ("two-targets", "one-target"), each with its own front-end address. A script name holding
-// "announce" makes it announce the last target on standard error as node does.
+// "announce" makes it announce the last target on standard error as node does. Every request is
+// appended to <script>.requests, one path a line, so that a test can count the discovery's polls.
 'use strict';
+const fs = require('fs');
 const http = require('http');
 const inspect = process.argv.find((a) => a.startsWith('--inspect'));
 const port = Number(inspect.split(':').pop());
@@ -14,6 +16,7 @@ for (let i = 0; i < count; i++) {
   targets.push({ id: `t${i}`, devtoolsFrontendUrl: `devtools://devtools/bundled/js_app.html?ws=localhost:${port}/t${i}` });
 }
 http.createServer((req, res) => {
+  fs.appendFileSync(`${script}.requests`, `${req.url}\n`);
   res.writeHead(req.url === '/json' ? 200 : 404, { 'Content-Type': 'application/json' });
   res.end(JSON.stringify(targets));
 }).listen(port, '127.0.0.1', () => {

@@ -2,6 +2,7 @@
 // back once their last block does. Run under the thread sanitizer too (the pool stays on there).
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -59,14 +60,24 @@ TEST(PacketBlocksTest, BlocksFreedOnAnotherThreadAfterTheirThreadEnded) {
 
 TEST(PacketBlocksTest, ThreadsFreeEachOthersBlocksConcurrently) {
   const int64_t before = PacketChunksInUse();
-  std::vector<void*> a = TakeBlocks(kMany, 1);
-  std::vector<void*> b;
+  std::vector<void*> mine, theirs;
+  std::barrier taken(2);
+  // Once both sets exist, each thread frees the other's blocks while the other takes new ones.
+  auto freeOthersAndTakeAgain = [&](const std::vector<void*>& AOthers, unsigned char APattern) {
+    taken.arrive_and_wait();
+    FreeBlocks(AOthers);
+    std::vector<void*> again = TakeBlocks(kMany, APattern);
+    ExpectPattern(again, APattern);
+    FreeBlocks(again);
+  };
   std::thread other([&] {
-    b = TakeBlocks(kMany, 2);
-    FreeBlocks(a);
+    theirs = TakeBlocks(kMany, 2);
+    freeOthersAndTakeAgain(mine, 4);
   });
+  mine = TakeBlocks(kMany, 1);
+  freeOthersAndTakeAgain(theirs, 3);
   other.join();
-  FreeBlocks(b);
+  // Only this thread's current chunks (one per size) may remain.
   EXPECT_LE(PacketChunksInUse() - before, 2);
 }
 

@@ -154,7 +154,8 @@ TEST(VariantTest, TextsOfEveryLengthSurviveCopiesMovesAndOtherThreads) {
     Variant copy(a);
     Variant assigned;
     assigned = copy;
-    assigned = assigned;  // self-assignment keeps the text
+    const Variant& self = assigned;
+    assigned = self;  // self-assignment keeps the text
     Variant moved(std::move(copy));
     EXPECT_EQ(a.StrRef(), text);
     EXPECT_EQ(assigned.StrRef(), text);

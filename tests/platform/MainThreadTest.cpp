@@ -5,7 +5,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/MainThread.h"
-#include "common/ServiceWait.h"
+#include "common/Wait.h"
 #include "platform/Ticks.h"
 
 namespace vexor {

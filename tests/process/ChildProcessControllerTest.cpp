@@ -20,7 +20,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/CommandLine.h"
-#include "common/ServiceWait.h"
+#include "common/Wait.h"
 #include "common/TempDir.h"
 #include "process/ChildProcessController.h"
 

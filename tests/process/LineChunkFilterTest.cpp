@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "common/ServiceWait.h"
+#include "common/Wait.h"
 #include "process/LineChunkFilter.h"
 #include "process/TerminalText.h"
 

@@ -86,7 +86,7 @@ TEST(RawPacketTest, ValuesAreWrittenWithTheirTagsAndShortForms) {
   for (const auto& c : cases) EXPECT_EQ(Hex(Encode(c.Value, c.Minimize)), Hex(Unhex(c.Bytes))) << c.Name;
 }
 
-TEST(RawPacketTest, ShortFormsAndRenamedKindsReadBackAsDescribed) {
+TEST(RawPacketTest, ShortFormsAndRenamedKindsReadBackAsTheirKindAndText) {
   const struct {
     const char* Bytes;
     TVarType Kind;

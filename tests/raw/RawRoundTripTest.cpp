@@ -124,19 +124,6 @@ class TGenerator {
   uint64_t FSeed;
 };
 
-bool IsIntegerKind(TVarType K) {
-  switch (K) {
-    case varSmallint:
-    case varInteger:
-    case varShortInt:
-    case varByte:
-    case varWord:
-    case varLongWord:
-    case varInt64:
-    case varUInt64: return true;
-    default: return false;
-  }
-}
 
 // What the stream gives back for a value.
 Variant Expected(const Variant& V, bool AMinimize);
@@ -151,11 +138,11 @@ IPacketPtr ExpectedPacket(IPacket* P, bool AMinimize) {
 Variant Expected(const Variant& V, bool AMinimize) {
   const TVarType k = V.Kind();
   if (VarIsPacket(V)) return Variant(ExpectedPacket(V.PacketRef(), AMinimize));
-  if (IsIntegerKind(k) || k == varSingle || k == varDouble || k == varCurrency) {
+  if (V.IsOrdinal() || k == varSingle || k == varDouble || k == varCurrency) {
     const bool zero = k == varSingle ? V.RawSingle() == 0 : k == varDouble ? V.RawDouble() == 0 : V.RawInt64() == 0;
     if (zero) return Variant(static_cast<unsigned char>(0));
   }
-  if (IsIntegerKind(k)) {
+  if (V.IsOrdinal()) {
     int64_t x = V.RawInt64();
     TVarType kind = k;
     if (AMinimize && (k == varInteger || k == varWord || k == varInt64)) {

@@ -14,7 +14,7 @@
 
 #include "platform/MainThread.h"
 #include "common/ExceptionCapture.h"
-#include "common/ServiceWait.h"
+#include "common/Wait.h"
 #include "platform/Ticks.h"
 #include "requests/CustomAsyncRequester.h"
 #include "diagnostics/MessageLog.h"

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/ServiceWait.h"
+#include "common/Wait.h"
 #include "concurrency/SyncObjs.h"
 
 namespace vexor {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/MainThread.h"
-#include "common/ServiceWait.h"
+#include "common/Wait.h"
 #include "concurrency/SyncObjs.h"
 
 namespace vexor {

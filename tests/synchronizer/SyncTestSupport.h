@@ -14,7 +14,7 @@
 #include "platform/DebugOutput.h"
 #include "common/ExceptionCapture.h"
 #include "platform/MainThread.h"
-#include "common/ServiceWait.h"
+#include "common/Wait.h"
 #include "platform/Ticks.h"
 #include "diagnostics/MessageLog.h"
 

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "concurrency/ExThread.h"
-#include "common/ServiceWait.h"
+#include "common/Wait.h"
 
 namespace vexor {
 namespace {

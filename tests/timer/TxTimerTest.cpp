@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "concurrency/ExThread.h"
-#include "common/ServiceWait.h"
+#include "common/Wait.h"
 #include "concurrency/TxTimer.h"
 
 namespace vexor {

@@ -5,15 +5,13 @@
 
 #include <QApplication>
 #include <QBuffer>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 
+#include "common/Wait.h"
 #include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 namespace {
@@ -32,14 +30,7 @@ class TCtrlDataHandler : public QWebEngineUrlSchemeHandler {
   }
 };
 
-// Runs the event loop until APredicate holds or ATimeoutMs pass.
-template <typename P>
-bool WaitFor(P APredicate, int ATimeoutMs) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!APredicate() && clock.elapsed() < ATimeoutMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return APredicate();
-}
+using vexor::testing::WaitFor;
 
 TEST(WebEngine, PageServedByCustomSchemeRunsItsScript) {
   TCtrlDataHandler handler;

@@ -25,8 +25,11 @@ bool WaitServingMainThread(ILightweightEvent& AEvent, uint32_t AMs, uint32_t ASl
 
 class TBasicDataSynchronizer : public TRefCntObject, public IDataSynchronizer {
  public:
+  // Items the queue holds before producers wait; one pass of the worker takes at most
+  // kDefaultMaxTasks of them, half the queue.
   static constexpr uint32_t kQueueCapacity = 65536;
   static constexpr int32_t kDefaultMaxTasks = 32768;
+  // A synchronous call that has waited a minute for its item fails instead of hanging.
   static constexpr uint32_t kWaitLimitMs = 60000;
   // Items between two updates of the pending counter within one pass (a power of two).
   static constexpr int32_t kPendingPublishEvery = 1024;

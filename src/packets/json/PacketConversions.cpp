@@ -98,8 +98,8 @@ struct TEscapeTable {
     Kind[10] = 'n';
     Kind[12] = 'f';
     Kind[13] = 'r';
-    Kind['"'] = '"';
-    Kind['\\'] = '\\';
+    Kind[static_cast<unsigned char>('"')] = '"';
+    Kind[static_cast<unsigned char>('\\')] = '\\';
   }
 };
 const TEscapeTable kEscape;
