@@ -148,12 +148,24 @@ class TJSONReader {
   }
 };
 
-
+// Each thread's parser and a padded copy of the text it reads. The parser reads a little past
+// the text's end; given an unpadded text it would copy it into a new buffer on every call. The
+// buffer grows as texts grow (the parser keeps capacity for the largest text anyway).
 struct TThreadReader {
   simdjson::dom::parser Parser;
   std::unique_ptr<char[]> Buffer;
   size_t Capacity = 0;
 };
+
+// Texts up to this size leave the parser and the copy in place for the thread's next text; after
+// a larger one they are given back, so that a thread which once read a large text does not hold
+// about three times its size (copy, tape, strings) for the rest of its life.
+constexpr size_t kKeptReaderCapacity = size_t(4) << 20;
+
+TThreadReader& ThreadReader() {
+  TW_PROGRAM_TLS thread_local TThreadReader t;
+  return t;
+}
 
 }  // namespace
 
@@ -198,12 +210,8 @@ bool WidenBigIntegers(std::string_view AText, std::string& AOut) {
   return changed;
 }
 
-// Each thread's parser and a padded copy of the text it reads. The parser reads a little past
-// the text's end; given an unpadded text it would copy it into a new buffer on every call. The
-// buffer grows as texts grow (the parser keeps capacity for the largest text anyway).
-
 simdjson::simdjson_result<simdjson::dom::element> ParsePadded(std::string_view AText) {
-  TW_PROGRAM_TLS thread_local TThreadReader t;
+  TThreadReader& t = ThreadReader();
   const size_t need = AText.size() + simdjson::SIMDJSON_PADDING;
   if (need > t.Capacity) {
     t.Buffer.reset(new char[need]);
@@ -212,6 +220,14 @@ simdjson::simdjson_result<simdjson::dom::element> ParsePadded(std::string_view A
   std::memcpy(t.Buffer.get(), AText.data(), AText.size());
   std::memset(t.Buffer.get() + AText.size(), 0, simdjson::SIMDJSON_PADDING);
   return t.Parser.parse(t.Buffer.get(), AText.size(), false);
+}
+
+TReaderRelease::~TReaderRelease() {
+  TThreadReader& t = ThreadReader();
+  if (t.Capacity <= kKeptReaderCapacity) return;
+  t.Parser = simdjson::dom::parser();
+  t.Buffer.reset();
+  t.Capacity = 0;
 }
 
 IPacketPtr PacketFromJSONRoot(const simdjson::dom::element& ARoot) {

@@ -21,6 +21,7 @@ std::string TPacketConversions::PacketAsJSON(const IPacketPtr& Data, bool Readab
 
 IPacketPtr TPacketConversions::PacketFromJSON(std::string_view JSONString) {
   if (JSONString.empty()) return NewPacket();
+  const TReaderRelease release;
   simdjson::dom::element root;
   auto err = ParsePadded(JSONString).get(root);
   std::string widened;
