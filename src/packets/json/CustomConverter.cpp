@@ -11,7 +11,7 @@ namespace {
 
 constexpr int64_t kMsPerDay = 86400000;
 
-const TVarKindInfo kKindTable[] = {
+constexpr TVarKindInfo kKindTable[] = {
     {varWord, "word", "%d"},         {varSmallint, "smallint", "%d"}, {varInteger, "integer", "%d"},
     {varSingle, "single", "%g"},     {varDouble, "double", "%g"},     {varCurrency, "currency", "%m"},
     {varDate, "date", "dt"},         {varOleStr, "string", "%s"},     {varUString, "string", "%s"},
@@ -174,8 +174,9 @@ bool TCustomConverter::TryRecogniseDateTime(std::string_view S, TDateTime& AValu
 }
 
 const TVarKindInfo* TCustomConverter::getVarInfoByName(std::string_view AName) noexcept {
+  // Once per element of an XML text: most rows are ruled out by their length alone.
   for (const TVarKindInfo& row : kKindTable)
-    if (SameName(row.TypeName, AName)) return &row;
+    if (row.TypeName.size() == AName.size() && SameName(row.TypeName, AName)) return &row;
   return nullptr;
 }
 

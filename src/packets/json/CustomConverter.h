@@ -14,7 +14,7 @@ namespace vexor {
 // its format selector ("%d", "%g", "%m", "dt", "%s", "%b"; null for the null row).
 struct TVarKindInfo {
   TVarType Code;
-  const char* TypeName;
+  std::string_view TypeName;
   const char* Format;
 };
 

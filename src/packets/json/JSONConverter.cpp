@@ -411,7 +411,7 @@ void TJSONConverter::WriteScalar(const TVarKindInfo& ARow, const Variant& V) {
   }
   if (FWithTypes) {
     Put(std::string_view("{\"", 2));
-    Put(std::string_view(ARow.TypeName));
+    Put(ARow.TypeName);
     Put(std::string_view("\":", 2));
   }
   const char* f = ARow.Format;
