@@ -24,8 +24,8 @@ struct TEscapeTable {
     Kind[10] = 'n';
     Kind[12] = 'f';
     Kind[13] = 'r';
-    Kind['"'] = '"';
-    Kind['\\'] = '\\';
+    Kind[static_cast<unsigned char>('"')] = '"';
+    Kind[static_cast<unsigned char>('\\')] = '\\';
   }
 };
 const TEscapeTable kEscape;
@@ -251,6 +251,7 @@ std::string TJSONConverter::Convert(const IPacketPtr& AData) {
   if (AData) WritePacket(AData.get(), 0, false);
   FOut.resize(FLen);
   tLastSize = std::min<size_t>(FLen, size_t(64) << 20);
+  ReleaseSpareRoom(FOut);
   return std::move(FOut);
 }
 

@@ -41,6 +41,7 @@ std::string TXMLConverter::Convert(const IPacketPtr& AData) {
   FOut.reserve(tLastSize + tLastSize / 8);
   if (AData) WritePacket(AData.get(), 0);
   tLastSize = std::clamp<size_t>(FOut.size(), 512, size_t(64) << 20);
+  ReleaseSpareRoom(FOut);
   return std::move(FOut);
 }
 
