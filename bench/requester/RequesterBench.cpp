@@ -118,6 +118,7 @@ class TRatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   vexor::StartConcurrencyServices();
   vexor::StartSynchronizerPool();
   vexor::InitPacketConversions();

@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "PlainBenchArgs.h"
 #include "nodejs/NodeJsRequester.h"
 #include "window/OutputPane.h"
 #include "window/TerminalView.h"
@@ -139,9 +140,11 @@ double RoundTripMs(int ACount) {
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  int lines = 200000;
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], "--lines") == 0) lines = std::atoi(argv[i + 1]);
+  vexor::bench::TPlainBenchArgs args("bench_output_pane", "[--lines N]");
+  args.Option("lines", "200000");
+  if (!args.Parse(argc, argv)) return 2;
+  const int lines = args.Count("lines");
+  if (lines == 0) return 2;
   QApplication app(argc, argv);
   const std::string lastLine = LineText(lines - 1);
 

@@ -10,7 +10,8 @@
 //     children, tarnwick against the bare view's process.
 // Both sides start node through tests/app/node-tee, which copies node's standard error to a log
 // that both read the same way (polled every millisecond).
-// Usage: bench_window [--runs N] [--hold-seconds S]   (offscreen unless a platform is chosen)
+// Usage: bench_window [--runs N] [--hold-seconds S]   (offscreen unless a platform is chosen); not a
+// Google Benchmark program: --benchmark_... flags are refused.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -32,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "PlainBenchArgs.h"
 #include "window/ExceptionDisplay.h"
 #include "browser/QtCefRuntime.h"
 #include "platform/CommandLine.h"
@@ -257,11 +259,12 @@ int main(int argc, char** argv) {
   if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
   if (argc == 4 && std::string(argv[1]) == "--bare-view") return BareViewProgram(argc, argv, argv[2], argv[3]);
 
-  int runs = 10, hold = 10;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::string(argv[i]) == "--runs") runs = std::atoi(argv[i + 1]);
-    if (std::string(argv[i]) == "--hold-seconds") hold = std::atoi(argv[i + 1]);
-  }
+  vexor::bench::TPlainBenchArgs args("bench_window", "[--runs N] [--hold-seconds N]");
+  args.Option("runs", "10");
+  args.Option("hold-seconds", "10");
+  if (!args.Parse(argc, argv)) return 2;
+  const int runs = args.Count("runs"), hold = args.Count("hold-seconds");
+  if (runs == 0 || hold == 0) return 2;
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   // The window changes the current folder: the program finds itself by its full path.
   const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();

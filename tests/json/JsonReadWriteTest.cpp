@@ -108,7 +108,8 @@ TEST(JsonReadWriteTest, MalformedTextIsRejected) {
   EXPECT_EQ(ReadError(deep), "Invalid JSON string.");
   std::string deepObj;
   for (int i = 0; i < 100000; ++i) deepObj += "{\"a\":";
-  deepObj += "1" + std::string(100000, '}');
+  deepObj += '1';
+  deepObj.append(100000, '}');
   EXPECT_EQ(ReadError(deepObj), "Invalid JSON string.");
   std::string fine = std::string(500, '[') + std::string(500, ']');
   EXPECT_EQ(Write(Read(fine)).size(), 1000u);
@@ -298,3 +299,30 @@ TEST(JsonReadWriteTest, ConfigDataAndTheTextHook) {
 }
 
 }  // namespace
+
+// The writers size a text by the thread's previous one; a short text after a long one must not
+// keep the long one's room, nor a long text after a short one lose anything. Also across large
+// texts read one after another (the reader gives its large buffers back in between).
+TEST(JsonReadWriteTest, TextsSizedByTheirPredecessorKeepNoSpareRoomAndLoseNothing) {
+  std::string big = "[";
+  for (int i = 0; i < 500000; ++i) {
+    if (i) big += ',';
+    big += '"';
+    big += std::to_string(i);
+    big += '"';
+  }
+  big += "]";
+  for (int round = 0; round < 2; ++round) {
+    IPacketPtr large = Read(big);
+    ASSERT_TRUE(large);
+    EXPECT_EQ(Write(large), big);
+    const std::string xml = TPacketConversions::PacketAsXML(large);
+    EXPECT_EQ(Write(TPacketConversions::PacketFromXML(xml)), big);
+    const std::string small = Write(Read(R"({"a":1})"));
+    EXPECT_EQ(small, R"({"a":1})");
+    EXPECT_LT(small.capacity(), 8192u);
+    const std::string smallXml = TPacketConversions::PacketAsXML(Read(R"({"a":1})"));
+    EXPECT_LT(smallXml.capacity(), 8192u);
+    EXPECT_EQ(Write(TPacketConversions::PacketFromXML(smallXml)), R"({"a":1})");
+  }
+}

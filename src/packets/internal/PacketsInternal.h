@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the packet units; not part of the packet interface.
 #include <cstring>
+#include <string>
 
 #include "packets/Packets.h"
 
@@ -30,6 +31,13 @@ std::string KeepingCursor(const IPacketPtr& AData, F&& AWrite) {
     AData->SetPos(pos);
     throw;
   }
+}
+
+// A text handed out by a writer that sized it by an earlier, larger text: the spare room goes
+// back when it is more than the text itself (and 4 KiB), so a short text kept by the caller does
+// not hold the large one's capacity.
+inline void ReleaseSpareRoom(std::string& AText) {
+  if (AText.capacity() - AText.size() > AText.size() + 4096) AText.shrink_to_fit();
 }
 
 // Copies a run of plain bytes; short runs (most names and values) without a library call.

@@ -1,5 +1,6 @@
 #include "packets/xml/XMLConverter.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <vector>
@@ -33,9 +34,14 @@ void TXMLConverter::Ind(int ALevel) {
 }
 
 std::string TXMLConverter::Convert(const IPacketPtr& AData) {
+  // The last text's length on this thread guesses the next one's: growing a large text copies it
+  // and touches fresh pages at every step.
+  TW_PROGRAM_TLS thread_local size_t tLastSize = 512;
   FOut.clear();
-  FOut.reserve(512);
+  FOut.reserve(tLastSize + tLastSize / 8);
   if (AData) WritePacket(AData.get(), 0);
+  tLastSize = std::clamp<size_t>(FOut.size(), 512, size_t(64) << 20);
+  ReleaseSpareRoom(FOut);
   return std::move(FOut);
 }
 
