@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QResizeEvent>
 #include <QShowEvent>
@@ -168,6 +169,8 @@ void TMainForm::acnRunExecute() {
   if (slash != std::string::npos && ::chdir(text.substr(0, slash + 1).c_str()) != 0) {
     // The run goes on in the old folder; node still gets the full path.
   }
+  // The front end reads source maps and sources from here only.
+  cef->SetSourceFolders({QDir::currentPath(), script.absolutePath()});
   BeginRunExtras(path, script.fileName());
   FRequester = TCustomAsyncRequester::New<TBasicNodeJsRequester>(TRef<IChildProcessRequesterEvents>(FRunEvents), path,
                                                                  FOptions.Port, FOptions.WatchdogMs, FOptions.Node);

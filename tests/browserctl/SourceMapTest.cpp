@@ -1,0 +1,184 @@
+// The DevTools front end of a real node script running a compiled TypeScript project
+// (maps/: external maps, an inline map, a map naming a file outside the project, a dependency
+// whose map is missing), in the browser control, offscreen, from the address the window loads.
+// What the front end knows is read from its own models.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QWebEnginePage>
+
+#include "PageWait.h"
+#include "PausedNode.h"
+#include "browser/ChromiumEx.h"
+#include "common/BrowserTestSupport.h"
+#include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
+
+using namespace vexor;
+using namespace vexor::browsertest;
+
+namespace {
+
+const QString kProject = QStringLiteral(TW_MAPS_PROJECT);
+
+// Runs an async function body in the page and waits for its value (JSON), or "error: ...".
+QString Await(QWebEnginePage* APage, const QString& ABody, int ATimeoutMs = 30000) {
+  Js(APage, QStringLiteral("window.__probe = undefined; (async () => {") + ABody +
+                QStringLiteral("})().then(v => { window.__probe = JSON.stringify(v === undefined ? null : v); },"
+                               " e => { window.__probe = 'error: ' + e; });"));
+  QString result;
+  WaitFor(
+      [&] {
+        const QVariant v = Js(APage, "window.__probe");
+        if (v.isValid() && !v.isNull()) result = v.toString();
+        return !result.isEmpty();
+      },
+      ATimeoutMs);
+  return result;
+}
+
+const QString kModules = QStringLiteral(R"(
+  const base = 'devtools://devtools/bundled/';
+  const W = (await import(base + 'models/workspace/workspace.js')).Workspace.WorkspaceImpl.instance();
+  const B = await import(base + 'models/bindings/bindings.js');
+  const SDK = await import(base + 'core/sdk/sdk.js');
+  const Common = await import(base + 'core/common/common.js');
+  const UI = await import(base + 'ui/legacy/legacy.js');
+  const urls = () => W.uiSourceCodes().map(u => u.url());
+)");
+
+class SourceMaps : public ::testing::Test {
+ protected:
+  void Open(bool ABreak) {
+    FNode = std::make_unique<TPausedNode>(kProject + QStringLiteral("/dist/main.js"), ABreak);
+    ASSERT_TRUE(FNode->Ok()) << "node's inspector did not come up";
+    FControl.resize(1400, 850);
+    FControl.show();
+    FControl.SetSourceFolders({kProject});
+    FControl.DevToolsHost().OnFileRequest = [this](const QString& AUrl, bool ARead) {
+      (ARead ? FRead : FRefused).append(AUrl);
+    };
+    FControl.Load(FNode->WindowUrl());
+    ASSERT_TRUE(WaitFor([&] { return FControl.Page()->url().scheme() == QLatin1String("devtools"); }, 90000));
+  }
+  QWebEnginePage* Page() { return FControl.Page(); }
+  QString Shot(const char* AName) {
+    const QString shot = QDir::current().absoluteFilePath(QString::fromLatin1(AName));
+    EXPECT_TRUE(FControl.grab().save(shot, "PNG"));
+    std::printf("screenshot: %s\n", shot.toUtf8().constData());
+    return shot;
+  }
+
+  std::unique_ptr<TPausedNode> FNode;
+  TChromiumEx FControl;
+  QStringList FRead, FRefused;
+};
+
+TEST_F(SourceMaps, TypeScriptSourcesFromExternalAndInlineMapsAndABreakpointOnATsLineStops) {
+  Open(false);
+  QString r;
+  // Both maps load: the external one and the source it names from disk, the inline one whole.
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        r = Await(Page(), kModules + QStringLiteral("return urls().filter(u => u.endsWith('.ts')).sort();"));
+        return r.contains("src/main.ts") && r.contains("src/inline.ts");
+      },
+      90000))
+      << r.toStdString();
+  EXPECT_TRUE(FRead.contains(QUrl::fromLocalFile(kProject + "/dist/main.js.map").toString()));
+  EXPECT_TRUE(FRefused.contains(QStringLiteral("file:///etc/passwd"))) << FRefused.join(' ').toStdString();
+  EXPECT_FALSE(FRead.contains(QStringLiteral("file:///etc/passwd")));
+
+  // A breakpoint on the .ts line binds and stops there.
+  r = Await(Page(), kModules + QStringLiteral(R"(
+    const ui = W.uiSourceCodes().find(u => u.url().endsWith('/src/main.ts'));
+    await B.BreakpointManager.BreakpointManager.instance().setBreakpoint(ui, 5, 0, '', true);
+    const dm = SDK.TargetManager.TargetManager.instance().models(SDK.DebuggerModel.DebuggerModel)[0];
+    for (let i = 0; i < 200 && !dm.isPaused(); ++i) await new Promise(f => setTimeout(f, 50));
+    if (!dm.isPaused()) return 'not paused';
+    const frame = dm.debuggerPausedDetails().callFrames[0];
+    const at = await B.DebuggerWorkspaceBinding.DebuggerWorkspaceBinding.instance().rawLocationToUILocation(frame.location());
+    return at.uiSourceCode.url().replace(/^.*\//, '') + ':' + at.lineNumber;
+  )"), 60000);
+  EXPECT_EQ(r.toStdString(), "\"main.ts:5\"");
+
+  // No Console warning about maps: not for the file outside, not for the dependency's missing map.
+  r = Await(Page(), kModules + QStringLiteral(
+                                   "return Common.Console.Console.instance().messages().map(m => m.text)"
+                                   ".filter(t => /source map/i.test(t));"));
+  EXPECT_EQ(r.toStdString(), "[]");
+
+  // The file tree (the Node navigator), for a person to look at.
+  Await(Page(), kModules + QStringLiteral(R"(
+    await UI.ViewManager.ViewManager.instance().showView('navigator-network');
+    const Sources = await import(base + 'panels/sources/sources.js');
+    const view = Sources.SourcesNavigator.NetworkNavigatorView.instance();
+    for (const u of W.uiSourceCodes().filter(u => /\/src\/(main|inline)\.ts$/.test(u.url())))
+      view.revealUISourceCode(u, u.url().endsWith('main.ts'));)"));
+  r = Await(Page(), kModules + QStringLiteral(R"(
+    let text = '';
+    (function walk(n) { if (n.nodeType === 3) text += n.nodeValue + ' '; if (n.shadowRoot) walk(n.shadowRoot);
+      for (let c = n.firstChild; c; c = c.nextSibling) walk(c); })(document);
+    return ['Node', 'src', 'main.ts'].filter(w => text.includes(w)).join(',');)"));
+  EXPECT_EQ(r.toStdString(), "\"Node,src,main.ts\"");
+  Shot("devtools-file-tree.png");
+}
+
+TEST_F(SourceMaps, IgnoreListDefaultsAreWrittenOnceAndAUserChangeStays) {
+  Open(true);
+  QString r;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        r = Await(Page(), kModules + QStringLiteral("return Common.Settings.Settings.instance()"
+                                                    ".moduleSetting('skipStackFramesPattern').getAsArray();"));
+        return r.contains("node_modules");
+      },
+      90000))
+      << r.toStdString();
+  EXPECT_TRUE(r.contains("^node:")) << r.toStdString();
+  Await(Page(), kModules + QStringLiteral("await UI.ViewManager.ViewManager.instance().showView('blackbox');"));
+  WaitFor([] { return false; }, 1500);  // the settings view paints
+  Shot("devtools-ignore-list.png");
+
+  // The user empties the list; a new load of the front end keeps it empty.
+  Await(Page(), kModules + QStringLiteral(
+                               "Common.Settings.Settings.instance().moduleSetting('skipStackFramesPattern').setAsArray([]);"));
+  Page()->triggerAction(QWebEnginePage::Reload);
+  WaitFor([] { return false; }, 500);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        r = Await(Page(), kModules + QStringLiteral("return Common.Settings.Settings.instance()"
+                                                    ".moduleSetting('skipStackFramesPattern').getAsArray();"));
+        return r == QStringLiteral("[]");
+      },
+      60000))
+      << r.toStdString();
+}
+
+TEST_F(SourceMaps, OnlyDevToolsPagesGetTheScriptAndOnlyAllowedFilesAreRead) {
+  TDevToolsHost host;
+  host.SetAllowedFolders({kProject + "/src", "/no/such/folder"});
+  EXPECT_EQ(host.AllowedFolders(), QStringList{kProject + "/src"});
+  struct {
+    QString Url;
+    bool Allowed;
+  } cases[] = {
+      {QUrl::fromLocalFile(kProject + "/src/main.ts").toString(), true},
+      {QUrl::fromLocalFile(kProject + "/src/../dist/main.js").toString(), false},  // climbs out
+      {QUrl::fromLocalFile(kProject + "/src").toString(), false},                  // a folder
+      {QUrl::fromLocalFile(kProject + "/src/missing.ts").toString(), false},
+      {QStringLiteral("file:///etc/passwd"), false},
+      {QStringLiteral("file://server/share") + kProject + "/src/main.ts", false},  // another machine
+      {QStringLiteral("http://127.0.0.1/") + kProject + "/src/main.ts", false},
+      {QStringLiteral("not a url"), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(!host.AllowedFile(c.Url).isEmpty(), c.Allowed) << c.Url.toStdString();
+
+  // Another page in the control: no script of ours beyond the bridge.
+  FControl.SetHTML({QStringLiteral("<html><body>start</body></html>")});
+  ASSERT_TRUE(WaitFor([&] { return Js(Page(), "document.body && document.body.textContent").toString().contains("start"); }));
+  EXPECT_EQ(Js(Page(), "typeof window.__tarnwickDevTools").toString(), QStringLiteral("undefined"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunBrowserTests(argc, argv); }
