@@ -50,7 +50,8 @@ class TChromiumPage : public QWebEnginePage {
  protected:
   void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel ALevel, const QString& AMessage, int ALine,
                                 const QString& ASource) override {
-    if (!FHost.HandleConsoleMessage(this, AMessage)) QWebEnginePage::javaScriptConsoleMessage(ALevel, AMessage, ALine, ASource);
+    if (!FHost.HandleConsoleMessage(this, AMessage))
+      QWebEnginePage::javaScriptConsoleMessage(ALevel, AMessage, ALine, ASource);
   }
 
  private:

@@ -75,10 +75,10 @@ bool TDevToolsHost::HandleConsoleMessage(QWebEnginePage* APage, const QString& A
   QStringDecoder utf8(QStringDecoder::Utf8);
   while (ok && !file.atEnd()) {
     const QString text = utf8(file.read(kChunkBytes));
-    if (!text.isEmpty())
-      APage->runJavaScript(call + QStringLiteral("chunk(") + idText + u',' + JsString(text) + u')');
+    if (!text.isEmpty()) APage->runJavaScript(call + QStringLiteral("chunk(") + idText + u',' + JsString(text) + u')');
   }
-  APage->runJavaScript(call + QStringLiteral("done(") + idText + (ok ? QStringLiteral(",true)") : QStringLiteral(",false)")));
+  APage->runJavaScript(call + QStringLiteral("done(") + idText +
+                       (ok ? QStringLiteral(",true)") : QStringLiteral(",false)")));
   return true;
 }
 

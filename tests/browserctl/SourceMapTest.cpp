@@ -87,6 +87,9 @@ TEST_F(SourceMaps, TypeScriptSourcesFromExternalAndInlineMapsAndABreakpointOnATs
   EXPECT_TRUE(FRead.contains(QUrl::fromLocalFile(kProject + "/dist/main.js.map").toString()));
   EXPECT_TRUE(FRefused.contains(QStringLiteral("file:///etc/passwd"))) << FRefused.join(' ').toStdString();
   EXPECT_FALSE(FRead.contains(QStringLiteral("file:///etc/passwd")));
+  EXPECT_TRUE(WaitFor([&] {
+    return FRefused.contains(QUrl::fromLocalFile(kProject + "/node_modules/dep/index.js.map").toString());
+  })) << FRefused.join(' ').toStdString();
 
   // A breakpoint on the .ts line binds and stops there.
   r = Await(Page(), kModules + QStringLiteral(R"(
@@ -98,13 +101,13 @@ TEST_F(SourceMaps, TypeScriptSourcesFromExternalAndInlineMapsAndABreakpointOnATs
     const frame = dm.debuggerPausedDetails().callFrames[0];
     const at = await B.DebuggerWorkspaceBinding.DebuggerWorkspaceBinding.instance().rawLocationToUILocation(frame.location());
     return at.uiSourceCode.url().replace(/^.*\//, '') + ':' + at.lineNumber;
-  )"), 60000);
+  )"),
+            60000);
   EXPECT_EQ(r.toStdString(), "\"main.ts:5\"");
 
   // No Console warning about maps: not for the file outside, not for the dependency's missing map.
-  r = Await(Page(), kModules + QStringLiteral(
-                                   "return Common.Console.Console.instance().messages().map(m => m.text)"
-                                   ".filter(t => /source map/i.test(t));"));
+  r = Await(Page(), kModules + QStringLiteral("return Common.Console.Console.instance().messages().map(m => m.text)"
+                                              ".filter(t => /source map/i.test(t));"));
   EXPECT_EQ(r.toStdString(), "[]");
 
   // The file tree (the Node navigator), for a person to look at.
@@ -140,8 +143,9 @@ TEST_F(SourceMaps, IgnoreListDefaultsAreWrittenOnceAndAUserChangeStays) {
   Shot("devtools-ignore-list.png");
 
   // The user empties the list; a new load of the front end keeps it empty.
-  Await(Page(), kModules + QStringLiteral(
-                               "Common.Settings.Settings.instance().moduleSetting('skipStackFramesPattern').setAsArray([]);"));
+  Await(Page(),
+        kModules + QStringLiteral(
+                       "Common.Settings.Settings.instance().moduleSetting('skipStackFramesPattern').setAsArray([]);"));
   Page()->triggerAction(QWebEnginePage::Reload);
   WaitFor([] { return false; }, 500);
   EXPECT_TRUE(WaitFor(
@@ -175,7 +179,9 @@ TEST_F(SourceMaps, OnlyDevToolsPagesGetTheScriptAndOnlyAllowedFilesAreRead) {
 
   // Another page in the control: no script of ours beyond the bridge.
   FControl.SetHTML({QStringLiteral("<html><body>start</body></html>")});
-  ASSERT_TRUE(WaitFor([&] { return Js(Page(), "document.body && document.body.textContent").toString().contains("start"); }));
+  ASSERT_TRUE(WaitFor([&] {
+    return Js(Page(), "document.body && document.body.textContent").toString().contains("start");
+  }));
   EXPECT_EQ(Js(Page(), "typeof window.__tarnwickDevTools").toString(), QStringLiteral("undefined"));
 }
 

@@ -8,13 +8,13 @@
 // - the Node file tree in the Sources panel where the entry page has none (js_app.html);
 // - "file:" loads, answered by the host from the allowed folders only, in chunks;
 // - node_modules and node's internals on the ignore list, written once into the settings;
-// - a map that cannot be had is an empty map: no Console warning per dependency.
+// - a map that may not or cannot be read fails once and without a Console warning (a project
+//   with many dependencies would get one per file).
 (function () {
   'use strict';
   if (location.protocol !== 'devtools:' || window.__tarnwickDevTools) return;
   const base = 'devtools://devtools/bundled/';
   const marker = '\u2063tarnwick-devtools';
-  const emptyMap = '{"version":3,"sources":[],"names":[],"mappings":""}';
   const ignoreList = [{pattern: '/node_modules/', disabled: false}, {pattern: '^node:', disabled: false}];
   const pending = new Map();
   const refused = new Set();
@@ -27,6 +27,13 @@
         S.registerSettingExtension({
           storageType: S.SettingStorageType.Synced, settingName: 'network.enable-unc-loading',
           settingType: S.SettingType.BOOLEAN, defaultValue: false});
+      const messages = Common.Console.Console.prototype, warn = messages.warn;
+      messages.warn = function (text, ...rest) {
+        if (typeof text === 'string' && text.startsWith('DevTools failed to load source map') &&
+            [...refused].some(url => text.includes(url)))
+          return;
+        return warn.call(this, text, ...rest);
+      };
       const V = UI.ViewManager;
       if (!V.getRegisteredViewExtensions().some(v => v.viewId() === 'navigator-network'))
         V.registerViewExtension({
@@ -47,13 +54,9 @@
     host.setPreference('tarnwickDefaults', '1');
   }
 
-  function unavailable(url, streamId, done) {
-    if (/\.map([?#]|$)/.test(url)) {
-      window.InspectorFrontendAPI.streamWrite(streamId, emptyMap);
-      done({statusCode: 200});
-    } else {
-      done({statusCode: 404, netError: -6, netErrorName: 'net::ERR_FILE_NOT_FOUND', urlValid: true});
-    }
+  function unavailable(url, done) {
+    refused.add(url);
+    done({statusCode: 404, netError: -6, netErrorName: 'net::ERR_FILE_NOT_FOUND', urlValid: true});
   }
 
   function route(url, headers, streamId, done, load) {
@@ -67,7 +70,7 @@
                ['127.0.0.1', 'localhost', '[::1]'].includes(u.hostname)) {
       load(url, headers, streamId, done);
     } else {
-      unavailable(url, streamId, done);
+      unavailable(url, done);
     }
   }
 
@@ -97,8 +100,7 @@
       if (!p) return;
       pending.delete(id);
       if (ok) return p.done({statusCode: 200});
-      refused.add(p.url);
-      unavailable(p.url, p.streamId, p.done);
+      unavailable(p.url, p.done);
     },
   });
 })();
