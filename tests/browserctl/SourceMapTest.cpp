@@ -185,6 +185,27 @@ TEST_F(SourceMaps, OnlyDevToolsPagesGetTheScriptAndOnlyAllowedFilesAreRead) {
   EXPECT_EQ(Js(Page(), "typeof window.__tarnwickDevTools").toString(), QStringLiteral("undefined"));
 }
 
+// The dedicated Node entry page (which the inspector hub serves) has the file tree of its own and
+// lacks the setting too: the script adds only what is missing, and the front end comes up whole.
+TEST_F(SourceMaps, TheNodeEntryPageGetsTheSettingAndKeepsItsOwnFileTree) {
+  FControl.show();
+  FControl.Load(QStringLiteral("devtools://devtools/node_app.html"));
+  ASSERT_TRUE(WaitFor([&] { return Page()->url().scheme() == QLatin1String("devtools"); }, 90000));
+  QString r;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        r = Await(Page(), kModules + QStringLiteral(R"(
+          const unc = Common.Settings.Settings.instance().moduleSetting('network.enable-unc-loading').get();
+          const tree = UI.ViewManager.getRegisteredViewExtensions().filter(v => v.viewId() === 'navigator-network');
+          return [unc, tree.length, tree[0].title(), Boolean(UI.ViewManager.ViewManager.instance().view('navigator-network'))];)"));
+        return r.startsWith('[');
+      },
+      60000))
+      << r.toStdString();
+  // node_app.html's own navigator is "Node" too; ours would have been a second one.
+  EXPECT_EQ(r.toStdString(), "[false,1,\"Node\",true]");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) { return RunBrowserTests(argc, argv); }

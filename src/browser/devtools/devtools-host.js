@@ -20,28 +20,29 @@
   const refused = new Set();
   let nextId = 1;
 
-  const ready = Promise.all([import(base + 'core/common/common.js'), import(base + 'ui/legacy/legacy.js')])
-    .then(([Common, UI]) => {
-      const S = Common.Settings;
-      if (!S.getRegisteredSettings().some(s => s.settingName === 'network.enable-unc-loading'))
-        S.registerSettingExtension({
-          storageType: S.SettingStorageType.Synced, settingName: 'network.enable-unc-loading',
-          settingType: S.SettingType.BOOLEAN, defaultValue: false});
-      const messages = Common.Console.Console.prototype, warn = messages.warn;
-      messages.warn = function (text, ...rest) {
-        if (typeof text === 'string' && text.startsWith('DevTools failed to load source map') &&
-            [...refused].some(url => text.includes(url)))
-          return;
-        return warn.call(this, text, ...rest);
-      };
-      const V = UI.ViewManager;
-      if (!V.getRegisteredViewExtensions().some(v => v.viewId() === 'navigator-network'))
-        V.registerViewExtension({
-          location: 'navigator-view', id: 'navigator-network', title: () => 'Node', commandPrompt: () => 'Show Node',
-          order: 2, persistence: 'permanent',
-          loadView: async () => (await import(base + 'panels/sources/sources.js')).SourcesNavigator.NetworkNavigatorView.instance()});
-    })
-    .catch(e => console.error('tarnwick-devtools: ' + e));
+  const modules = Promise.all([import(base + 'core/common/common.js'), import(base + 'ui/legacy/legacy.js')]);
+
+  // Runs when the front end asks for its settings: its entry page has registered all it has then.
+  function addMissing([Common, UI]) {
+    const S = Common.Settings;
+    if (!S.getRegisteredSettings().some(s => s.settingName === 'network.enable-unc-loading'))
+      S.registerSettingExtension({
+        storageType: S.SettingStorageType.Synced, settingName: 'network.enable-unc-loading',
+        settingType: S.SettingType.BOOLEAN, defaultValue: false});
+    const messages = Common.Console.Console.prototype, warn = messages.warn;
+    messages.warn = function (text, ...rest) {
+      if (typeof text === 'string' && text.startsWith('DevTools failed to load source map') &&
+          [...refused].some(url => text.includes(url)))
+        return;
+      return warn.call(this, text, ...rest);
+    };
+    const V = UI.ViewManager;
+    if (!V.getRegisteredViewExtensions().some(v => v.viewId() === 'navigator-network'))
+      V.registerViewExtension({
+        location: 'navigator-view', id: 'navigator-network', title: () => 'Node', commandPrompt: () => 'Show Node',
+        order: 2, persistence: 'permanent',
+        loadView: async () => (await import(base + 'panels/sources/sources.js')).SourcesNavigator.NetworkNavigatorView.instance()});
+  }
 
   // Written once: a pattern the user removed later stays removed.
   function withDefaults(host, prefs) {
@@ -79,7 +80,8 @@
     Object.defineProperty(host, '__tarnwick', {value: true});
     const getPreferences = host.getPreferences, load = host.loadNetworkResource;
     // The front end reads its settings once, at start: what is registered above must be there by then.
-    host.getPreferences = cb => ready.then(() => getPreferences.call(host, prefs => { withDefaults(host, prefs); cb(prefs); }));
+    host.getPreferences = cb => modules.then(addMissing).catch(e => console.error('tarnwick-devtools: ' + e))
+      .then(() => getPreferences.call(host, prefs => { withDefaults(host, prefs); cb(prefs); }));
     host.loadNetworkResource = (url, headers, streamId, done) => route(url, headers, streamId, done, load.bind(host));
     return host;
   }
