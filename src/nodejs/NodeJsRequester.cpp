@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include "http/HttpClient.h"
 #include "diagnostics/MessageLog.h"
 #include "packets/Packets.h"
+#include "nodejs/TypeScriptRunner.h"
 
 namespace vexor {
 
@@ -107,7 +109,16 @@ std::string TBasicNodeJsRequester::GetParams() {
   std::string inspect;
   if (FDebug != 0)
     inspect = StopOnStart() ? Format("--inspect-brk=127.0.0.1:%d ", FDebug) : Format("--inspect=127.0.0.1:%d ", FDebug);
-  return inspect + FScript;
+  // A TypeScript script runs through the project's runner, or node's own type stripping.
+  std::string runner;
+  if (const std::string script = TChildProcessRequester::GetParams(); TTypeScriptRunner::IsTypeScript(script)) {
+    std::error_code ec;
+    const TTypeScriptRunner r = TTypeScriptRunner::Choose(script, std::filesystem::current_path(ec).string(),
+                                                          TNodeVersion::Query(Process()));
+    if (r.Kind == TTypeScriptRunnerKind::tsrMissing) throw Exception(r.Message);
+    for (const std::string& arg : r.NodeArgs) runner += QuoteArgument(arg) + " ";
+  }
+  return runner + inspect + FScript;
 }
 
 bool TBasicNodeJsRequester::IsInspectorBanner(const std::string& ALine) {

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "platform/Ticks.h"
+#include "process/ChildProcessController.h"
+
 namespace vexor {
 
 namespace fs = std::filesystem;
@@ -44,6 +47,20 @@ TNodeVersion TNodeVersion::Parse(const std::string& AText) {
   if (std::sscanf(AText.c_str(), "v%d.%d.%d%c", &v.Major, &v.Minor, &v.Patch, &tail) < 3) return {};
   if (tail != 0 && tail != '\n' && tail != '\r' && tail != '-') return {};
   return v;
+}
+
+TNodeVersion TNodeVersion::Query(const std::string& ANode) {
+  try {
+    TChildProcessController node(ANode, "--version");
+    std::string out;
+    uint32_t exitCode = 0;
+    const uint32_t start = GetTickCount32();
+    node.WaitForProcess([&](const std::string& AText) { out += AText; }, exitCode,
+                        [&] { return TicksSince(start) > 10000; });
+    return exitCode == 0 ? Parse(out) : TNodeVersion{};
+  } catch (const std::exception&) {
+    return {};
+  }
 }
 
 bool TTypeScriptRunner::IsTypeScript(const std::string& AScript) {

@@ -4,7 +4,7 @@
 // script or the working folder), else through node's own type stripping where the installed node
 // has it, else not at all, with a message that names what to install. Plain JavaScript needs none.
 //
-// Threads: stateless; any thread (reads the file system only).
+// Threads: stateless; any thread (reads the file system; Query starts node and waits for it).
 #include <string>
 #include <vector>
 
@@ -14,6 +14,8 @@ struct TNodeVersion {
   int Major = 0, Minor = 0, Patch = 0;
   // "v20.20.2" (what `node --version` prints) -> 20.20.2; all zero for anything else.
   static TNodeVersion Parse(const std::string& AText);
+  // What `ANode --version` prints, parsed (all zero when it does not answer within 10 s).
+  static TNodeVersion Query(const std::string& ANode);
 };
 
 enum class TTypeScriptRunnerKind { tsrNone, tsrTsx, tsrTsNode, tsrStripTypes, tsrMissing };

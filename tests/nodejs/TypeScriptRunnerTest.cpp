@@ -28,6 +28,11 @@ TEST(TypeScriptRunner, NodeVersionText) {
     EXPECT_EQ(TNodeVersion::Parse(bad).Major, 0) << bad;
 }
 
+TEST(TypeScriptRunner, TheInstalledNodesVersion) {
+  EXPECT_GE(TNodeVersion::Query("node").Major, 18);
+  EXPECT_EQ(TNodeVersion::Query("/no/such/node").Major, 0);
+}
+
 TEST(TypeScriptRunner, OnlyTypeScriptNeedsOne) {
   for (const char* js : {"/p/a.js", "/p/a.mjs", "/p/a.cjs", "/p/ts", "/p/a.ts.js"}) {
     EXPECT_EQ(TTypeScriptRunner::Choose(js, "/p", kNode20).Kind, TTypeScriptRunnerKind::tsrNone) << js;
