@@ -78,10 +78,22 @@ TTypeScriptRunner TTypeScriptRunner::Choose(const std::string& AScript, const st
     return found.empty() && !AWorkingFolder.empty() ? FindPackage(AWorkingFolder, APackage) : found;
   };
   std::error_code ec;
-  if (const fs::path tsx = find("tsx"); !tsx.empty() && fs::is_regular_file(tsx / "dist" / "loader.mjs", ec)) {
-    r.Kind = TTypeScriptRunnerKind::tsrTsx;
-    r.NodeArgs = {"--import", FileUrl(tsx / "dist" / "loader.mjs")};
-    return r;
+  if (const fs::path tsx = find("tsx"); !tsx.empty()) {
+    // Its require hook where it can: node then starts the script as a CommonJS module and
+    // "break on start" stops on the script's first line; through the module loader node stops
+    // in its own internals first.
+    const fs::path hook = tsx / "dist" / "cjs" / "index.cjs", loader = tsx / "dist" / "loader.mjs";
+    const bool module = fs::path(AScript).extension() == ".mts";
+    if (!module && fs::is_regular_file(hook, ec)) {
+      r.Kind = TTypeScriptRunnerKind::tsrTsx;
+      r.NodeArgs = {"--require", hook.string()};
+      return r;
+    }
+    if (fs::is_regular_file(loader, ec)) {
+      r.Kind = TTypeScriptRunnerKind::tsrTsx;
+      r.NodeArgs = {"--import", FileUrl(loader)};
+      return r;
+    }
   }
   if (const fs::path tsNode = find("ts-node"); !tsNode.empty()) {
     r.Kind = TTypeScriptRunnerKind::tsrTsNode;

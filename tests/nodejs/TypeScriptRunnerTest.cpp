@@ -64,14 +64,18 @@ TEST(TypeScriptRunner, TheProjectsRunnerFirstThenNodesOwnThenAMessage) {
   r = TTypeScriptRunner::Choose(project + "/src/main.mts", "/", kNode20);
   EXPECT_EQ(r.NodeArgs[0], "--loader");
 
-  // tsx wins over ts-node; its loader is named as a file: URL (the blank escaped).
+  // tsx wins over ts-node; its loader is named as a file: URL (the blank escaped), its require
+  // hook (where node stops on the script's first line) is preferred for all but ".mts".
   Touch(project + "/node_modules/tsx/package.json");
   Touch(project + "/node_modules/tsx/dist/loader.mjs");
   r = TTypeScriptRunner::Choose(project + "/src/main.cts", "/", kNode20);
   EXPECT_EQ(r.Kind, TTypeScriptRunnerKind::tsrTsx);
-  ASSERT_EQ(r.NodeArgs.size(), 2u);
-  EXPECT_EQ(r.NodeArgs[0], "--import");
-  EXPECT_EQ(r.NodeArgs[1], "file://" + dir.Path() + "/my%20project/node_modules/tsx/dist/loader.mjs");
+  EXPECT_EQ(r.NodeArgs, (std::vector<std::string>{"--import", "file://" + dir.Path() +
+                                                                  "/my%20project/node_modules/tsx/dist/loader.mjs"}));
+  Touch(project + "/node_modules/tsx/dist/cjs/index.cjs");
+  r = TTypeScriptRunner::Choose(script, "/", kNode20);
+  EXPECT_EQ(r.NodeArgs, (std::vector<std::string>{"--require", project + "/node_modules/tsx/dist/cjs/index.cjs"}));
+  EXPECT_EQ(TTypeScriptRunner::Choose(project + "/src/main.mts", "/", kNode20).NodeArgs[0], "--import");
 
   // A script outside the project finds the runner through the working folder.
   const std::string loose = dir / "elsewhere/tool.ts";
