@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QWebEnginePage>
 
 #include "PageWait.h"
 #include "PausedNode.h"
 #include "browser/ChromiumEx.h"
+#include "nodejs/TypeScriptRunner.h"
 #include "common/BrowserTestSupport.h"
+#include "common/TempDir.h"
 #include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 using namespace vexor;
@@ -48,8 +52,9 @@ const QString kModules = QStringLiteral(R"(
 
 class SourceMaps : public ::testing::Test {
  protected:
-  void Open(bool ABreak) {
-    FNode = std::make_unique<TPausedNode>(kProject + QStringLiteral("/dist/main.js"), ABreak);
+  void Open(bool ABreak, const QString& AScript = kProject + QStringLiteral("/dist/main.js"),
+            const QStringList& ANodeArgs = {}) {
+    FNode = std::make_unique<TPausedNode>(AScript, ABreak, ANodeArgs);
     ASSERT_TRUE(FNode->Ok()) << "node's inspector did not come up";
     FControl.resize(1400, 850);
     FControl.show();
@@ -183,6 +188,60 @@ TEST_F(SourceMaps, OnlyDevToolsPagesGetTheScriptAndOnlyAllowedFilesAreRead) {
     return Js(Page(), "document.body && document.body.textContent").toString().contains("start");
   }));
   EXPECT_EQ(Js(Page(), "typeof window.__tarnwickDevTools").toString(), QStringLiteral("undefined"));
+}
+
+// Where "break on load" stops, as the front end maps it: "<file>:<line>".
+const QString kPausedAt = kModules + QStringLiteral(R"(
+  const models = () => SDK.TargetManager.TargetManager.instance().models(SDK.DebuggerModel.DebuggerModel);
+  for (let i = 0; i < 400 && !(models()[0] && models()[0].isPaused()); ++i) await new Promise(f => setTimeout(f, 50));
+  const dm = models()[0];
+  if (!dm || !dm.isPaused()) return 'not paused';
+  const frame = dm.debuggerPausedDetails().callFrames[0];
+  for (let i = 0; i < 100; ++i) {
+    const at = await B.DebuggerWorkspaceBinding.DebuggerWorkspaceBinding.instance().rawLocationToUILocation(frame.location());
+    if (at && (!at.uiSourceCode.url().endsWith('.js') || i === 99)) return at.uiSourceCode.url().replace(/^.*\//, '') + ':' + at.lineNumber;
+    await new Promise(f => setTimeout(f, 50));
+  }
+)");
+
+TEST_F(SourceMaps, BreakOnLoadStopsOnTheFirstLineOfAnEsModule) {
+  vexor::testing::TTempDir dir;
+  const std::string script = dir / "main.mjs";
+  {
+    QFile f(QString::fromStdString(script));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("const a = 1;\nconsole.log('mjs', a);\n");
+  }
+  Open(true, QString::fromStdString(script));
+  FControl.SetSourceFolders({QString::fromStdString(dir.Path())});
+  EXPECT_EQ(Await(Page(), kPausedAt, 60000).toStdString(), "\"main.mjs:0\"");
+}
+
+// A .ts script of a real tsx project (installed from the registry; skipped without one), run as
+// the window runs it: break on load stops on its first line, shown as TypeScript.
+TEST_F(SourceMaps, BreakOnLoadStopsOnTheFirstLineOfATypeScriptScriptRunThroughTsx) {
+  vexor::testing::TTempDir dir;
+  {
+    QFile p(QString::fromStdString(dir / "package.json")), t(QString::fromStdString(dir / "main.ts"));
+    ASSERT_TRUE(p.open(QIODevice::WriteOnly) && t.open(QIODevice::WriteOnly));
+    p.write(R"({"name":"ts-project","version":"1.0.0","private":true})");
+    t.write("const a: number = 1;\nconsole.log('ts', a);\n");
+  }
+  QProcess npm;
+  npm.setWorkingDirectory(QString::fromStdString(dir.Path()));
+  npm.start(QStringLiteral("npm"), {"install", "--save-dev", "--no-audit", "--no-fund", "tsx"});
+  if (!npm.waitForFinished(180000) || npm.exitCode() != 0) GTEST_SKIP() << "npm could not install tsx";
+  const TTypeScriptRunner runner = TTypeScriptRunner::Choose(dir / "main.ts", dir.Path(), TNodeVersion::Query("node"));
+  ASSERT_EQ(runner.Kind, TTypeScriptRunnerKind::tsrTsx);
+  QStringList args;
+  for (const std::string& a : runner.NodeArgs) args << QString::fromStdString(a);
+  Open(true, QString::fromStdString(dir / "main.ts"), args);
+  FControl.SetSourceFolders({QString::fromStdString(dir.Path())});
+  EXPECT_EQ(Await(Page(), kPausedAt, 60000).toStdString(), "\"main.ts:0\"");
+  EXPECT_EQ(Await(Page(), kModules + QStringLiteral("return Common.Console.Console.instance().messages()"
+                                                    ".map(m => m.text).filter(t => /source map/i.test(t));"))
+                .toStdString(),
+            "[]");
 }
 
 // The dedicated Node entry page (which the inspector hub serves) has the file tree of its own and
