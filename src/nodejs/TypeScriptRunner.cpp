@@ -41,6 +41,16 @@ std::string FileUrl(const fs::path& APath) {
 
 }  // namespace
 
+std::string NodeProjectFolder(const std::string& AScript) {
+  const fs::path own = fs::path(AScript).parent_path();
+  std::error_code ec;
+  for (fs::path folder = own; !folder.empty(); folder = folder.parent_path()) {
+    if (fs::is_regular_file(folder / "package.json", ec)) return folder.string();
+    if (folder == folder.root_path()) break;
+  }
+  return own.string();
+}
+
 TNodeVersion TNodeVersion::Parse(const std::string& AText) {
   TNodeVersion v;
   char tail = 0;

@@ -18,6 +18,11 @@ struct TNodeVersion {
   static TNodeVersion Query(const std::string& ANode);
 };
 
+// The project a start script belongs to: the nearest folder at or above the script's own that
+// holds a package.json; the script's folder when none does. (A tsc build runs dist/main.js,
+// whose map names ../src/main.ts: the project folder holds both.)
+std::string NodeProjectFolder(const std::string& AScript);
+
 enum class TTypeScriptRunnerKind { tsrNone, tsrTsx, tsrTsNode, tsrStripTypes, tsrMissing };
 
 struct TTypeScriptRunner {

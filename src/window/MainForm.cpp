@@ -3,6 +3,7 @@
 #include "platform/Exceptions.h"
 #include "platform/Registry.h"
 #include "app/WindowMessages.h"
+#include "nodejs/TypeScriptRunner.h"
 
 #include <unistd.h>
 
@@ -170,7 +171,7 @@ void TMainForm::acnRunExecute() {
     // The run goes on in the old folder; node still gets the full path.
   }
   // The front end reads source maps and sources from here only.
-  cef->SetSourceFolders({QDir::currentPath(), script.absolutePath()});
+  cef->SetSourceFolders({QDir::currentPath(), script.absolutePath(), QString::fromStdString(NodeProjectFolder(path))});
   BeginRunExtras(path, script.fileName());
   FRequester = TCustomAsyncRequester::New<TBasicNodeJsRequester>(TRef<IChildProcessRequesterEvents>(FRunEvents), path,
                                                                  FOptions.Port, FOptions.WatchdogMs, FOptions.Node);

@@ -84,4 +84,17 @@ TEST(TypeScriptRunner, TheProjectsRunnerFirstThenNodesOwnThenAMessage) {
   EXPECT_EQ(TTypeScriptRunner::Choose(loose, dir / "elsewhere", kNode20).Kind, TTypeScriptRunnerKind::tsrMissing);
 }
 
+TEST(TypeScriptRunner, TheProjectFolderHoldsThePackageJson) {
+  vexor::testing::TTempDir dir;
+  Touch(dir / "app/package.json");
+  Touch(dir / "app/dist/main.js");
+  Touch(dir / "loose/tool.js");
+  EXPECT_EQ(NodeProjectFolder(dir / "app/dist/main.js"), dir / "app");
+  EXPECT_EQ(NodeProjectFolder(dir / "app/main.js"), dir / "app");
+  // No package.json anywhere above (the temporary folder has none): the script's folder.
+  if (!fs::exists(fs::path(dir.Path()).parent_path() / "package.json")) {
+    EXPECT_EQ(NodeProjectFolder(dir / "loose/tool.js"), dir / "loose");
+  }
+}
+
 }  // namespace
