@@ -19,6 +19,7 @@
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/SysError.h"
+#include "nodejs/TypeScriptRunner.h"
 
 namespace vexor {
 namespace {
@@ -26,11 +27,6 @@ namespace {
 bool IsFolder(const std::string& APath) {
   struct stat st {};
   return ::stat(APath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool IsFile(const std::string& APath) {
-  struct stat st {};
-  return ::stat(APath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string CurrentFolder() {
@@ -177,16 +173,8 @@ std::string AbsolutePathFrom(const std::string& APath, const std::string& ABase)
 }
 
 std::string ProjectFolder(const std::string& AScript) {
-  std::string own = ExtractFilePath(AScript);
-  while (!own.empty() && own.back() == '/') own.pop_back();
-  for (std::string folder = own;;) {
-    if (IsFile(IncludeTrailingPathDelimiter(folder) + "package.json")) return folder.empty() ? "/" : folder;
-    if (folder.empty()) break;
-    const size_t slash = folder.rfind('/');
-    if (slash == std::string::npos) break;
-    folder.resize(slash);
-  }
-  return own.empty() ? "/" : own;
+  const std::string folder = NodeProjectFolder(AScript);
+  return folder.empty() ? "/" : folder;
 }
 
 std::string RunTimeText(double ASeconds) {

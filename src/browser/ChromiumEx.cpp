@@ -41,6 +41,23 @@ const QString& BridgeScriptSource() {
   return kSource;
 }
 
+// The control's page: the DevTools page script's requests arrive as console lines.
+class TChromiumPage : public QWebEnginePage {
+ public:
+  TChromiumPage(QWebEngineProfile* AProfile, QObject* AParent, TDevToolsHost& AHost)
+      : QWebEnginePage(AProfile, AParent), FHost(AHost) {}
+
+ protected:
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel ALevel, const QString& AMessage, int ALine,
+                                const QString& ASource) override {
+    if (!FHost.HandleConsoleMessage(this, AMessage))
+      QWebEnginePage::javaScriptConsoleMessage(ALevel, AMessage, ALine, ASource);
+  }
+
+ private:
+  TDevToolsHost& FHost;  // the control's, which outlives its page
+};
+
 class TChromiumView : public QWebEngineView {
  public:
   TChromiumView(QWidget* AParent, std::function<void(const QPoint&)> AOnMenu)
@@ -138,7 +155,7 @@ void TChromiumEx::CreateBrowser() {
   }
   InstallResourceHandlers(*FProfile, FHandler->Router());
   FView = new TChromiumView(this, [this](const QPoint& APos) { ShowContextMenu(APos); });
-  auto* page = new QWebEnginePage(FProfile, FView);
+  auto* page = new TChromiumPage(FProfile, FView, FDevToolsHost);
   FView->setPage(page);
   layout()->addWidget(FView);
   ApplyOptions();
@@ -159,6 +176,14 @@ void TChromiumEx::CreateBrowser() {
   script.setRunsOnSubFrames(false);
   script.setSourceCode(BridgeScriptSource());
   page->scripts().insert(script);
+  // Its header limits it to devtools:// documents.
+  QWebEngineScript devtools;
+  devtools.setSourceCode(TDevToolsHost::ScriptSource());
+  devtools.setName(QStringLiteral("tarnwick-devtools"));
+  devtools.setInjectionPoint(QWebEngineScript::DocumentCreation);
+  devtools.setWorldId(QWebEngineScript::MainWorld);
+  devtools.setRunsOnSubFrames(false);
+  page->scripts().insert(devtools);
 
   // The render process's id, as its "pid" message: Qt tells when it changes, but not for a page
   // that starts in a render process that was running already, so loads look too.

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "browser/ChromiumExHandler.h"
+#include "browser/DevToolsHost.h"
 
 class QMenu;
 class QWebChannel;
@@ -58,6 +59,10 @@ class TChromiumEx : public QWidget {
   // end). Makes the browser first.
   void Load(const QString& AUrl);
   QString PageUrl() const;
+  // The folders whose files the DevTools front end may read (source maps and the sources they
+  // name): the run's working folder and the script's folder. None before it is set.
+  void SetSourceFolders(const QStringList& AFolders) { FDevToolsHost.SetAllowedFolders(AFolders); }
+  TDevToolsHost& DevToolsHost() { return FDevToolsHost; }
   // Sets the handler's page file and loads it below the application origin.
   void SetPageUrl(const QString& AValue);
   QString App() const;
@@ -125,6 +130,7 @@ class TChromiumEx : public QWidget {
   QWebChannel* FChannel = nullptr;
   TPageBridge* FBridge = nullptr;
   QWebEngineView* FDevTools = nullptr;
+  TDevToolsHost FDevToolsHost;
 };
 
 }  // namespace vexor

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -19,6 +20,7 @@
 #include "http/HttpClient.h"
 #include "diagnostics/MessageLog.h"
 #include "packets/Packets.h"
+#include "nodejs/TypeScriptRunner.h"
 
 namespace vexor {
 
@@ -113,10 +115,19 @@ std::string TBasicNodeJsRequester::GetParams() {
     if (!params.empty()) params += ' ';
     params += QuoteArgument(AArgument);
   };
-  if (FDebug != 0 && !FInspectThroughEnvironment) params = InspectSwitch(StopOnStart(), FDebug);
+  // A TypeScript script runs through its project's runner, or node's own type stripping.
+  if (TTypeScriptRunner::IsTypeScript(FScript)) {
+    std::string project = GetStartOptions().WorkingDirectory;
+    std::error_code ec;
+    if (project.empty()) project = std::filesystem::current_path(ec).string();
+    const TTypeScriptRunner r = TTypeScriptRunner::Choose(FScript, project, TNodeVersion::Query(Process()));
+    if (r.Kind == TTypeScriptRunnerKind::tsrMissing) throw Exception(r.Message);
+    for (const std::string& arg : r.NodeArgs) add(arg);
+  }
+  if (FDebug != 0 && !FInspectThroughEnvironment) params += (params.empty() ? "" : " ") + InspectSwitch(StopOnStart(), FDebug);
   for (const std::string& option : FNodeOptions) add(option);
   // The script keeps the described quoting ("node.exe" + switch + quoted script).
-  if (!FScript.empty()) params += (params.empty() ? "" : " ") + FScript;
+  if (!FScript.empty()) params += (params.empty() || params.back() == ' ' ? "" : " ") + FScript;
   for (const std::string& argument : FScriptArguments) add(argument);
   return params;
 }

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QResizeEvent>
 #include <QShowEvent>
@@ -213,6 +214,14 @@ void TMainForm::acnRunExecute() {
     return;
   }
   FDevToolsTimer->start();
+  // The front end reads source maps and sources from here only.
+  if (!program) {
+    const QString folder = QString::fromStdString(ExtractFilePath(settings.Script));
+    cef->SetSourceFolders({QString::fromStdString(FDebugRun->WorkingFolder()), folder,
+                           QString::fromStdString(ProjectFolder(settings.Script))});
+  } else {
+    cef->SetSourceFolders({QString::fromStdString(FDebugRun->WorkingFolder())});
+  }
   if (!FDebugRun->PortNote().empty()) ShowNotice(TWindowMessages::PortReplaced(FDebugRun->PortNote()));
   if (scriptSettings.Watch) {
     try {

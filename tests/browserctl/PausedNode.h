@@ -16,11 +16,14 @@ namespace vexor::browsertest {
 
 class TPausedNode {
  public:
-  // Starts `node --inspect-brk=127.0.0.1:0 AScript`; Ok() tells whether the inspector came up
-  // within 30 s and listed one target.
-  explicit TPausedNode(const QString& AScript) {
+  // Starts `node --inspect-brk=127.0.0.1:0 AScript` (`--inspect` when ABreak is false); Ok()
+  // tells whether the inspector came up within 30 s and listed one target.
+  // ANodeArgs go before the script.
+  explicit TPausedNode(const QString& AScript, bool ABreak = true, const QStringList& ANodeArgs = {}) {
     FNode.setProgram(QStringLiteral("node"));
-    FNode.setArguments({QStringLiteral("--inspect-brk=127.0.0.1:0"), AScript});
+    FNode.setArguments(QStringList{ABreak ? QStringLiteral("--inspect-brk=127.0.0.1:0")
+                                          : QStringLiteral("--inspect=127.0.0.1:0")} +
+                       ANodeArgs + QStringList{AScript});
     FNode.start();
     const QRegularExpression listening(QStringLiteral("ws://127\\.0\\.0\\.1:(\\d+)/"));
     QString err;

@@ -1,0 +1,3 @@
+export function twice(n: number): number {
+  return n * 2;
+}
