@@ -126,7 +126,7 @@ std::string TBasicNodeJsRequester::GetParams() {
   }
   if (FDebug != 0 && !FInspectThroughEnvironment) params += (params.empty() ? "" : " ") + InspectSwitch(StopOnStart(), FDebug);
   for (const std::string& option : FNodeOptions) add(option);
-  // The script keeps the described quoting ("node.exe" + switch + quoted script).
+  // The script keeps its quoting (program, switch, quoted script).
   if (!FScript.empty()) params += (params.empty() || params.back() == ' ' ? "" : " ") + FScript;
   for (const std::string& argument : FScriptArguments) add(argument);
   return params;

@@ -39,8 +39,8 @@
 
 namespace vexor {
 
-// What a start may add to the described one: the folder the child runs in ("" keeps the
-// described choice: the program's folder, or this program's own for a bare name) and
+// What a start may add to the plain one: the folder the child runs in ("" keeps the
+// default choice: the program's folder, or this program's own for a bare name) and
 // environment entries "NAME=VALUE" that replace or extend the inherited environment.
 
 // Receives one chunk of decoded output per read.

@@ -121,7 +121,7 @@ TEST_F(RunProgramTest, AFailedScriptIsStartedAgainAfter30sUnlessRestartsAreOff) 
     EXPECT_NE(Output().find("tarnwick: the script ended with exit code 1; it is not started again"), std::string::npos);
   }
   {
-    SCOPED_TRACE("the described restart after 30 s");
+    SCOPED_TRACE("the restart after 30 s");
     Start({"--headless", "--no-break", "--port", std::to_string(FreeLoopbackPort()), script}, {});
     EXPECT_TRUE(WaitOutput("it starts again in 30 s (Ctrl+C to stop)"));
     EXPECT_TRUE(WaitFor([&] { return Lines(starts) == 3; }, 45000)) << Lines(starts);

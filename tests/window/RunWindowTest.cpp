@@ -163,7 +163,7 @@ TEST_F(RunWindowTest, AFinishedScriptIsNotRunAgainAndAFailedOnesRestartCanBeCanc
   EXPECT_TRUE(BarSays(failed, {"it is not started again", "Debug (F5)"})) << failed.FailureBar()->Text().toStdString();
   EXPECT_EQ(failed.RestartCountdown(), -1);
 
-  // Beyond the 30 s of the described restart: neither ran again.
+  // Beyond the 30 s of the restart: neither ran again.
   QTest::qWait(35000);
   EXPECT_EQ(Lines(finishedLog), 1);
   EXPECT_EQ(Lines(failedLog), 1);

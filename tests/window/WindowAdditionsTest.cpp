@@ -1,4 +1,4 @@
-// What the window offers beyond the described one, end to end: the real TMainForm offscreen with
+// What the window offers beyond its basic run, end to end: the real TMainForm offscreen with
 // a real Qt WebEngine view and a real node on free ports. The output pane, the failure bar for
 // each cause, input to the script, shortcuts, dropped files, recent scripts and the pane's
 // remembered height, and breakpoints that survive Restart and a new start.
