@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include "platform/Exceptions.h"
 #include "platform/MainThread.h"
 #include "platform/StrFormat.h"
+#include "platform/TextUtf.h"
 #include "concurrency/DataSynchronizer.h"
 #include "http/HttpClient.h"
 #include "diagnostics/MessageLog.h"
@@ -23,7 +26,13 @@ namespace vexor {
 
 // ---- TDebuggerClient ----
 
-TDebuggerClient::TDebuggerClient(int32_t APort) : FPort(APort) { IdHTTP().SetReadTimeout(kReadTimeoutMs); }
+TDebuggerClient::TDebuggerClient(int32_t APort) : FPort(APort) {
+  IdHTTP().SetReadTimeout(kReadTimeoutMs);
+  IdHTTP().SetTotalTimeout(kTotalTimeoutMs);
+  IdHTTP().SetMaxBodySize(kMaxBodyBytes);
+}
+
+void TDebuggerClient::Cancel() { IdHTTP().Cancel(); }
 
 IPacketPtr TDebuggerClient::GetSettings() {
   TJSONClientResponse response;
@@ -90,6 +99,9 @@ void TBasicNodeJsRequester::BeforeDestruction() {
     FClientTimer = nullptr;
     FTimer = nullptr;
   }
+  // A poll in progress may be waiting on a stalled inspector: it ends at once, so the event's
+  // deletion (which waits for the callback) does not wait for it.
+  if (FClient) FClient->Cancel();
   if (check) check->Delete();
   timer = nullptr;
   FClient.reset();
@@ -102,6 +114,7 @@ std::string TBasicNodeJsRequester::GetParams() {
     std::lock_guard<std::mutex> lock(FUrlLock);
     FDebuggerUrl.clear();  // the owner is told again after every start
     FTargetId.clear();
+    FRefusal.clear();
     FInspectorFailed = false;
   }
   std::string inspect;
@@ -127,6 +140,81 @@ std::string TBasicNodeJsRequester::AnnouncedTargetId(const std::string& ALine) {
   std::string id = ALine.substr(slash + 1);
   while (!id.empty() && (id.back() == '\r' || id.back() == ' ')) id.pop_back();
   return id;
+}
+
+std::string TBasicNodeJsRequester::FrontEndRefusal(const std::string& AUrl, int32_t APort,
+                                                   const std::string& ATargetId) {
+  static constexpr std::string_view kPrefix = "devtools://devtools/";
+  if (AUrl.rfind(kPrefix, 0) != 0) return "it is not a devtools://devtools/ address";
+  const size_t query = AUrl.find('?');
+  if (query == std::string::npos) return "it names no inspector (no ws= parameter)";
+  for (size_t i = kPrefix.size(); i < query; ++i) {
+    const char c = AUrl[i];
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.' && c != '/')
+      return "its page path holds characters a DevTools page has not";
+  }
+  if (AUrl.find("..", kPrefix.size()) < query || AUrl.find('#') != std::string::npos)
+    return "its page path is not a plain DevTools page";
+  if (ATargetId.empty()) return "the target has no id";
+  const std::string expected = std::string(TDebuggerClient::kHost) + ":" + std::to_string(APort) + "/" + ATargetId;
+  bool ours = false;
+  std::string_view rest = std::string_view(AUrl).substr(query + 1);
+  while (!rest.empty()) {
+    const size_t amp = rest.find('&');
+    const std::string_view param = rest.substr(0, amp);
+    rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
+    const std::string_view name = param.substr(0, param.find('='));
+    // The parameters node gives; any other could point the front end elsewhere (wss=, a
+    // remote front end) and is refused.
+    if (name == "ws") {
+      if (ours || param.substr(3) != expected)
+        return "its ws= parameter does not name our inspector (" + expected + ") alone";
+      ours = true;
+    } else if (name != "experiments" && name != "v8only" && name != "panel") {
+      return "it holds the parameter \"" + Utf8StripControls(name.substr(0, 40)) +
+             "\" a DevTools address of node has not";
+    }
+  }
+  if (!ours) return "its ws= parameter does not name our inspector (" + expected + ")";
+  return std::string();
+}
+
+std::string TBasicNodeJsRequester::SelectFrontEndUrl(const IPacketPtr& ATargets, const std::string& AOwnId,
+                                                     int32_t APort, std::string& ARefusal) {
+  ARefusal.clear();
+  if (!ATargets) return std::string();
+  try {
+    IPacketPtr target;
+    std::string id = AOwnId;
+    if (!AOwnId.empty()) {
+      // Our child announced its target: only that one is ours, however many are listed.
+      for (int32_t i = 0; i < ATargets->GetCount() && !target; ++i) {
+        IPacketPtr candidate = VarToPacket(ATargets->GetVar(i));
+        if (!candidate) continue;
+        Variant value = candidate->GetProperties()->GetPropValue("id");
+        if (!value.IsEmptyOrNull() && value.AsString() == AOwnId) target = candidate;
+      }
+    } else if (ATargets->GetCount() == 1) {
+      target = VarToPacket(ATargets->GetVar(0));
+      if (target) {
+        Variant value = target->GetProperties()->GetPropValue("id");
+        id = value.IsEmptyOrNull() ? std::string() : value.AsString();
+      }
+    }
+    if (!target) return std::string();
+    Variant value = target->GetProperties()->GetPropValue("devtoolsFrontendUrl");
+    std::string url = value.IsEmptyOrNull() ? std::string() : value.AsString();
+    if (url.empty()) return std::string();
+    ARefusal = FrontEndRefusal(url, APort, id);
+    if (!ARefusal.empty()) {
+      ARefusal = "The inspector on port " + std::to_string(APort) + " reported the DevTools address \"" +
+                 Utf8StripControls(url.substr(0, 300)) + "\", which was not opened: " + ARefusal + ".";
+      return std::string();
+    }
+    return url;
+  } catch (const Exception&) {
+    return std::string();  // a malformed target list: the next poll asks again
+  }
 }
 
 bool TBasicNodeJsRequester::IsInspectorFailure(const std::string& ALine) {
@@ -269,21 +357,12 @@ void TBasicNodeJsRequester::OnCheckDebuggerSettings(ITxTimerEvent*) {
     if (!FClient) return;
     IPacketPtr targets = FClient->GetSettings();
     if (!targets) return;
-    IPacketPtr target;
-    if (!ownId.empty()) {
-      // Our child announced its target: only that one is ours, however many are listed.
-      for (int32_t i = 0; i < targets->GetCount() && !target; ++i) {
-        IPacketPtr candidate = VarToPacket(targets->GetVar(i));
-        if (!candidate) continue;
-        Variant id = candidate->GetProperties()->GetPropValue("id");
-        if (!id.IsEmptyOrNull() && id.AsString() == ownId) target = candidate;
-      }
-    } else if (targets->GetCount() == 1) {
-      target = VarToPacket(targets->GetVar(0));
+    std::string refusal;
+    const std::string url = SelectFrontEndUrl(targets, ownId, FDebug, refusal);
+    if (!refusal.empty()) {
+      ReportRefusedFrontEnd(refusal);
+      return;
     }
-    if (!target) return;
-    Variant value = target->GetProperties()->GetPropValue("devtoolsFrontendUrl");
-    std::string url = value.IsEmptyOrNull() ? std::string() : value.AsString();
     if (url.empty()) return;
     SynchronizeMain([this, &url] {
       if (!FOnDebugger) return;
@@ -297,6 +376,23 @@ void TBasicNodeJsRequester::OnCheckDebuggerSettings(ITxTimerEvent*) {
   } catch (const Exception&) {
     // A malformed target list: the next tick asks again.
   }
+}
+
+void TBasicNodeJsRequester::SetOnFrontEndRefused(TFrontEndRefusedEvent AValue) {
+  FOnFrontEndRefused = std::move(AValue);
+}
+
+void TBasicNodeJsRequester::ReportRefusedFrontEnd(const std::string& AText) {
+  {
+    std::lock_guard<std::mutex> lock(FUrlLock);
+    if (FRefusal == AText) return;  // the same address on every poll: said once
+    FRefusal = AText;
+  }
+  LogMessage(tmsError, kLogSource, AText);
+  std::fprintf(stderr, "tarnwick: %s\n", AText.c_str());
+  SynchronizeMain([this, &AText] {
+    if (FOnFrontEndRefused) FOnFrontEndRefused(AText);
+  });
 }
 
 void TBasicNodeJsRequester::OnWatchdog(ITxTimerEvent*) {

@@ -398,6 +398,11 @@ void TMainForm::StartRunExtras(TBasicNodeJsRequester& ARequester) {
       ShowFailure(TWindowMessages::PortInUse(APort));
     });
   });
+  // Called on the main thread already; the requester has written it to standard error.
+  ARequester.SetOnFrontEndRefused([this](const std::string& AText) {
+    FRunFailed = true;
+    ShowFailure(AText + " " + TWindowMessages::kFrontEndRefusedHint);
+  });
   FDevToolsTimer->start();
 }
 

@@ -85,7 +85,7 @@ TEST_F(NodeJsRequesterTest, AddressFiresOncePerDistinctAddressAndAgainAfterARest
   auto r = Start(Script("with blank/in folder", "setInterval(() => {}, 1000);\n"), port);
   ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; })) << "no DevTools address";
   EXPECT_EQ(FUrls[0].rfind("devtools://devtools/bundled/js_app.html?", 0), 0u) << FUrls[0];
-  EXPECT_NE(FUrls[0].find("ws=localhost:" + std::to_string(port) + "/"), std::string::npos) << FUrls[0];
+  EXPECT_NE(FUrls[0].find("ws=127.0.0.1:" + std::to_string(port) + "/"), std::string::npos) << FUrls[0];
   // Several more polls report the same address: no second event.
   WaitFor([] { return false; }, 1000);
   EXPECT_EQ(FUrls.size(), 1u);
@@ -147,6 +147,74 @@ TEST_F(NodeJsRequesterTest, AForeignInspectorOnThePortIsNeverAnnounced) {
   WaitFor([] { return false; }, 1500);
   EXPECT_TRUE(FUrls.empty()) << FUrls.front();
   foreign.Close(true);
+}
+
+TEST(NodeJsRequester, AcceptsOnlyOurOwnInspectorsFrontEnd) {
+  const std::string ok = "devtools://devtools/bundled/js_app.html?experiments=true&v8only=true&ws=127.0.0.1:5678/id1";
+  struct Case {
+    std::string Url;
+    bool Accepted;
+  } cases[] = {
+      {ok, true},
+      {"devtools://devtools/js_app.html?ws=127.0.0.1:5678/id1", true},
+      {"file:///etc/passwd", false},
+      {"http://127.0.0.1:5678/page.html?ws=127.0.0.1:5678/id1", false},
+      {"data:text/html,<script>alert(1)</script>", false},
+      {"devtools://devtools/bundled/js_app.html?ws=localhost:5678/id1", false},
+      {"devtools://devtools/bundled/js_app.html?ws=[::1]:5678/id1", false},
+      {"devtools://devtools/bundled/js_app.html?ws=127.0.0.1:5679/id1", false},
+      {"devtools://devtools/bundled/js_app.html?ws=127.0.0.1:5678/id2", false},
+      {"devtools://devtools/bundled/js_app.html?ws=127.0.0.1:5678/id1/x", false},
+      {ok + "&wss=example.com/id1", false},
+      {ok + "&ws=127.0.0.1:9/id1", false},
+      {"devtools://devtools/bundled/js_app.html", false},
+      {"devtools://devtools/../x.html?ws=127.0.0.1:5678/id1", false},
+      {"devtools://devtools/bundled/js_app.html?ws=127.0.0.1:5678/id1#x", false},
+      {"devtools://evil/bundled/js_app.html?ws=127.0.0.1:5678/id1", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(TBasicNodeJsRequester::FrontEndRefusal(c.Url, 5678, "id1").empty(), c.Accepted) << c.Url;
+  EXPECT_FALSE(TBasicNodeJsRequester::FrontEndRefusal(ok, 5678, "").empty());
+}
+
+// A stand-in inspector that reports a front-end address not our child's: it is never
+// delivered, and the refusal is told once, with the address.
+TEST_F(NodeJsRequesterTest, AHostileFrontEndAddressIsRefusedAndTold) {
+  for (const char* name : {"one-target-file-url.js", "one-target-other-port.js", "one-target-wss.js"}) {
+    SCOPED_TRACE(name);
+    std::vector<std::string> refusals;
+    auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr, FDir / name, FreePort(), 0, TW_FAKE_NODE);
+    r->SetStopOnStart(true);
+    r->SetOnDebugger([this](TBasicNodeJsRequester* ASender) { FUrls.push_back(ASender->DebuggerUrl()); });
+    r->SetOnFrontEndRefused([&](const std::string& AText) { refusals.push_back(AText); });
+    r->Run();
+    ASSERT_TRUE(WaitFor([&] { return !refusals.empty(); })) << "no refusal told";
+    WaitFor([] { return false; }, 800);  // several more polls
+    EXPECT_EQ(refusals.size(), 1u);
+    EXPECT_NE(refusals[0].find("which was not opened"), std::string::npos) << refusals[0];
+    EXPECT_TRUE(FUrls.empty());
+  }
+}
+
+// An inspector whose /json never ends, or trickles: memory stays bounded (the body is cut at
+// 1 MB) and the requester is torn down at once whatever the poll is waiting on.
+TEST_F(NodeJsRequesterTest, AStalledOrEndlessInspectorNeitherGrowsNorHoldsTheTeardown) {
+  for (const char* name : {"one-target-endless-announce.js", "one-target-trickle-announce.js"}) {
+    SCOPED_TRACE(name);
+    auto r = Start(FDir / name, FreePort(), 0, TW_FAKE_NODE);
+    ASSERT_TRUE(WaitFor([&] { return r->IsActive(); }));
+    WaitFor([] { return false; }, 1500);  // a poll is under way
+    EXPECT_TRUE(FUrls.empty());
+    const uint32_t started = GetTickCount32();
+    r.reset();
+    EXPECT_LT(TicksSince(started), 1000u);
+  }
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) != 0) continue;
+    EXPECT_LT(std::stol(line.substr(6)), 512L * 1024) << line;  // kB
+  }
 }
 
 TEST(NodeJsRequester, ReadsNodesAnnouncementsAndDescribesTheEnd) {
