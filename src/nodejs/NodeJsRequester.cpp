@@ -1,6 +1,8 @@
 #include "nodejs/NodeJsRequester.h"
 
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -44,7 +46,8 @@ IPacketPtr TDebuggerClient::GetSettings() {
 
 TBasicNodeJsRequester::TBasicNodeJsRequester(TRef<IChildProcessRequesterEvents> AEvents, const std::string& AScript,
                                              uint16_t DebugPort, int32_t AWatchDogTime, const std::string& ANodeJs)
-    : TChildProcessRequester(std::move(AEvents), ANodeJs, AScript),
+    // The program is one path, blanks and all: quoted, it can neither split nor add arguments.
+    : TChildProcessRequester(std::move(AEvents), QuoteScript(ANodeJs), AScript),
       FWatchdogInterval(AWatchDogTime),
       FScript(QuoteScript(AScript)),
       FDebug(DebugPort) {
@@ -117,10 +120,38 @@ std::string TBasicNodeJsRequester::GetParams() {
     FRefusal.clear();
     FInspectorFailed = false;
   }
+  if (FDebug != 0 && InspectorPortTaken(FDebug)) {
+    // Node would print its failure and run the script without a debugger, past "Break on load":
+    // the child is started on an empty program instead, and the owner told as node would tell it.
+    {
+      std::lock_guard<std::mutex> lock(FUrlLock);
+      FInspectorFailed = true;
+    }
+    const std::string line = Format("Starting inspector on %s:%d failed: address already in use",
+                                    TDebuggerClient::kHost, FDebug);
+    LogMessage(tmsError, kLogSource, line);
+    if (FOnInspectorFailed) FOnInspectorFailed(FDebug, line);
+    return "-e \"process.exitCode = 1\"";
+  }
   std::string inspect;
   if (FDebug != 0)
     inspect = StopOnStart() ? Format("--inspect-brk=127.0.0.1:%d ", FDebug) : Format("--inspect=127.0.0.1:%d ", FDebug);
   return inspect + FScript;
+}
+
+bool TBasicNodeJsRequester::InspectorPortTaken(int32_t APort) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  // As node binds: a port some connection still lingers on (TIME_WAIT) is free.
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(APort));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool taken = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
+  ::close(fd);
+  return taken;
 }
 
 bool TBasicNodeJsRequester::IsInspectorBanner(const std::string& ALine) {

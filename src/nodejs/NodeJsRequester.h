@@ -103,6 +103,8 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   // What the end of the script means for the user, as one sentence: exit code, cause and what
   // happens next.
   static std::string DescribeExit(const TChildExit& AExit);
+  // True when another socket holds 127.0.0.1:APort, so that node's inspector could not listen.
+  static bool InspectorPortTaken(int32_t APort);
   // True when process APid holds a TCP socket listening on APort (read from /proc).
   static bool ProcessListensOn(pid_t APid, int32_t APort);
 

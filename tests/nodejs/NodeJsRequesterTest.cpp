@@ -217,6 +217,49 @@ TEST_F(NodeJsRequesterTest, AStalledOrEndlessInspectorNeitherGrowsNorHoldsTheTea
   }
 }
 
+// "Break on load" holds when the port is taken: not one line of the script runs.
+TEST_F(NodeJsRequesterTest, WithThePortTakenNoLineOfTheScriptRuns) {
+  const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(holder, 1), 0);
+  socklen_t len = sizeof a;
+  ::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len);
+  const int port = ntohs(a.sin_port);
+  const std::string marker = FDir / "ran";
+  std::atomic<int> failedPort{0};
+  auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr,
+                                                             Script("taken", "require('fs').writeFileSync(" +
+                                                                                 QuoteArgument(marker) + ", 'x');"),
+                                                             port, 0, "node");
+  r->SetStopOnStart(true);
+  r->SetOnInspectorFailed([&](int32_t APort, const std::string&) { failedPort = APort; });
+  r->Run();
+  ASSERT_TRUE(WaitFor([&] { return failedPort.load() == port; })) << "the taken port was not reported";
+  ASSERT_TRUE(WaitFor([&] { return !r->IsActive(); })) << "the child did not end";
+  EXPECT_FALSE(std::filesystem::exists(marker)) << "the script ran without its debugger";
+  ::close(holder);
+}
+
+// The program is one path, blanks and all; a blank never starts an argument of its own.
+TEST_F(NodeJsRequesterTest, TheNodeProgramIsOnePathBlanksAndAll) {
+  const std::string folder = FDir / "my node";
+  std::filesystem::create_directories(folder);
+  std::filesystem::create_symlink(FindProgramOnPath("node"), folder + "/node");
+  auto r = Start(Script("blank", "setInterval(() => {}, 1000);"), FreePort(), 0, folder + "/node");
+  ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; })) << "node in a folder with a blank did not start";
+  r.reset();
+  std::atomic<bool> startFailed{false};
+  auto injected = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr,
+                                                                    Script("inject", "setInterval(() => {}, 1000);"),
+                                                                    FreePort(), 0, FindProgramOnPath("node") + " -e 1");
+  injected->SetOnStartFailed([&](const std::string&, const std::string&) { startFailed = true; });
+  injected->Run();
+  EXPECT_TRUE(WaitFor([&] { return startFailed.load(); })) << "a program path with a blank was split";
+}
+
 TEST(NodeJsRequester, ReadsNodesAnnouncementsAndDescribesTheEnd) {
   EXPECT_EQ(TBasicNodeJsRequester::AnnouncedTargetId("Debugger listening on ws://127.0.0.1:5678/0f2c-11"), "0f2c-11");
   EXPECT_EQ(TBasicNodeJsRequester::AnnouncedTargetId("Debugger attached."), "");
