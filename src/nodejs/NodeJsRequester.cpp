@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string_view>
@@ -19,6 +20,7 @@
 #include "platform/MainThread.h"
 #include "platform/StrFormat.h"
 #include "platform/TextUtf.h"
+#include "platform/ProcFiles.h"
 #include "concurrency/DataSynchronizer.h"
 #include "http/HttpClient.h"
 #include "diagnostics/MessageLog.h"
@@ -275,17 +277,8 @@ bool TBasicNodeJsRequester::ProcessListensOn(pid_t APid, int32_t APort) {
   std::set<std::string> inodes;
   for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
     std::ifstream in(table);
-    std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-      std::istringstream fields(line);
-      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-      if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
-        continue;
-      const size_t colon = local.rfind(':');
-      if (state != "0A" || colon == std::string::npos) continue;
-      if (std::strtol(local.c_str() + colon + 1, nullptr, 16) == APort) inodes.insert(inode);
-    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    inodes.merge(ListeningSocketInodes(text, APort));
   }
   if (inodes.empty()) return false;
   const std::string fds = "/proc/" + std::to_string(APid) + "/fd";
