@@ -11,8 +11,10 @@
 #include <QTimer>
 #include <QWebEnginePage>
 
+#include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "window/ExceptionDisplay.h"
@@ -73,6 +75,22 @@ void SaveScreenshot(QWidget& AForm, const char* AName) {
   settle.start();
   WaitIdle([&] { return settle.elapsed() > 1500; });
   EXPECT_TRUE(AForm.grab().save(QString::fromLocal8Bit(dir) + "/" + AName + ".png"));
+}
+
+// The sockets, pipes and browser files (cache, .pak, shared memory) open in process APid past
+// its standard descriptors, by what they point to.
+std::set<std::string> SharedDescriptorTargets(pid_t APid) {
+  std::set<std::string> targets;
+  const std::string folder = "/proc/" + std::to_string(APid) + "/fd";
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (std::stoi(entry.path().filename().string()) < 3) continue;
+    std::error_code error;
+    const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+    if (target.rfind("socket:", 0) == 0 || target.rfind("pipe:", 0) == 0 || target.find(".pak") != std::string::npos ||
+        target.rfind("/dev/shm", 0) == 0 || target.find("/cache/") != std::string::npos)
+      targets.insert(target);
+  }
+  return targets;
 }
 
 class MainFormTest : public ::testing::Test {
@@ -161,6 +179,10 @@ TEST_F(MainFormTest, RestartTwiceQuicklyEndsEachNodeBeforeTheNextAndLeavesOne) {
   const auto nodes = NodesRunning(FScript);
   ASSERT_EQ(nodes.size(), 1u);
   EXPECT_EQ(nodes[0], RecordedPids(FLog).back()) << "the one node left is the last one started";
+  // With the browser running, the node started by Restart holds nothing of ours.
+  const std::set<std::string> ours = SharedDescriptorTargets(::getpid());
+  for (const std::string& target : SharedDescriptorTargets(nodes[0]))
+    EXPECT_EQ(ours.count(target), 0u) << "node inherited " << target;
 }
 
 TEST_F(MainFormTest, StopShowsTheStartPageAndLeavesNoNode) {
