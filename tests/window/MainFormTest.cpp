@@ -2,6 +2,8 @@
 // real node (through tests/app/node-tee, which copies node's own standard error to a log).
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -125,8 +127,28 @@ class MainFormTest : public ::testing::Test {
   std::string FLog;
 };
 
+// A listening socket on [::1]:APort, where a local program could wait for the session; -1 when
+// the machine has no IPv6 loopback.
+int SquatIPv6Loopback(uint16_t APort) {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  const int on = 1;
+  ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  address.sin6_port = htons(APort);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 8) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 TEST_F(MainFormTest, AnExistingScriptStartsByItselfBreakingOnLoadAndDevToolsAttaches) {
-  TMainForm form(Options(FScript));
+  const TTarnwickOptions options = Options(FScript);
+  const int squatter = SquatIPv6Loopback(static_cast<uint16_t>(options.Port));
+  TMainForm form(options);
   ASSERT_NE(form.Requester(), nullptr) << "the run starts without a click";
   EXPECT_TRUE(form.BreakOnLoad()->isChecked());
   EXPECT_TRUE(form.Requester()->StopOnStart());
@@ -148,6 +170,11 @@ TEST_F(MainFormTest, AnExistingScriptStartsByItselfBreakingOnLoadAndDevToolsAtta
   // DevTools shows the script paused on its first line.
   EXPECT_TRUE(WaitIdle([&] { return PageShows(form.Browser()->Page(), {"debug me.js", "Debugger paused"}); }));
   SaveScreenshot(form, "window-debugging");
+  if (squatter >= 0) {
+    // DevTools went to node on 127.0.0.1; the program on [::1] never saw a connection.
+    EXPECT_LT(::accept(squatter, nullptr, nullptr), 0) << "the [::1] squatter received the session";
+    ::close(squatter);
+  }
 }
 
 TEST_F(MainFormTest, NoBreakStartsWithBreakOnLoadUntickedAndRunsTheScript) {
