@@ -20,12 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
 
   std::string buffer;
   std::string handedOut;
-  bool first = true;
   auto handler = [&](const std::string& ALine) {
     if (ALine.find('\n') != std::string::npos) std::abort();
-    if (!first) handedOut += '\n';
-    first = false;
+    // Every line handed out ended in a line feed.
     handedOut += ALine;
+    handedOut += '\n';
     if (ClassifyLine(ALine) == lkReply) {
       int32_t id = 0;
       // Throws Exception for bad replies; anything else escapes and ends the run.
@@ -38,14 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   while (pos < input.size()) {
     std::string_view chunk = input.substr(pos, step);
     pos += chunk.size();
-    first = true;  // each split hands out its own text, separators included
     try {
       SplitLines(buffer, chunk, handler);
     } catch (const Exception&) {
       // Reported by the worker in the program; the channel goes on.
     }
-    // Nothing lost, nothing repeated: each split ends a line, so a separator follows it.
-    if (buffer.empty() && !handedOut.empty() && input.substr(0, pos) != handedOut) std::abort();
+    // Nothing lost, nothing repeated: what was handed out plus what waits is all that came in.
+    if (input.substr(0, pos) != handedOut + buffer) std::abort();
     step = 1 + (step * 7 + static_cast<unsigned char>(chunk.back())) % 97;
   }
   return 0;

@@ -362,6 +362,13 @@ void TDebugRun::Start() {
     event.Port = APort;
     Report(event);
   });
+  // The requester has said it on standard error already.
+  requester->SetOnFrontEndRefused([this](const std::string& AText) {
+    TRunEvent event;
+    event.Kind = rekFrontEndRefused;
+    event.Reason = AText;
+    Report(event);
+  });
   requester->Run();
 }
 

@@ -53,6 +53,7 @@ enum TRunEventKind {
   rekStartFailed,           // node could not be started (Program, Reason)
   rekEnded,                 // the script ended (Exit; Finished for exit code 0)
   rekInspectorFailed,       // another program holds the inspector port (Port)
+  rekFrontEndRefused,       // the inspector reported a front-end address that is not ours (Reason)
   rekWaitingForDisconnect,  // the script ended and node waits for DevTools to go (Finished)
 };
 

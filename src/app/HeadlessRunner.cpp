@@ -236,6 +236,7 @@ int RunHeadless(const TTarnwickOptions& AOptions) {
             break;
           }
           case rekWaitingForDisconnect: break;  // node says so itself
+          case rekFrontEndRefused: break;       // the requester said it on standard error
         }
       }
       if (status < 0 && !changed.empty() && gStopSignal.load() == 0) {

@@ -33,6 +33,10 @@ class TWindowMessages {
   static std::string PortReplaced(const std::string& ANote);
   // Our inspector could not listen on APort: another program holds it. The run was stopped.
   static std::string PortInUse(int32_t APort);
+  // Follows the requester's sentence on a refused DevTools address.
+  static constexpr const char* kFrontEndRefusedHint =
+      "Another program may be answering on the inspector port: choose another port with --port N, then press "
+      "Restart (F5), or Stop (Shift+F5).";
   // No DevTools address within kDevToolsWaitSeconds of the start.
   static std::string NoDevToolsAddress(const std::string& ALastError);
 

@@ -166,6 +166,7 @@ void TChromiumEx::CreateBrowser() {
         MessageReceived(ABrowser, AMessage);
       },
       page);
+  FBridge->SetAppUrl(AppUrl());
   FChannel = new QWebChannel(page);
   FChannel->registerObject(QStringLiteral("tarnwickBridge"), FBridge);
   page->setWebChannel(FChannel);
@@ -251,7 +252,10 @@ void TChromiumEx::SetPageUrl(const QString& AValue) {
 }
 
 QString TChromiumEx::App() const { return QString::fromStdString(FHandler->App()); }
-void TChromiumEx::SetApp(const QString& AValue) { FHandler->SetApp(AValue.toStdString()); }
+void TChromiumEx::SetApp(const QString& AValue) {
+  FHandler->SetApp(AValue.toStdString());
+  if (FBridge) FBridge->SetAppUrl(AppUrl());
+}
 QString TChromiumEx::AppUrl() const { return QString::fromStdString(FHandler->AppUrl()); }
 
 void TChromiumEx::NotifyMoveOrResizeStarted() {

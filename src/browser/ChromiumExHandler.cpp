@@ -1,5 +1,7 @@
 #include "browser/ChromiumExHandler.h"
 
+#include "platform/ProcFiles.h"
+
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -23,14 +25,6 @@ constexpr uint32_t kRestartWaitMs = 1200;
 std::string ParamText(const TVariantArray& AParams, size_t AIndex) {
   if (AIndex >= AParams.size() || AParams[AIndex].IsEmptyOrNull()) return {};
   return AParams[AIndex].AsString();
-}
-
-// A "kB" figure of /proc/<pid>/status in bytes (capped at 32 bits), or -1 when missing.
-int64_t StatusBytes(const std::string& AStatus, std::string_view AKey) {
-  size_t at = AStatus.find(std::string(AKey) + ":");
-  if (at == std::string::npos) return -1;
-  int64_t kb = std::strtoll(AStatus.c_str() + at + AKey.size() + 1, nullptr, 10);
-  return std::min<int64_t>(kb * 1024, std::numeric_limits<uint32_t>::max());
 }
 
 }  // namespace
@@ -211,7 +205,7 @@ bool TChromiumExHandler::GetRendererProcessInfo(TRendererInfo& AInfo) {
   std::ifstream in("/proc/" + std::to_string(FRendererPid) + "/status");
   if (!in) return false;
   std::string status((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const int64_t peak = StatusBytes(status, "VmHWM"), now = StatusBytes(status, "VmRSS");
+  const int64_t peak = ProcStatusBytes(status, "VmHWM"), now = ProcStatusBytes(status, "VmRSS");
   if (peak < 0 || now < 0) return false;
   AInfo.PeeWorksetSize = static_cast<uint32_t>(peak);
   AInfo.WorkSetSize = static_cast<uint32_t>(now);

@@ -8,6 +8,7 @@
 #include "browser/bridge/BridgeWire.h"
 #include "platform/DebugOutput.h"
 #include "platform/Exceptions.h"
+#include "platform/TextUtf.h"
 
 namespace vexor {
 
@@ -54,15 +55,25 @@ ICefBrowserPtr TPageBridge::BrowserFor(const QString& AToken) {
 
 ICefBrowserPtr TPageBridge::CurrentBrowser() { return BrowserFor(QString()); }
 
+bool TPageBridge::IsOwnPage(const QUrl& AUrl, const QString& AAppUrl) {
+  if (AUrl.scheme() == QLatin1String("ctrl-data")) return true;
+  if (AAppUrl.isEmpty()) return false;
+  const QUrl app(AAppUrl);
+  return AUrl.scheme() == app.scheme() && AUrl.host() == app.host() && AUrl.port() == app.port();
+}
+
 void TPageBridge::setInbox(const QString& AMessage) {
-  // Three line breaks separate token, name and id from the arguments (which hold none: JSON).
-  const qsizetype a = AMessage.indexOf(u'\n'), b = AMessage.indexOf(u'\n', a + 1), c = AMessage.indexOf(u'\n', b + 1);
-  if (a < 0 || b < 0 || c < 0) {
+  if (!FPage || !IsOwnPage(FPage->url(), FAppUrl)) {
+    OutputDebugString(">> Exception >> A page message from a page that is not ours was refused");
+    return;
+  }
+  TInboxMessage message;
+  if (!TBridgeWire::SplitInbox(AMessage.toStdString(), message)) {
     OutputDebugString(">> Exception >> Invalid page message");
     return;
   }
-  FLastName = AMessage.mid(a + 1, b - a - 1);
-  Post(AMessage.left(a), FLastName, AMessage.mid(b + 1, c - b - 1).toInt(), AMessage.mid(c + 1));
+  FLastName = QString::fromStdString(message.Name);
+  Post(QString::fromStdString(message.Token), FLastName, message.Id, QString::fromStdString(message.Args));
 }
 
 void TPageBridge::Post(const QString& AToken, const QString& AName, int AId, const QString& AArgs) {
@@ -70,7 +81,7 @@ void TPageBridge::Post(const QString& AToken, const QString& AName, int AId, con
   try {
     TVariantArray params = TCefConversion::VarArrayFromCef(TBridgeWire::ParseArguments(AArgs.toStdString()));
     if (AName == QLatin1String("excpt") && !params.empty() && params[0].IsString())
-      OutputDebugString(">> JS Exception >> " + params[0].AsString());
+      OutputDebugString(">> JS Exception >> " + Utf8StripControls(params[0].AsString()));
     // Built as the render side builds it, not sent anywhere yet.
     message = TProcessMessages::SendBrowserRequest(nullptr, PID_BROWSER, AId, AName.toStdString(), params);
   } catch (const Exception& e) {
@@ -80,7 +91,10 @@ void TPageBridge::Post(const QString& AToken, const QString& AName, int AId, con
   if (FOnMessage) FOnMessage(BrowserFor(AToken), message);
 }
 
-void TPageBridge::log(const QString& text) { OutputDebugString(text.toStdString()); }
+void TPageBridge::log(const QString& text) {
+  // Page text reaches our standard error: no line breaks or escape sequences of its own.
+  if (FPage && IsOwnPage(FPage->url(), FAppUrl)) OutputDebugString(Utf8StripControls(text.toStdString()));
+}
 
 void TPageBridge::RenderProcessStarted(qint64 APid) {
   if (APid <= 0 || !FOnMessage) return;

@@ -45,6 +45,13 @@ class TPageBridge : public QObject {
   // The render process announced itself (Qt reports it instead of the page): a "pid" message.
   void RenderProcessStarted(qint64 APid);
 
+  // Whether the document at AUrl is one of ours and may use the bridge: a "ctrl-data:" page, or
+  // a page of the application origin AAppUrl ("https://local/"). DevTools and every other page
+  // (file:, http:, data:) are refused: they could forge messages and write to our output.
+  static bool IsOwnPage(const QUrl& AUrl, const QString& AAppUrl);
+  // The application origin, for IsOwnPage; "" accepts only "ctrl-data:" pages.
+  void SetAppUrl(const QString& AValue) { FAppUrl = AValue; }
+
   // One message of the page's document named AToken (see the inbox property).
   void Post(const QString& AToken, const QString& AName, int AId, const QString& AArgs);
 
@@ -65,6 +72,7 @@ class TPageBridge : public QObject {
   QPointer<QWebEnginePage> FPage;
   TOnMessage FOnMessage;
   QString FLastName;
+  QString FAppUrl;  // set by the owner on the main thread
 };
 
 }  // namespace vexor

@@ -53,7 +53,10 @@ bool TQtCefRuntime::Initialize(const TCefSettings& ASettings, const TOnBeforeCom
   FSettings = ASettings;
   TCefCommandLine line;
   ASwitches(line);
-  QStringList flags = qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").split(' ', Qt::SkipEmptyParts);
+  QStringList flags;
+  for (const std::string& flag :
+       TCefRuntimeStartup::SafeEnvironmentFlags(qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").toStdString()))
+    flags << Utf8(flag);
   for (const std::string& arg : line.AsArguments()) flags << Utf8(arg);
   if (ASettings.log_severity == LOGSEVERITY_DISABLE) flags << "--disable-logging";
   if (!ASettings.locale.empty()) flags << "--lang=" + Utf8(ASettings.locale);

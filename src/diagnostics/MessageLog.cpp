@@ -52,8 +52,14 @@ int OpenLogFile(const std::string& AFileName) {
   std::string folder = ExtractFilePath(AFileName);
   if (!folder.empty() && !DirectoryExists(folder) && !ForceDirectories(folder))
     throw Exception("Cannot create folder " + folder + ": " + SysErrorMessage(errno));
-  int fd = ::open(AFileName.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // Never through a symbolic link planted under the name; never blocking on a FIFO.
+  int fd = ::open(AFileName.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   if (fd < 0) throw Exception("Cannot open " + AFileName + ": " + SysErrorMessage(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw Exception("Cannot open " + AFileName + ": not a regular file");
+  }
   while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
   }
   return fd;
@@ -123,13 +129,14 @@ void TMessagesList::ConsoleLog(const std::string& AMsg) { OutputDebugString(AMsg
 std::string TMessagesList::DefaultFileName() {
   std::string folder = IncludeTrailingPathDelimiter(XdgStateHome()) + "Vexor/Logs/";
   std::string name = ChangeFileExt(ProgramPath(), ".msg");
-  if (ForceDirectories(folder) && ::access(folder.c_str(), W_OK) == 0) {
+  std::string refusal = ForcePrivateDirectories(folder);
+  if (refusal.empty() && ::access(folder.c_str(), W_OK) != 0) refusal = SysErrorMessage(errno);
+  if (refusal.empty()) {
     name = folder + ChangeFileExt(ProgramFileName(), ".msg");
   } else {
     // The log does not move without a word: the user would look for it in the usual place.
-    const int error = errno;
-    ConsoleLog("The log folder " + folder + " cannot be used (" + SysErrorMessage(error) +
-               "); the message log is written to " + name + " instead");
+    ConsoleLog("The log folder " + folder + " cannot be used (" + refusal + "); the message log is written to " + name +
+               " instead");
   }
   ConsoleLog(name);
   return name;
@@ -144,10 +151,10 @@ void TMessagesList::WriteLogFile(const std::string& AFileName, const std::vector
 void TMessagesList::ReduceLogFileSize(size_t AMaxFileSizeInBytes) {
   std::lock_guard<std::recursive_mutex> lock(FLock);
   if (FFileName.empty()) return;
-  int fd = ::open(FFileName.c_str(), O_RDWR | O_CLOEXEC);
+  int fd = ::open(FFileName.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) > AMaxFileSizeInBytes) {
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) > AMaxFileSizeInBytes) {
     std::string tail(AMaxFileSizeInBytes, '\0');
     ssize_t n = ::pread(fd, tail.data(), tail.size(), st.st_size - static_cast<off_t>(AMaxFileSizeInBytes));
     if (n == static_cast<ssize_t>(tail.size()) && ::ftruncate(fd, 0) == 0) {

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <mutex>
 
@@ -45,12 +46,16 @@ struct THttpClient::TImpl {
 
   // Settings, changed between requests by the owning thread
   uint32_t ReadTimeout = 0;
+  uint32_t TotalTimeout = 0;
+  uint64_t MaxBodySize = 0;
   bool HandleRedirects = false;
+  std::atomic<bool> Cancelled{false};  // set by Cancel on any thread, read by the request's poll loop
   std::string ContentType;
 
   // State of the request in progress, touched by libcurl's callbacks on the calling thread
   char ErrorBuffer[CURL_ERROR_SIZE] = {};
   std::string Body;
+  bool BodyTooLarge = false;
   uint64_t BytesReceived = 0;
   bool ExpectStatusLine = true;
   bool BodyStarted = false;
@@ -64,6 +69,10 @@ struct THttpClient::TImpl {
   static size_t OnWrite(char* AData, size_t ASize, size_t ACount, void* AUser) {
     auto* Self = static_cast<TImpl*>(AUser);
     size_t Bytes = ASize * ACount;
+    if (Self->MaxBodySize > 0 && Self->Body.size() + Bytes > Self->MaxBodySize) {
+      Self->BodyTooLarge = true;
+      return 0;
+    }
     try {
       Self->Body.append(AData, Bytes);
     } catch (...) {
@@ -128,6 +137,7 @@ struct THttpClient::TImpl {
   void ResetRequestState() {
     ErrorBuffer[0] = '\0';
     Body.clear();
+    BodyTooLarge = false;
     BytesReceived = 0;
     ExpectStatusLine = true;
     BodyStarted = false;
@@ -171,9 +181,14 @@ struct THttpClient::TImpl {
     if (Added != CURLM_OK) return curl_multi_strerror(Added);
 
     std::string Error;
-    uint32_t LastActivity = GetTickCount32();
+    const uint32_t Started = GetTickCount32();
+    uint32_t LastActivity = Started;
     uint64_t LastBytes = 0;
     for (;;) {
+      if (Cancelled.load()) {
+        Error = "The request was cancelled";
+        break;
+      }
       int Running = 0;
       CURLMcode Code = curl_multi_perform(Multi, &Running);
       if (Code != CURLM_OK) {
@@ -199,6 +214,15 @@ struct THttpClient::TImpl {
         }
         WaitMs = static_cast<int>(std::min<uint32_t>(ReadTimeout - Idle, IdlePollMs));
       }
+      if (TotalTimeout > 0) {
+        const uint32_t Taken = TicksSince(Started);
+        if (Taken >= TotalTimeout) {
+          Error = Format("The request took longer than %" PRIu32 " milliseconds (%" PRIu64 " bytes received)",
+                         TotalTimeout, BytesReceived);
+          break;
+        }
+        WaitMs = std::min(WaitMs, static_cast<int>(TotalTimeout - Taken));
+      }
       Code = curl_multi_poll(Multi, nullptr, 0, WaitMs, nullptr);
       if (Code != CURLM_OK) {
         Error = curl_multi_strerror(Code);
@@ -210,7 +234,9 @@ struct THttpClient::TImpl {
       int Left = 0;
       while (CURLMsg* Msg = curl_multi_info_read(Multi, &Left)) {
         if (Msg->msg == CURLMSG_DONE && Msg->easy_handle == Easy && Msg->data.result != CURLE_OK)
-          Error = ErrorBuffer[0] ? ErrorBuffer : curl_easy_strerror(Msg->data.result);
+          Error = BodyTooLarge     ? Format("The response body is larger than %" PRIu64 " bytes", MaxBodySize)
+                  : ErrorBuffer[0] ? ErrorBuffer
+                                   : curl_easy_strerror(Msg->data.result);
       }
     }
     // Removing an unfinished transfer closes its connection, so a timed-out exchange can never
@@ -286,6 +312,16 @@ THttpResponse THttpClient::Request(THttpMethod AMethod, const std::string& AUrl,
 
 uint32_t THttpClient::ReadTimeout() const { return FImpl->ReadTimeout; }
 void THttpClient::SetReadTimeout(uint32_t AMilliseconds) { FImpl->ReadTimeout = AMilliseconds; }
+uint32_t THttpClient::TotalTimeout() const { return FImpl->TotalTimeout; }
+void THttpClient::SetTotalTimeout(uint32_t AMilliseconds) { FImpl->TotalTimeout = AMilliseconds; }
+uint64_t THttpClient::MaxBodySize() const { return FImpl->MaxBodySize; }
+void THttpClient::SetMaxBodySize(uint64_t ABytes) { FImpl->MaxBodySize = ABytes; }
+
+void THttpClient::Cancel() {
+  FImpl->Cancelled.store(true);
+  curl_multi_wakeup(FImpl->Multi);  // thread-safe by libcurl's contract
+}
+
 bool THttpClient::HandleRedirects() const { return FImpl->HandleRedirects; }
 void THttpClient::SetHandleRedirects(bool AValue) { FImpl->HandleRedirects = AValue; }
 const std::string& THttpClient::ContentType() const { return FImpl->ContentType; }

@@ -4,7 +4,7 @@
 //
 // Threads: one request at a time per client, and a client is used by one thread at a time (it has
 // no lock). Different clients may run on different threads at once. No signals are used, so any
-// worker thread may call it.
+// worker thread may call it. Cancel alone may be called from any thread at any time.
 //
 // Failures raise vexor::Exception: transport errors (connection refused, time-out, bad URL) carry
 // libcurl's message; a response with a status of 400 or more carries its status line, for example
@@ -45,6 +45,20 @@ class THttpClient {
   // 0 (the default) waits as long as the connection stays open.
   uint32_t ReadTimeout() const;
   void SetReadTimeout(uint32_t AMilliseconds);
+
+  // Milliseconds a whole request may take, connect to last body byte; 0 (the default): no limit.
+  // A server that trickles its answer is stopped by this, not by the read time-out.
+  uint32_t TotalTimeout() const;
+  void SetTotalTimeout(uint32_t AMilliseconds);
+
+  // Largest response body accepted, in bytes; a longer one fails the request. 0 (the default):
+  // no limit.
+  uint64_t MaxBodySize() const;
+  void SetMaxBodySize(uint64_t ABytes);
+
+  // Any thread: fails the request in progress within one poll (at once, it wakes the poll) and
+  // every later request. For an owner that tears the client down while another thread uses it.
+  void Cancel();
 
   bool HandleRedirects() const;  // false by default
   void SetHandleRedirects(bool AValue);

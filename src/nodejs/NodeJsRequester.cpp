@@ -1,13 +1,18 @@
 #include "nodejs/NodeJsRequester.h"
 
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string_view>
@@ -16,6 +21,8 @@
 #include "platform/Exceptions.h"
 #include "platform/MainThread.h"
 #include "platform/StrFormat.h"
+#include "platform/TextUtf.h"
+#include "platform/ProcFiles.h"
 #include "concurrency/DataSynchronizer.h"
 #include "http/HttpClient.h"
 #include "diagnostics/MessageLog.h"
@@ -26,7 +33,13 @@ namespace vexor {
 
 // ---- TDebuggerClient ----
 
-TDebuggerClient::TDebuggerClient(int32_t APort) : FPort(APort) { IdHTTP().SetReadTimeout(kReadTimeoutMs); }
+TDebuggerClient::TDebuggerClient(int32_t APort) : FPort(APort) {
+  IdHTTP().SetReadTimeout(kReadTimeoutMs);
+  IdHTTP().SetTotalTimeout(kTotalTimeoutMs);
+  IdHTTP().SetMaxBodySize(kMaxBodyBytes);
+}
+
+void TDebuggerClient::Cancel() { IdHTTP().Cancel(); }
 
 IPacketPtr TDebuggerClient::GetSettings() {
   TJSONClientResponse response;
@@ -38,7 +51,8 @@ IPacketPtr TDebuggerClient::GetSettings() {
 
 TBasicNodeJsRequester::TBasicNodeJsRequester(TRef<IChildProcessRequesterEvents> AEvents, const std::string& AScript,
                                              uint16_t DebugPort, int32_t AWatchDogTime, const std::string& ANodeJs)
-    : TChildProcessRequester(std::move(AEvents), ANodeJs, AScript),
+    // The program is one path, blanks and all: quoted, it can neither split nor add arguments.
+    : TChildProcessRequester(std::move(AEvents), QuoteScript(ANodeJs), AScript),
       FWatchdogInterval(AWatchDogTime),
       FScript(QuoteScript(AScript)),
       FDebug(DebugPort),
@@ -95,6 +109,9 @@ void TBasicNodeJsRequester::BeforeDestruction() {
     FClientTimer = nullptr;
     FTimer = nullptr;
   }
+  // A poll in progress may be waiting on a stalled inspector: it ends at once, so the event's
+  // deletion (which waits for the callback) does not wait for it.
+  if (FClient) FClient->Cancel();
   if (check) check->Delete();
   timer = nullptr;
   FClient.reset();
@@ -108,7 +125,21 @@ std::string TBasicNodeJsRequester::GetParams() {
     FDebuggerUrl.clear();  // the owner is told again after every start
     FTargetId.clear();
     FTargetPort = 0;
+    FRefusal.clear();
     FInspectorFailed = false;
+  }
+  if (FDebug != 0 && InspectorPortTaken(FDebug)) {
+    // Node would print its failure and run the script without a debugger, past "Break on load":
+    // the child is started on an empty program instead, and the owner told as node would tell it.
+    {
+      std::lock_guard<std::mutex> lock(FUrlLock);
+      FInspectorFailed = true;
+    }
+    const std::string line = Format("Starting inspector on %s:%d failed: address already in use",
+                                    TDebuggerClient::kHost, FDebug);
+    LogMessage(tmsError, kLogSource, line);
+    if (FOnInspectorFailed) FOnInspectorFailed(FDebug, line);
+    return "-e \"process.exitCode = 1\"";
   }
   std::string params;
   auto add = [&](const std::string& AArgument) {
@@ -155,6 +186,21 @@ TChildProcessStart TBasicNodeJsRequester::GetStartOptions() {
   if (!options.empty()) options += ' ';
   start.Environment.push_back("NODE_OPTIONS=" + options + InspectSwitch(StopOnStart(), 0));
   return start;
+}
+
+bool TBasicNodeJsRequester::InspectorPortTaken(int32_t APort) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  // As node binds: a port some connection still lingers on (TIME_WAIT) is free.
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(APort));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool taken = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
+  ::close(fd);
+  return taken;
 }
 
 namespace {
@@ -207,6 +253,81 @@ int32_t TBasicNodeJsRequester::AnnouncedPort(const std::string& ALine) {
   return port;
 }
 
+std::string TBasicNodeJsRequester::FrontEndRefusal(const std::string& AUrl, int32_t APort,
+                                                   const std::string& ATargetId) {
+  static constexpr std::string_view kPrefix = "devtools://devtools/";
+  if (AUrl.rfind(kPrefix, 0) != 0) return "it is not a devtools://devtools/ address";
+  const size_t query = AUrl.find('?');
+  if (query == std::string::npos) return "it names no inspector (no ws= parameter)";
+  for (size_t i = kPrefix.size(); i < query; ++i) {
+    const char c = AUrl[i];
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.' && c != '/')
+      return "its page path holds characters a DevTools page has not";
+  }
+  if (AUrl.find("..", kPrefix.size()) < query || AUrl.find('#') != std::string::npos)
+    return "its page path is not a plain DevTools page";
+  if (ATargetId.empty()) return "the target has no id";
+  const std::string expected = std::string(TDebuggerClient::kHost) + ":" + std::to_string(APort) + "/" + ATargetId;
+  bool ours = false;
+  std::string_view rest = std::string_view(AUrl).substr(query + 1);
+  while (!rest.empty()) {
+    const size_t amp = rest.find('&');
+    const std::string_view param = rest.substr(0, amp);
+    rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
+    const std::string_view name = param.substr(0, param.find('='));
+    // The parameters node gives; any other could point the front end elsewhere (wss=, a
+    // remote front end) and is refused.
+    if (name == "ws") {
+      if (ours || param.substr(3) != expected)
+        return "its ws= parameter does not name our inspector (" + expected + ") alone";
+      ours = true;
+    } else if (name != "experiments" && name != "v8only" && name != "panel") {
+      return "it holds the parameter \"" + Utf8StripControls(name.substr(0, 40)) +
+             "\" a DevTools address of node has not";
+    }
+  }
+  if (!ours) return "its ws= parameter does not name our inspector (" + expected + ")";
+  return std::string();
+}
+
+std::string TBasicNodeJsRequester::SelectFrontEndUrl(const IPacketPtr& ATargets, const std::string& AOwnId,
+                                                     int32_t APort, std::string& ARefusal) {
+  ARefusal.clear();
+  if (!ATargets) return std::string();
+  try {
+    IPacketPtr target;
+    std::string id = AOwnId;
+    if (!AOwnId.empty()) {
+      // Our child announced its target: only that one is ours, however many are listed.
+      for (int32_t i = 0; i < ATargets->GetCount() && !target; ++i) {
+        IPacketPtr candidate = VarToPacket(ATargets->GetVar(i));
+        if (!candidate) continue;
+        Variant value = candidate->GetProperties()->GetPropValue("id");
+        if (!value.IsEmptyOrNull() && value.AsString() == AOwnId) target = candidate;
+      }
+    } else if (ATargets->GetCount() == 1) {
+      target = VarToPacket(ATargets->GetVar(0));
+      if (target) {
+        Variant value = target->GetProperties()->GetPropValue("id");
+        id = value.IsEmptyOrNull() ? std::string() : value.AsString();
+      }
+    }
+    if (!target) return std::string();
+    Variant value = target->GetProperties()->GetPropValue("devtoolsFrontendUrl");
+    std::string url = value.IsEmptyOrNull() ? std::string() : value.AsString();
+    if (url.empty()) return std::string();
+    ARefusal = FrontEndRefusal(url, APort, id);
+    if (!ARefusal.empty()) {
+      ARefusal = "The inspector on port " + std::to_string(APort) + " reported the DevTools address \"" +
+                 Utf8StripControls(url.substr(0, 300)) + "\", which was not opened: " + ARefusal + ".";
+      return std::string();
+    }
+    return url;
+  } catch (const Exception&) {
+    return std::string();  // a malformed target list: the next poll asks again
+  }
+}
+
 bool TBasicNodeJsRequester::IsInspectorFailure(const std::string& ALine) {
   return ALine.rfind("Starting inspector on ", 0) == 0 && ALine.find(" failed") != std::string::npos;
 }
@@ -234,17 +355,8 @@ bool TBasicNodeJsRequester::ProcessListensOn(pid_t APid, int32_t APort) {
   std::set<std::string> inodes;
   for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
     std::ifstream in(table);
-    std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-      std::istringstream fields(line);
-      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-      if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
-        continue;
-      const size_t colon = local.rfind(':');
-      if (state != "0A" || colon == std::string::npos) continue;
-      if (std::strtol(local.c_str() + colon + 1, nullptr, 16) == APort) inodes.insert(inode);
-    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    inodes.merge(ListeningSocketInodes(text, APort));
   }
   if (inodes.empty()) return false;
   const std::string fds = "/proc/" + std::to_string(APid) + "/fd";
@@ -381,21 +493,12 @@ void TBasicNodeJsRequester::OnCheckDebuggerSettings(ITxTimerEvent*) {
     if (FClient->Port() != port) FClient = std::make_unique<TDebuggerClient>(port);
     IPacketPtr targets = FClient->GetSettings();
     if (!targets) return;
-    IPacketPtr target;
-    if (!ownId.empty()) {
-      // Our child announced its target: only that one is ours, however many are listed.
-      for (int32_t i = 0; i < targets->GetCount() && !target; ++i) {
-        IPacketPtr candidate = VarToPacket(targets->GetVar(i));
-        if (!candidate) continue;
-        Variant id = candidate->GetProperties()->GetPropValue("id");
-        if (!id.IsEmptyOrNull() && id.AsString() == ownId) target = candidate;
-      }
-    } else if (targets->GetCount() == 1) {
-      target = VarToPacket(targets->GetVar(0));
+    std::string refusal;
+    const std::string url = SelectFrontEndUrl(targets, ownId, port, refusal);
+    if (!refusal.empty()) {
+      ReportRefusedFrontEnd(refusal);
+      return;
     }
-    if (!target) return;
-    Variant value = target->GetProperties()->GetPropValue("devtoolsFrontendUrl");
-    std::string url = value.IsEmptyOrNull() ? std::string() : value.AsString();
     if (url.empty()) return;
     SynchronizeMain([this, &url] {
       if (!FOnDebugger) return;
@@ -409,6 +512,23 @@ void TBasicNodeJsRequester::OnCheckDebuggerSettings(ITxTimerEvent*) {
   } catch (const Exception&) {
     // A malformed target list: the next tick asks again.
   }
+}
+
+void TBasicNodeJsRequester::SetOnFrontEndRefused(TFrontEndRefusedEvent AValue) {
+  FOnFrontEndRefused = std::move(AValue);
+}
+
+void TBasicNodeJsRequester::ReportRefusedFrontEnd(const std::string& AText) {
+  {
+    std::lock_guard<std::mutex> lock(FUrlLock);
+    if (FRefusal == AText) return;  // the same address on every poll: said once
+    FRefusal = AText;
+  }
+  LogMessage(tmsError, kLogSource, AText);
+  std::fprintf(stderr, "tarnwick: %s\n", AText.c_str());
+  SynchronizeMain([this, &AText] {
+    if (FOnFrontEndRefused) FOnFrontEndRefused(AText);
+  });
 }
 
 void TBasicNodeJsRequester::OnWatchdog(ITxTimerEvent*) {

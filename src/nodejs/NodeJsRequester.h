@@ -1,6 +1,6 @@
 #pragma once
 // TBasicNodeJsRequester runs one Node.js script as a supervised child with the V8 inspector on,
-// finds the DevTools front-end address the inspector publishes on http://localhost:<port>/json,
+// finds the DevTools front-end address the inspector publishes on http://127.0.0.1:<port>/json,
 // and fires OnDebugger on the main thread once per distinct address. An optional watchdog ends a
 // child that has been silent on its standard output for too long.
 //
@@ -32,12 +32,20 @@ class TDebuggerClient : public TJSONClient {
  public:
   // The inspector answers on loopback within milliseconds; a longer silence means it is gone.
   static constexpr uint32_t kReadTimeoutMs = 1000;
-  // The loopback host asked by name; the inspector itself listens on 127.0.0.1.
-  static constexpr const char* kHost = "localhost";
+  // A whole "/json" exchange: the inspector answers in milliseconds; a trickling server is cut off.
+  static constexpr uint32_t kTotalTimeoutMs = 2000;
+  // A target list is a few hundred bytes per target.
+  static constexpr uint64_t kMaxBodyBytes = 1024 * 1024;
+  // Loopback by number: by name, "localhost" may resolve to [::1] first, where another local
+  // program can listen; node's inspector listens on 127.0.0.1. Node also builds the front end's
+  // ws= address from the host we ask, so the front end connects to 127.0.0.1 too.
+  static constexpr const char* kHost = "127.0.0.1";
 
   explicit TDebuggerClient(int32_t APort);
   // The "/json" reply when its status is exactly 200; none otherwise.
   IPacketPtr GetSettings();
+  // Any thread: ends a request in progress at once and fails every later one.
+  void Cancel();
   int32_t Port() const { return FPort; }
 
  private:
@@ -49,6 +57,8 @@ using TNotifyEvent = std::function<void(TBasicNodeJsRequester* ASender)>;
 // The inspector of our child could not listen on its port (another program holds it): the
 // port and node's own line. The child then runs without a debugger.
 using TInspectorFailedEvent = std::function<void(int32_t APort, const std::string& ALine)>;
+// The inspector reported a front-end address that is not our child's: the sentence to show.
+using TFrontEndRefusedEvent = std::function<void(const std::string& AText)>;
 
 class TBasicNodeJsRequester : public TChildProcessRequester {
  public:
@@ -76,6 +86,9 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   // Called on the worker when node reports that its inspector could not start; no address is
   // announced for that start. Set it before Run.
   void SetOnInspectorFailed(TInspectorFailedEvent AValue);
+  // Main thread: told once per refused address; the refusal is logged and written to standard
+  // error whether or not a handler is set.
+  void SetOnFrontEndRefused(TFrontEndRefusedEvent AValue);
   int32_t Port() const { return FDebug; }
 
   // Options for node before the script, and the script's own arguments, each one argument as
@@ -91,6 +104,16 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   static std::string InspectSwitch(bool AStopOnStart, int32_t APort);
   // The port node announces ("Debugger listening on ws://host:<port>/..."), 0 otherwise.
   static int32_t AnnouncedPort(const std::string& ALine);
+  // Why AUrl is not the DevTools front end of target ATargetId on our inspector at 127.0.0.1:APort,
+  // "" when it is. Only "devtools://devtools/<page>?...ws=127.0.0.1:<port>/<id>..." is accepted:
+  // any other scheme could read local files or reach the network, another ws= host or port hands
+  // the session to another program.
+  static std::string FrontEndRefusal(const std::string& AUrl, int32_t APort, const std::string& ATargetId);
+  // Picks our target from a "/json" list: the one with AOwnId, or without an id the only one.
+  // Returns its front-end address when FrontEndRefusal accepts it; ARefusal gets the reason when
+  // a target was found but its address refused. Never raises.
+  static std::string SelectFrontEndUrl(const IPacketPtr& ATargets, const std::string& AOwnId, int32_t APort,
+                                       std::string& ARefusal);
 
   // The target id node announces ("Debugger listening on ws://host:port/<id>"), "" otherwise.
   static std::string AnnouncedTargetId(const std::string& ALine);
@@ -99,6 +122,8 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   // What the end of the script means for the user, as one sentence: exit code, cause and what
   // happens next.
   static std::string DescribeExit(const TChildExit& AExit);
+  // True when another socket holds 127.0.0.1:APort, so that node's inspector could not listen.
+  static bool InspectorPortTaken(int32_t APort);
   // True when process APid holds a TCP socket listening on APort (read from /proc).
   static bool ProcessListensOn(pid_t APid, int32_t APort);
 
@@ -135,6 +160,8 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   void OnCheckDebuggerSettings(ITxTimerEvent* ASender);
   void OnWatchdog(ITxTimerEvent* ASender);
   void DeleteWatchdog();
+  // Discovery thread: logs, writes and tells the owner of a refused address (once per text).
+  void ReportRefusedFrontEnd(const std::string& AText);
   // Worker: runs the discovery check at once instead of at the end of the current period.
   void CheckDebuggerNow();
 
@@ -166,8 +193,10 @@ class TBasicNodeJsRequester : public TChildProcessRequester {
   std::string FTargetId;          // announced by the current child; "" before
   int32_t FTargetPort = 0;        // the port it announced; 0 before
   bool FInspectorFailed = false;  // the current child's inspector could not listen
+  std::string FRefusal;           // guarded by FUrlLock: the last refusal, told once per start
   // Main thread only.
   TNotifyEvent FOnDebugger;
+  TFrontEndRefusedEvent FOnFrontEndRefused;
   // Set before Run, called on the worker.
   TInspectorFailedEvent FOnInspectorFailed;
 };

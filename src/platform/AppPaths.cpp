@@ -1,5 +1,7 @@
 #include "platform/AppPaths.h"
 
+#include "platform/SysError.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,15 +73,42 @@ bool DirectoryExists(const std::string& APath) {
   return ::stat(APath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ForceDirectories(const std::string& APath) {
-  if (APath.empty()) return false;
+namespace {
+
+bool CreateFolders(const std::string& APath, mode_t AMode) {
   std::string path = APath;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   if (DirectoryExists(path)) return true;
   size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0 && !ForceDirectories(path.substr(0, slash))) return false;
-  if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return DirectoryExists(path);
+  if (slash != std::string::npos && slash > 0 && !CreateFolders(path.substr(0, slash), AMode)) return false;
+  if (::mkdir(path.c_str(), AMode) == 0 || errno == EEXIST) return DirectoryExists(path);
   return false;
+}
+
+}  // namespace
+
+
+bool ForceDirectories(const std::string& APath) { return !APath.empty() && CreateFolders(APath, 0777); }
+
+
+std::string ForcePrivateDirectories(const std::string& APath) {
+  if (APath.empty()) return "no folder named";
+  if (!CreateFolders(APath, 0700)) return "the folder " + APath + " cannot be created: " + SysErrorMessage(errno);
+  struct stat st {};
+  if (::stat(APath.c_str(), &st) != 0) return "the folder " + APath + " cannot be used: " + SysErrorMessage(errno);
+  if (!S_ISDIR(st.st_mode)) return APath + " is not a folder";
+  if (st.st_uid != ::geteuid() && st.st_uid != 0)
+    return "the folder " + APath + " belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+  return std::string();
+}
+
+std::string SmallFileRefusal(int AFd, const std::string& APath, uint64_t AMaxBytes) {
+  struct stat st {};
+  if (::fstat(AFd, &st) != 0) return APath + " cannot be read: " + SysErrorMessage(errno);
+  if (!S_ISREG(st.st_mode)) return APath + " is not a regular file";
+  if (static_cast<uint64_t>(st.st_size) > AMaxBytes)
+    return APath + " is larger than " + std::to_string(AMaxBytes) + " bytes";
+  return std::string();
 }
 
 std::string ExtractFilePath(const std::string& APath) {

@@ -1,6 +1,7 @@
 #pragma once
 // The running program's own path and the XDG folders that stand in for the system folders.
 // All functions are thread-safe; XDG variables are read on every call so tests may redirect them.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,14 @@ bool FileExists(const std::string& APath);
 bool DirectoryExists(const std::string& APath);
 // Creates every missing folder level; true when the folder exists afterwards.
 bool ForceDirectories(const std::string& APath);
+// For a program's own settings and logs in folders others may share: creates the missing folders
+// 0700 (the umask aside) and answers why APath may not be used, "" when it may. Refused: not a
+// folder, or owned by another user than us or root (who could swap its files under us).
+std::string ForcePrivateDirectories(const std::string& APath);
+// Why the existing file AFd (opened as APath) may not be read as a small settings or state file,
+// "" when it may: not a regular file (a FIFO would block, a device never end) or larger than
+// AMaxBytes.
+std::string SmallFileRefusal(int AFd, const std::string& APath, uint64_t AMaxBytes);
 // The folder part of a path including its trailing '/', or "" when it has none.
 std::string ExtractFilePath(const std::string& APath);
 std::string ExtractFileName(const std::string& APath);

@@ -11,6 +11,7 @@
 #include "platform/AppPaths.h"
 #include "platform/Exceptions.h"
 #include "platform/SysError.h"
+#include "platform/DebugOutput.h"
 
 namespace vexor {
 namespace {
@@ -96,7 +97,11 @@ bool TRegistry::OpenKey(const std::string& AKey, bool ACanCreate) {
   CloseKey();
   if (!ValidKey(AKey)) return false;
   std::string folder = KeyFolder(AKey);
-  if (!DirectoryExists(folder) && !(ACanCreate && ForceDirectories(folder))) return false;
+  if (!DirectoryExists(folder) && !ACanCreate) return false;
+  if (const std::string refusal = ForcePrivateDirectories(folder); !refusal.empty()) {
+    OutputDebugString("Settings key " + AKey + " not opened: " + refusal);
+    return false;
+  }
   FFolder = folder;
   FCurrentPath = AKey;
   FOpen = true;
@@ -110,6 +115,10 @@ bool TRegistry::OpenKeyReadOnly(const std::string& AKey) {
   if (!ValidKey(AKey)) return false;
   std::string folder = KeyFolder(AKey);
   if (!DirectoryExists(folder)) return false;
+  if (const std::string refusal = ForcePrivateDirectories(folder); !refusal.empty()) {
+    OutputDebugString("Settings key " + AKey + " not opened: " + refusal);
+    return false;
+  }
   FFolder = folder;
   FCurrentPath = AKey;
   FOpen = true;
@@ -128,7 +137,40 @@ void TRegistry::CloseKey() {
 
 void TRegistry::Load() {
   FValues.clear();
-  std::ifstream in(FFolder + "/" + kValueFile, std::ios::binary);
+  const std::string path = FFolder + "/" + kValueFile;
+  // Never through a symbolic link, never blocking on a FIFO, never more than a settings file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) OutputDebugString("Settings file " + path + " not read: " + SysErrorMessage(errno));
+    return;
+  }
+  std::string text;
+  std::string refusal = SmallFileRefusal(fd, path, kMaxValueFileBytes);
+  if (refusal.empty()) {
+    char buffer[8192];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) refusal = path + " cannot be read: " + SysErrorMessage(errno);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+      if (text.size() > kMaxValueFileBytes) {
+        refusal = path + " is larger than " + std::to_string(kMaxValueFileBytes) + " bytes";
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  if (!refusal.empty()) {
+    OutputDebugString("Settings file not read: " + refusal);
+    return;
+  }
+  FValues = ParseValues(text);
+}
+
+std::map<std::string, TRegValue> TRegistry::ParseValues(const std::string& AText) {
+  std::map<std::string, TRegValue> values;
+  std::istringstream in(AText);
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -151,8 +193,9 @@ void TRegistry::Load() {
     } else {
       continue;
     }
-    FValues[name] = std::move(value);
+    values[name] = std::move(value);
   }
+  return values;
 }
 
 void TRegistry::Save() {
@@ -168,8 +211,15 @@ void TRegistry::Save() {
     content += '\n';
   }
   std::string target = FFolder + "/" + kValueFile;
-  std::string temp = target + ".tmp." + std::to_string(::getpid());
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A new file of our own, never one planted under the name (a symbolic link would have us write
+  // wherever it points); rename then replaces the name itself, whatever it was.
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    temp = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) throw Exception("Failed to write registry value file " + target + ": " + SysErrorMessage(errno));
   size_t off = 0;
   while (off < content.size()) {

@@ -29,11 +29,16 @@ class TRegistry {
  public:
   explicit TRegistry(TRegistryHive AHive = TRegistryHive::rhCurrentUser);
 
+  // A value file larger than this is not read (said on the debug output): settings are small.
+  static constexpr uint64_t kMaxValueFileBytes = 1024 * 1024;
+
   // Folder that holds a hive, as the XDG variables say now.
   static std::string HivePath(TRegistryHive AHive);
 
   // Opens a key; a read-only open fails when the key's folder does not exist, a writable one
-  // creates it when ACanCreate. Returns false on failure.
+  // creates it (0700) when ACanCreate. Returns false on failure, and (said on the debug output)
+  // when the folder belongs to another user than us or root. A value file that is a symbolic
+  // link, not a regular file or larger than kMaxValueFileBytes is not read: the key is empty.
   bool OpenKey(const std::string& AKey, bool ACanCreate);
   bool OpenKeyReadOnly(const std::string& AKey);
   bool KeyExists(const std::string& AKey) const;
@@ -45,6 +50,9 @@ class TRegistry {
   // A dword value, or a text value holding a decimal number.
   std::optional<uint32_t> ReadInteger(const std::string& AName) const;
   std::optional<bool> ReadBool(const std::string& AName) const;
+
+  // The values of a value file's text; unreadable lines are skipped. Never raises.
+  static std::map<std::string, TRegValue> ParseValues(const std::string& AText);
 
   // Writes replace the key's value file atomically (temporary file + rename); they raise
   // Exception when the key is read-only, not open or the file cannot be written.

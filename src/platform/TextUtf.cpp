@@ -134,3 +134,24 @@ std::string_view Utf8PrefixByUtf16Units(std::string_view AUtf8, size_t AMaxUnits
 }
 
 }  // namespace vexor
+
+namespace vexor {
+
+std::string Utf8StripControls(std::string_view AUtf8) {
+  const std::string text = Utf8Sanitize(AUtf8);
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7F) continue;
+    // C1 controls (U+0080..U+009F) are 0xC2 0x80..0x9F; terminals take U+009B as CSI.
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      ++i;
+      continue;
+    }
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+}  // namespace vexor

@@ -17,6 +17,10 @@ size_t Utf8IncompleteTail(std::string_view AUtf8);
 // Valid UTF-8 with every malformed byte replaced by U+FFFD.
 std::string Utf8Sanitize(std::string_view AUtf8);
 
+// Utf8Sanitize's result without control characters (C0 but tab, DEL, C1): text from outside
+// that goes to a terminal or a one-line-per-message log cannot start lines or escape sequences.
+std::string Utf8StripControls(std::string_view AUtf8);
+
 // Appends the UTF-8 encoding of a code point (surrogates and values past U+10FFFF give U+FFFD).
 void AppendUtf8(std::string& ADest, char32_t ACodePoint);
 

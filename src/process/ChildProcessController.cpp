@@ -183,7 +183,12 @@ struct TChildStart {
   bool Terminal;                 // a session of its own with StdIn as controlling terminal
   int StatusFd;                  // close-on-exec: silent on success, carries errno on failure
   pid_t ParentPid;
+  int MaxFd;  // the descriptor limit, for kernels without close_range
 };
+
+#ifndef CLOSE_RANGE_CLOEXEC
+#define CLOSE_RANGE_CLOEXEC (1U << 2)
+#endif
 
 [[noreturn]] void ChildFail(int AStatusFd, int AError) {
   while (::write(AStatusFd, &AError, sizeof AError) < 0 && errno == EINTR) {
@@ -219,6 +224,11 @@ struct TChildStart {
   for (int i = 0; i < 3; ++i)
     if (::dup2(high[i], i) < 0) ChildFail(AStart.StatusFd, errno);
   if (AStart.Terminal && ::ioctl(0, TIOCSCTTY, 0) != 0) ChildFail(AStart.StatusFd, errno);
+  // The child gets descriptors 0-2 and nothing else: whatever other threads (the browser's,
+  // a library's) opened without close-on-exec would otherwise stay open in it. Marked rather
+  // than closed, so the status pipe still reports a failing exec.
+  if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
+    for (int fd = 3; fd < AStart.MaxFd; ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
   if (AStart.WorkingDirectory && ::chdir(AStart.WorkingDirectory) != 0) ChildFail(AStart.StatusFd, errno);
   ::execve(AStart.Path, AStart.Argv, AStart.Envp);
   ChildFail(AStart.StatusFd, errno);
@@ -477,8 +487,10 @@ void TChildProcessController::Start(const std::string& ACommand, const std::stri
   }
 
   TProcessLauncher& launcher = TProcessLauncher::Instance();
+  const long maxFd = ::sysconf(_SC_OPEN_MAX);
   const TChildStart start{path.c_str(), argv.data(), FWorkingDirectory.c_str(), envp.data(), childIn,
-                          childOut,     childErr,    FTerminal,                 status[1],   launcher.ProgramPid()};
+                          childOut,     childErr,    FTerminal,                 status[1],   launcher.ProgramPid(),
+                          maxFd > 0 && maxFd < INT_MAX ? static_cast<int>(maxFd) : 65536};
   pid_t pid = -1;
   int forkError = 0;
   launcher.Run([&] {

@@ -537,6 +537,10 @@ void TMainForm::OnRunEvent(const TRunEvent& AEvent) {
       else
         ShowFailure(TWindowMessages::ScriptEndedWaiting(true, AEvent.LastError));
       break;
+    case rekFrontEndRefused:
+      FRunFailed = true;
+      ShowFailure(AEvent.Reason + " " + TWindowMessages::kFrontEndRefusedHint);
+      break;
     case rekInspectorFailed:
       // Undebugged, the script would run on unpaused: the run ends here.
       acnStopExecute();

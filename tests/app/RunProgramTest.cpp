@@ -177,7 +177,7 @@ TEST_F(RunProgramTest, ABusyDefaultPortLeadsToAnotherPortSaidAloud) {
   ASSERT_NE(note, std::string::npos) << out;
   const size_t at = note + said.size();
   const std::string port = out.substr(at, out.find(' ', at) - at);
-  EXPECT_NE(out.find("ws=localhost:" + port + "/"), std::string::npos) << port;
+  EXPECT_NE(out.find("ws=127.0.0.1:" + port + "/"), std::string::npos) << port;
   ::kill(FPid, SIGTERM);
   EXPECT_EQ(WaitExit(), 0);
   ::close(fd);

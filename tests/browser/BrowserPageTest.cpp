@@ -20,6 +20,7 @@
 #include "platform/Registry.h"
 #include "common/TempDir.h"
 #include "common/Wait.h"
+#include "common/FreePort.h"
 #include "common/WebEngineSanitizer.h"  // Qt WebEngine's own findings under the sanitizers
 
 namespace vexor {
@@ -178,6 +179,31 @@ TEST_F(BrowserPage, RegistrySwitchesReachChromium) {
   EXPECT_TRUE(qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").contains("--disable-pinch"));
 }
 
+uint16_t gEnvDebugPort = 0, gItemDebugPort = 0;  // set in main before the runtime starts
+
+bool Listens(uint16_t APort) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(APort);
+  const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return connected;
+}
+
+// Asked for by the environment and by a "CefParameters" value with a blank, remote debugging of
+// the embedded browser stays off.
+TEST_F(BrowserPage, RemoteDebuggingCannotBeSwitchedOn) {
+  FRouter->SetHTML("<!DOCTYPE html><title>remote</title>");
+  ASSERT_TRUE(Load("ctrl-data://"));
+  const QString flags = qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS");
+  EXPECT_FALSE(flags.contains("remote-debugging")) << flags.toStdString();
+  EXPECT_TRUE(flags.contains("--disable-gpu")) << flags.toStdString();
+  EXPECT_FALSE(Listens(gEnvDebugPort));
+  EXPECT_FALSE(Listens(gItemDebugPort));
+}
+
 TEST_F(BrowserPage, PumpTimerDrainsTheTaskQueueWhileAClientLives) {
   bool ran = false;
   {
@@ -202,6 +228,11 @@ int main(int argc, char** argv) {
   return browsertest::RunBrowserTests(argc, argv, [] {
     TRegistry reg(TRegistryHive::rhCurrentUser);
     reg.OpenKey(TCefRuntimeStartup::kRegistryKey, true);
-    reg.WriteString(TCefRuntimeStartup::kRegistryValue, "js-flags=--expose-gc");
+    gEnvDebugPort = vexor::testing::FreeLoopbackPort();
+    gItemDebugPort = vexor::testing::FreeLoopbackPort();
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+            qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --remote-debugging-port=" + QByteArray::number(gEnvDebugPort));
+    reg.WriteString(TCefRuntimeStartup::kRegistryValue,
+                    "js-flags=--expose-gc;x=a --remote-debugging-port=" + std::to_string(gItemDebugPort));
   });
 }

@@ -113,6 +113,10 @@ TEST_F(CefRuntimeStartup, RegistryItemsFollowTheBuiltInSwitches) {
       {"", {}},
       {";x=;;js-flags=--expose-gc;", {"--x=", "--js-flags=--expose-gc"}},
       {"=v;remote-debugging-port=9222;remote-debugging-pipe;lang=de", {"--lang=de"}},
+      // Joined with blanks, a blank in a value would start a switch of its own.
+      {"x=a --remote-debugging-port=9222;lang=de", {"--lang=de"}},
+      {"renderer-cmd-prefix=gdb;gpu-launcher=x;browser-subprocess-path=/x;a", {"--a"}},
+      {"Bad Name;--a;a b;ok_1-2", {"--ok_1-2"}},
   };
   for (const TCase& c : cases) {
     TCefCommandLine line;
@@ -121,6 +125,14 @@ TEST_F(CefRuntimeStartup, RegistryItemsFollowTheBuiltInSwitches) {
     expected.insert(expected.end(), c.Extra.begin(), c.Extra.end());
     EXPECT_EQ(line.AsArguments(), expected) << c.Text;
   }
+}
+
+TEST_F(CefRuntimeStartup, InheritedChromiumFlagsKeepOnlyHarmlessSwitches) {
+  const std::vector<std::string> expected{"--disable-gpu", "--js-flags=--expose-gc"};
+  EXPECT_EQ(TCefRuntimeStartup::SafeEnvironmentFlags(
+                "  --disable-gpu --remote-debugging-port=9222 http://example.com --renderer-cmd-prefix=x "
+                "--remote-debugging-pipe -- --js-flags=--expose-gc --Upper"),
+            expected);
 }
 
 TEST_F(CefRuntimeStartup, MachineValueHidesTheUserValue) {

@@ -221,6 +221,21 @@ TEST_F(ChromiumEx, PagesKeepTheirOwnFunctionsAndNewDocumentsGetTheBridgeAgain) {
   EXPECT_FALSE(DebugHas("Callback not found"));
 }
 
+// A page that is not ours (here a data: page) cannot reach the host through the bridge.
+TEST_F(ChromiumEx, APageThatIsNotOursCannotReachTheBridge) {
+  FControl->Load(QStringLiteral("data:text/html,<title>foreign</title>"));
+  ASSERT_TRUE(WaitFor([&] { return Page()->title() == "foreign"; }, 60000));
+  Js(Page(), "typeof callDelphi === 'function' && callDelphi(1)");
+  Js(Page(), "typeof __SendRequest === 'function' && __SendRequest('u', 'i', 'm', '{}', function () {})");
+  ShowRecorder();  // a round trip through a page of ours: what the foreign page sent has arrived
+  FResults = {"ours"};
+  Js(Page(), "callDelphi(2, cb)");
+  ASSERT_TRUE(WaitFor([&] { return FCalls.size() == 1; }, 20000));
+  ASSERT_EQ(FCalls[0].size(), 1u);
+  EXPECT_EQ(FCalls[0][0].AsString(), "2") << "the foreign page's call reached the host";
+  EXPECT_TRUE(DebugHas("not ours was refused"));
+}
+
 TEST_F(ChromiumEx, HostToPageScriptsAndUncaughtExceptions) {
   ShowRecorder();
   ICefBrowserPtr browser = FControl->Browser();

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/TextUtf.h"
 #include "platform/Exceptions.h"
 #include "packets/json/PacketConversions.h"
 #include "packets/Packets.h"
@@ -276,7 +277,8 @@ TEST(JsonReadWriteTest, EscapesEveryByteAtEveryOffset) {
         if (at > 0) s[at - 1] = static_cast<char>(0xC3);  // high bytes beside it must not hide it
         std::string out;
         AppendJSONEscaped(out, s);
-        ASSERT_EQ(out, expected(s)) << "byte " << special << " at " << at << " of " << len;
+        // A lone lead byte is written as U+FFFD, so that the text reads back.
+        ASSERT_EQ(out, expected(Utf8Sanitize(s))) << "byte " << special << " at " << at << " of " << len;
       }
     }
   }

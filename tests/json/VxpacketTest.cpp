@@ -35,17 +35,29 @@ TEST(VxpacketTest, ConvertsReportsAndRefuses) {
       {"--to", "[]", 2, "", nullptr},
       {"a b", "[]", 2, "", nullptr},
       {"/nonexistent/file.json", "", 1, "", nullptr},
+      {"--max-input 5", "[1,2]", 0, "[1,2]\n", ""},
+      {"--max-input 4", "[1,2]", 1, "", "vxpacket: the input is larger than 4 bytes (--max-input)\n"},
+      {"--max-input x", "[1,2]", 2, "", nullptr},
+      {"--max-input 0", "[1,2]", 2, "", nullptr},
+      // Invalid UTF-8 from XML is written replaced, as JSON the reader takes back.
+      {"--from xml", "<ipacket><string>a\xff</string></ipacket>", 0, nullptr, ""},
   };
   for (const TCase& c : cases) {
     TToolRun r = RunTool(c.Args, c.Input);
     EXPECT_EQ(r.Exit, c.Exit) << c.Args << " / " << c.Input << ": " << r.Err;
-    EXPECT_EQ(r.Out, c.Out) << c.Args << " / " << c.Input;
-    if (c.Err)
+    if (c.Out) {
+      EXPECT_EQ(r.Out, c.Out) << c.Args << " / " << c.Input;
+    } else {
+      EXPECT_NE(r.Out.find("\xEF\xBF\xBD"), std::string::npos) << r.Out;
+      EXPECT_EQ(RunTool("", r.Out).Exit, 0) << r.Out;
+    }
+    if (c.Err) {
       EXPECT_EQ(r.Err, c.Err) << c.Args << " / " << c.Input;
-    else if (c.Exit == 2)
+    } else if (c.Exit == 2) {
       EXPECT_EQ(r.Err.rfind("usage: vxpacket", 0), 0u) << r.Err;
-    else
+    } else {
       EXPECT_EQ(r.Err.rfind("vxpacket: ", 0), 0u) << r.Err;
+    }
   }
 }
 

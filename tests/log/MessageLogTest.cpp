@@ -215,6 +215,21 @@ TEST_F(MessageLogTest, UnwritableFileKeepsTheMessageAndReportsOnce) {
   EXPECT_EQ(FConsole[0].rfind("TMessagesList: ", 0), 0u) << FConsole[0];
 }
 
+TEST_F(MessageLogTest, APlantedLinkIsNotFollowed) {
+  StartMessageLog();
+  const std::string victim = FState / "victim.txt";
+  std::ofstream(victim) << "precious\n";
+  const std::string log = FState / "log.msg";
+  std::filesystem::create_symlink(victim, log);
+  MessagesList()->SetLogFile(log);
+  MessagesList()->SetWriteToFile(true);
+  LogMessage(tmsError, "S", "not into the victim");
+  std::ifstream in(victim);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "precious\n");
+  EXPECT_EQ(MessagesList()->Count(), 1u);
+}
+
 TEST_F(MessageLogTest, FileLineHasTheFixedUsFormat) {
   struct Case {
     TDateTime When;

@@ -85,7 +85,7 @@ TEST_F(NodeJsRequesterTest, AddressFiresOncePerDistinctAddressAndAgainAfterARest
   auto r = Start(Script("with blank/in folder", "setInterval(() => {}, 1000);\n"), port);
   ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; })) << "no DevTools address";
   EXPECT_EQ(FUrls[0].rfind("devtools://devtools/bundled/js_app.html?", 0), 0u) << FUrls[0];
-  EXPECT_NE(FUrls[0].find("ws=localhost:" + std::to_string(port) + "/"), std::string::npos) << FUrls[0];
+  EXPECT_NE(FUrls[0].find("ws=127.0.0.1:" + std::to_string(port) + "/"), std::string::npos) << FUrls[0];
   EXPECT_TRUE(r->IsActive());
 
   r->SetAutoRestartMinTime(0);
@@ -151,6 +151,117 @@ TEST_F(NodeJsRequesterTest, AForeignInspectorOnThePortIsNeverAnnounced) {
   PumpFor(TDebuggerClient::kReadTimeoutMs + 2 * TBasicNodeJsRequester::kDebuggerCheckInterval);
   EXPECT_TRUE(FUrls.empty()) << FUrls.front();
   foreign.Close(true);
+}
+
+TEST(NodeJsRequester, AcceptsOnlyOurOwnInspectorsFrontEnd) {
+  const std::string ok = "devtools://devtools/bundled/js_app.html?experiments=true&v8only=true&ws=127.0.0.1:5678/id1";
+  struct Case {
+    std::string Url;
+    bool Accepted;
+  } cases[] = {
+      {ok, true},
+      {"devtools://devtools/js_app.html?ws=127.0.0.1:5678/id1", true},
+      {"file:///etc/passwd", false},
+      {"http://127.0.0.1:5678/page.html?ws=127.0.0.1:5678/id1", false},
+      {"data:text/html,<script>alert(1)</script>", false},
+      {"devtools://devtools/bundled/js_app.html?ws=localhost:5678/id1", false},
+      {"devtools://devtools/bundled/js_app.html?ws=[::1]:5678/id1", false},
+      {"devtools://devtools/bundled/js_app.html?ws=127.0.0.1:5679/id1", false},
+      {"devtools://devtools/bundled/js_app.html?ws=127.0.0.1:5678/id2", false},
+      {"devtools://devtools/bundled/js_app.html?ws=127.0.0.1:5678/id1/x", false},
+      {ok + "&wss=example.com/id1", false},
+      {ok + "&ws=127.0.0.1:9/id1", false},
+      {"devtools://devtools/bundled/js_app.html", false},
+      {"devtools://devtools/../x.html?ws=127.0.0.1:5678/id1", false},
+      {"devtools://devtools/bundled/js_app.html?ws=127.0.0.1:5678/id1#x", false},
+      {"devtools://evil/bundled/js_app.html?ws=127.0.0.1:5678/id1", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(TBasicNodeJsRequester::FrontEndRefusal(c.Url, 5678, "id1").empty(), c.Accepted) << c.Url;
+  EXPECT_FALSE(TBasicNodeJsRequester::FrontEndRefusal(ok, 5678, "").empty());
+}
+
+// A stand-in inspector that reports a front-end address not our child's: it is never
+// delivered, and the refusal is told once, with the address.
+TEST_F(NodeJsRequesterTest, AHostileFrontEndAddressIsRefusedAndTold) {
+  for (const char* name : {"one-target-file-url.js", "one-target-other-port.js", "one-target-wss.js"}) {
+    SCOPED_TRACE(name);
+    std::vector<std::string> refusals;
+    auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr, FDir / name, FreeLoopbackPort(), 0, TW_FAKE_NODE);
+    r->SetStopOnStart(true);
+    r->SetOnDebugger([this](TBasicNodeJsRequester* ASender) { FUrls.push_back(ASender->DebuggerUrl()); });
+    r->SetOnFrontEndRefused([&](const std::string& AText) { refusals.push_back(AText); });
+    r->Run();
+    ASSERT_TRUE(WaitFor([&] { return !refusals.empty(); })) << "no refusal told";
+    WaitFor([] { return false; }, 800);  // several more polls
+    EXPECT_EQ(refusals.size(), 1u);
+    EXPECT_NE(refusals[0].find("which was not opened"), std::string::npos) << refusals[0];
+    EXPECT_TRUE(FUrls.empty());
+  }
+}
+
+// An inspector whose /json never ends, or trickles: memory stays bounded (the body is cut at
+// 1 MB) and the requester is torn down at once whatever the poll is waiting on.
+TEST_F(NodeJsRequesterTest, AStalledOrEndlessInspectorNeitherGrowsNorHoldsTheTeardown) {
+  for (const char* name : {"one-target-endless-announce.js", "one-target-trickle-announce.js"}) {
+    SCOPED_TRACE(name);
+    auto r = Start(FDir / name, FreeLoopbackPort(), 0, TW_FAKE_NODE);
+    ASSERT_TRUE(WaitFor([&] { return r->IsActive(); }));
+    WaitFor([] { return false; }, 1500);  // a poll is under way
+    EXPECT_TRUE(FUrls.empty());
+    const uint32_t started = GetTickCount32();
+    r.reset();
+    EXPECT_LT(TicksSince(started), 1000u);
+  }
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) != 0) continue;
+    EXPECT_LT(std::stol(line.substr(6)), 512L * 1024) << line;  // kB
+  }
+}
+
+// "Break on load" holds when the port is taken: not one line of the script runs.
+TEST_F(NodeJsRequesterTest, WithThePortTakenNoLineOfTheScriptRuns) {
+  const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(holder, 1), 0);
+  socklen_t len = sizeof a;
+  ::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len);
+  const int port = ntohs(a.sin_port);
+  const std::string marker = FDir / "ran";
+  std::atomic<int> failedPort{0};
+  auto r = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr,
+                                                             Script("taken", "require('fs').writeFileSync(" +
+                                                                                 QuoteArgument(marker) + ", 'x');"),
+                                                             port, 0, "node");
+  r->SetStopOnStart(true);
+  r->SetOnInspectorFailed([&](int32_t APort, const std::string&) { failedPort = APort; });
+  r->Run();
+  ASSERT_TRUE(WaitFor([&] { return failedPort.load() == port; })) << "the taken port was not reported";
+  ASSERT_TRUE(WaitFor([&] { return !r->IsActive(); })) << "the child did not end";
+  EXPECT_FALSE(std::filesystem::exists(marker)) << "the script ran without its debugger";
+  ::close(holder);
+}
+
+// The program is one path, blanks and all; a blank never starts an argument of its own.
+TEST_F(NodeJsRequesterTest, TheNodeProgramIsOnePathBlanksAndAll) {
+  const std::string folder = FDir / "my node";
+  std::filesystem::create_directories(folder);
+  std::filesystem::create_symlink(FindProgramOnPath("node"), folder + "/node");
+  auto r = Start(Script("blank", "setInterval(() => {}, 1000);"), FreeLoopbackPort(), 0, folder + "/node");
+  ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; })) << "node in a folder with a blank did not start";
+  r.reset();
+  std::atomic<bool> startFailed{false};
+  auto injected = TCustomAsyncRequester::New<TBasicNodeJsRequester>(nullptr,
+                                                                    Script("inject", "setInterval(() => {}, 1000);"),
+                                                                    FreeLoopbackPort(), 0, FindProgramOnPath("node") + " -e 1");
+  injected->SetOnStartFailed([&](const std::string&, const std::string&) { startFailed = true; });
+  injected->Run();
+  EXPECT_TRUE(WaitFor([&] { return startFailed.load(); })) << "a program path with a blank was split";
 }
 
 TEST(NodeJsRequester, ReadsNodesAnnouncementsAndDescribesTheEnd) {
@@ -219,7 +330,7 @@ TEST_F(NodeJsRequesterTest, PortZeroStartsNoDiscovery) {
   EXPECT_EQ(ThreadNames().count("Debugger Checke"), before + 1);
   // Only the requester with a port delivers anything.
   ASSERT_TRUE(WaitFor([&] { return FUrls.size() == 1; }));
-  EXPECT_NE(FUrls[0].find("ws=localhost:" + std::to_string(port) + "/"), std::string::npos) << FUrls[0];
+  EXPECT_NE(FUrls[0].find("ws=127.0.0.1:" + std::to_string(port) + "/"), std::string::npos) << FUrls[0];
 }
 
 TEST_F(NodeJsRequesterTest, WatchdogEndsASilentChildOnce) {

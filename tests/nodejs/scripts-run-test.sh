@@ -13,6 +13,6 @@ for ((i = 0; i < 600; i++)); do
 done
 kill -TERM $pid; wait $pid 2>/dev/null
 grep -qs '^Hello from Tarnwick' "$work/out" || { echo "FAIL: the example did not run"; cat "$work/out" "$work/err"; exit 1; }
-grep -qs "ws=localhost:$port/" "$work/out" || { echo "FAIL: the port option was lost"; cat "$work/out"; exit 1; }
+grep -qs "ws=127.0.0.1:$port/" "$work/out" || { echo "FAIL: the port option was lost"; cat "$work/out"; exit 1; }
 grep -qs 'Usage' "$work/err" && { echo "FAIL: usage printed"; exit 1; }
 echo "scripts/run: the example runs with options alone"

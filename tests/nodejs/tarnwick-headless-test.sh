@@ -27,7 +27,7 @@ run() {  # starts tarnwick on a fresh port; sets pid and port
 
 run
 line=$(grep '^DevTools: ' "$work/out")
-[[ $line == "DevTools: devtools://devtools/bundled/js_app.html?"*"ws=localhost:$port/"* ]] || fail "unexpected line: $line"
+[[ $line == "DevTools: devtools://devtools/bundled/js_app.html?"*"ws=127.0.0.1:$port/"* ]] || fail "unexpected line: $line"
 id=${line##*/}
 curl -s "http://127.0.0.1:$port/json" | grep -q "\"id\": \"$id\"" || fail "id $id is not the inspector's"
 [[ $(grep -c '^DevTools: ' "$work/out") == 1 ]] || fail "more than one DevTools line"

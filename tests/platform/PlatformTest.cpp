@@ -235,5 +235,12 @@ TEST(DebugOutput, SinkReceivesEachLine) {
   EXPECT_EQ(lines, (std::vector<std::string>{"first", "second"}));
 }
 
+TEST(TextUtf, StripControlsLeavesNoLineBreakOrEscapeSequence) {
+  EXPECT_EQ(Utf8StripControls("a\nb\r\x1b[31mc\td\x7f\xc2\x9b"
+                              "e\xff"),
+            "ab[31mc\tde\xEF\xBF\xBD");
+  EXPECT_EQ(Utf8StripControls("tarnwick: \xc3\xa9t\xc3\xa9"), "tarnwick: \xc3\xa9t\xc3\xa9");
+}
+
 }  // namespace
 }  // namespace vexor

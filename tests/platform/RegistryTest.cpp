@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -74,6 +77,65 @@ TEST_F(RegistryTest, WriteReplacesTheFileAtomicallyAndSkipsDamagedLines) {
   EXPECT_FALSE(again.ValueExists("B"));
   EXPECT_FALSE(again.ValueExists("C"));
   EXPECT_EQ(again.ReadString("D"), "ok");
+}
+
+// A shared folder where someone planted files under the store's names.
+TEST_F(RegistryTest, PlantedLinksFifosAndHugeFilesAreNeverFollowedReadOrBlockedOn) {
+  namespace fs = std::filesystem;
+  const fs::path key = fs::path(FUser.Path()) / "K";
+  fs::create_directories(key);
+  const fs::path victim = fs::path(FMachine.Path()) / "victim.txt";
+  std::ofstream(victim) << "precious\n";
+  // The temporary names a writer might use, and the value file itself, as links to the victim.
+  for (int i = 0; i < 3; ++i)
+    fs::create_symlink(victim, key / ("values.tmp." + std::to_string(::getpid()) + "." + std::to_string(i)));
+  fs::create_symlink(victim, key / "values");
+  {
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("K", true));
+    EXPECT_FALSE(reg.ValueExists("precious"));
+    reg.WriteString("A", "1");
+  }
+  std::ifstream in(victim);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "precious\n");
+  EXPECT_FALSE(fs::is_symlink(key / "values"));
+  EXPECT_EQ(fs::status(key / "values").permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  {
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKeyReadOnly("K"));
+    EXPECT_EQ(reg.ReadString("A"), "1");
+  }
+
+  // A FIFO does not block the start; a value file over the cap is not read.
+  fs::remove(key / "values");
+  ASSERT_EQ(::mkfifo((key / "values").c_str(), 0600), 0);
+  {
+    TRegistry reg;
+    EXPECT_TRUE(reg.OpenKeyReadOnly("K"));
+    EXPECT_FALSE(reg.ValueExists("A"));
+  }
+  fs::remove(key / "values");
+  {
+    std::ofstream big(key / "values");
+    big << "A=sz:big\n" << std::string(TRegistry::kMaxValueFileBytes, '#');
+  }
+  TRegistry reg;
+  EXPECT_TRUE(reg.OpenKeyReadOnly("K"));
+  EXPECT_FALSE(reg.ValueExists("A"));
+}
+
+TEST_F(RegistryTest, NewFoldersArePrivateAndAnotherUsersFolderIsRefused) {
+  namespace fs = std::filesystem;
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey("New\\Key", true));
+  EXPECT_EQ(fs::status(fs::path(FUser.Path()) / "New").permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(fs::status(fs::path(FUser.Path()) / "New/Key").permissions() & fs::perms::all, fs::perms::owner_all);
+  if (::geteuid() != 0) GTEST_SKIP() << "handing a folder to another user needs root";
+  fs::create_directories(fs::path(FUser.Path()) / "Theirs");
+  ASSERT_EQ(::chown((fs::path(FUser.Path()) / "Theirs").c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(reg.OpenKey("Theirs", true));
+  EXPECT_FALSE(reg.OpenKeyReadOnly("Theirs"));
 }
 
 }  // namespace

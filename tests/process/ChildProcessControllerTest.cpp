@@ -182,6 +182,34 @@ TEST(ChildProcessController, StartFailuresRaiseWithTheSystemTextAndLeakNothing) 
   EXPECT_EQ(OpenFdCount(), fdsBefore);
 }
 
+// The descriptor numbers open in process APid.
+std::vector<int> OpenFds(pid_t APid) {
+  std::vector<int> fds;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(APid) + "/fd"))
+    fds.push_back(std::stoi(entry.path().filename().string()));
+  std::sort(fds.begin(), fds.end());
+  return fds;
+}
+
+TEST(ChildProcessController, TheChildHoldsOnlyItsThreeStandardDescriptors) {
+  // What other code of the program opens without close-on-exec (a browser's files, a socket).
+  const int file = ::open("/dev/null", O_RDONLY);
+  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(file, 0);
+  ASSERT_GE(sock, 0);
+  Controller child("sleep", "30");
+  const pid_t pid = child.ProcessId();
+  ASSERT_TRUE(WaitFor([&] {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    return std::getline(comm, name) && name == "sleep";
+  })) << "the child did not reach its exec";
+  EXPECT_EQ(OpenFds(pid), (std::vector<int>{0, 1, 2}));
+  child.Close(true);
+  ::close(file);
+  ::close(sock);
+}
+
 TEST(ChildProcessController, CloseWithTerminationEndsTheChildOnce) {
   Controller child(kTestChild, "pid sleep 60000");
   const std::string output = ReadLines(child, 1);

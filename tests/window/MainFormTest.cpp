@@ -2,6 +2,8 @@
 // real node (through tests/app/node-tee, which copies node's own standard error to a log).
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -11,8 +13,10 @@
 #include <QTimer>
 #include <QWebEnginePage>
 
+#include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "window/ExceptionDisplay.h"
@@ -75,6 +79,22 @@ void SaveScreenshot(QWidget& AForm, const char* AName) {
   EXPECT_TRUE(AForm.grab().save(QString::fromLocal8Bit(dir) + "/" + AName + ".png"));
 }
 
+// The sockets, pipes and browser files (cache, .pak, shared memory) open in process APid past
+// its standard descriptors, by what they point to.
+std::set<std::string> SharedDescriptorTargets(pid_t APid) {
+  std::set<std::string> targets;
+  const std::string folder = "/proc/" + std::to_string(APid) + "/fd";
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (std::stoi(entry.path().filename().string()) < 3) continue;
+    std::error_code error;
+    const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+    if (target.rfind("socket:", 0) == 0 || target.rfind("pipe:", 0) == 0 || target.find(".pak") != std::string::npos ||
+        target.rfind("/dev/shm", 0) == 0 || target.find("/cache/") != std::string::npos)
+      targets.insert(target);
+  }
+  return targets;
+}
+
 class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -108,8 +128,28 @@ class MainFormTest : public ::testing::Test {
   std::string FLog;
 };
 
+// A listening socket on [::1]:APort, where a local program could wait for the session; -1 when
+// the machine has no IPv6 loopback.
+int SquatIPv6Loopback(uint16_t APort) {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  const int on = 1;
+  ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  address.sin6_port = htons(APort);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 8) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 TEST_F(MainFormTest, AnExistingScriptStartsByItselfBreakingOnLoadAndDevToolsAttaches) {
-  TMainForm form(Options(FScript));
+  const TTarnwickOptions options = Options(FScript);
+  const int squatter = SquatIPv6Loopback(static_cast<uint16_t>(options.Port));
+  TMainForm form(options);
   ASSERT_NE(form.Requester(), nullptr) << "the run starts without a click";
   EXPECT_TRUE(form.BreakOnLoad()->isChecked());
   EXPECT_TRUE(form.Requester()->StopOnStart());
@@ -131,6 +171,11 @@ TEST_F(MainFormTest, AnExistingScriptStartsByItselfBreakingOnLoadAndDevToolsAtta
   // DevTools shows the script paused on its first line.
   EXPECT_TRUE(WaitIdle([&] { return PageShows(form.Browser()->Page(), {"debug me.js", "Debugger paused"}); }));
   SaveScreenshot(form, "window-debugging");
+  if (squatter >= 0) {
+    // DevTools went to node on 127.0.0.1; the program on [::1] never saw a connection.
+    EXPECT_LT(::accept(squatter, nullptr, nullptr), 0) << "the [::1] squatter received the session";
+    ::close(squatter);
+  }
 }
 
 TEST_F(MainFormTest, NoBreakStartsWithBreakOnLoadUntickedAndRunsTheScript) {
@@ -162,6 +207,10 @@ TEST_F(MainFormTest, RestartTwiceQuicklyEndsEachNodeBeforeTheNextAndLeavesOne) {
   const auto nodes = NodesRunning(FScript);
   ASSERT_EQ(nodes.size(), 1u);
   EXPECT_EQ(nodes[0], RecordedPids(FLog).back()) << "the one node left is the last one started";
+  // With the browser running, the node started by Restart holds nothing of ours.
+  const std::set<std::string> ours = SharedDescriptorTargets(::getpid());
+  for (const std::string& target : SharedDescriptorTargets(nodes[0]))
+    EXPECT_EQ(ours.count(target), 0u) << "node inherited " << target;
 }
 
 TEST_F(MainFormTest, StopShowsTheStartPageAndLeavesNoNode) {

@@ -3,6 +3,8 @@
 // Exit status 0 on success (also when the input stands for no packet), 1 with the reader's or
 // writer's message, 2 for bad options.
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -20,7 +22,12 @@ using namespace vexor;
 
 const char kUsage[] =
     "usage: vxpacket [--from json|xml|raw] [--to json|xml|raw] [--readable] [--types]\n"
-    "                [--compressed zlib|snappy] [--compress zlib|snappy] [FILE]\n";
+    "                [--compressed zlib|snappy] [--compress zlib|snappy] [--max-input BYTES] [FILE]\n"
+    "--max-input: input larger than this is refused (default 64 MiB)\n";
+
+// Input is read whole and its packet built in memory: a cap keeps a mistaken or hostile input
+// from taking the machine's memory.
+constexpr uint64_t kDefaultMaxInput = 64ull * 1024 * 1024;
 
 enum class TCompression { None, ZLib, Snappy };
 
@@ -86,10 +93,14 @@ int Usage() {
   return 2;
 }
 
-bool ReadAll(std::FILE* F, std::string& AText) {
+// Reads at most AMax bytes; false (AText then holds AMax + 1 bytes) when there is more.
+bool ReadAll(std::FILE* F, std::string& AText, uint64_t AMax) {
   char buf[65536];
   size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, F)) > 0) AText.append(buf, n);
+  while ((n = std::fread(buf, 1, sizeof buf, F)) > 0) {
+    AText.append(buf, n);
+    if (AText.size() > AMax) return false;
+  }
   return !std::ferror(F);
 }
 
@@ -100,6 +111,7 @@ int main(int argc, char** argv) {
   const TFormat* from = &kFormats[0];
   const TFormat* to = &kFormats[0];
   TOptions options;
+  uint64_t maxInput = kDefaultMaxInput;
   const char* file = nullptr;
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
@@ -111,6 +123,11 @@ int main(int argc, char** argv) {
     } else if (a == "--compress" || a == "--compressed") {
       if (i + 1 >= argc) return Usage();
       if (!ParseCompression(argv[++i], a == "--compress" ? options.Compress : options.Compressed)) return Usage();
+    } else if (a == "--max-input") {
+      if (i + 1 >= argc) return Usage();
+      const std::string_view v = argv[++i];
+      const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), maxInput);
+      if (ec != std::errc() || ptr != v.data() + v.size() || maxInput == 0) return Usage();
     } else if (a == "--readable") {
       options.Readable = true;
     } else if (a == "--types") {
@@ -138,14 +155,22 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "vxpacket: cannot open %s: %s\n", file, SysErrorMessage(errno).c_str());
       return 1;
     }
-    bool ok = ReadAll(f, text);
+    bool ok = ReadAll(f, text, maxInput);
     std::fclose(f);
     if (!ok) {
-      std::fprintf(stderr, "vxpacket: cannot read %s\n", file);
+      if (text.size() > maxInput)
+        std::fprintf(stderr, "vxpacket: %s is larger than %llu bytes (--max-input)\n", file,
+                     static_cast<unsigned long long>(maxInput));
+      else
+        std::fprintf(stderr, "vxpacket: cannot read %s\n", file);
       return 1;
     }
-  } else if (!ReadAll(stdin, text)) {
-    std::fputs("vxpacket: cannot read standard input\n", stderr);
+  } else if (!ReadAll(stdin, text, maxInput)) {
+    if (text.size() > maxInput)
+      std::fprintf(stderr, "vxpacket: the input is larger than %llu bytes (--max-input)\n",
+                   static_cast<unsigned long long>(maxInput));
+    else
+      std::fputs("vxpacket: cannot read standard input\n", stderr);
     return 1;
   }
 

@@ -182,4 +182,19 @@ std::string TBridgeWire::ParamsText(const TVariantArray& AParams) {
   return r;
 }
 
+bool TBridgeWire::SplitInbox(std::string_view AText, TInboxMessage& AMessage) {
+  const size_t a = AText.find('\n');
+  const size_t b = a == std::string_view::npos ? a : AText.find('\n', a + 1);
+  const size_t c = b == std::string_view::npos ? b : AText.find('\n', b + 1);
+  if (c == std::string_view::npos) return false;
+  AMessage.Token = std::string(AText.substr(0, a));
+  AMessage.Name = std::string(AText.substr(a + 1, b - a - 1));
+  const std::string_view id = AText.substr(b + 1, c - b - 1);
+  int32_t value = 0;
+  const auto [ptr, ec] = std::from_chars(id.data(), id.data() + id.size(), value);
+  AMessage.Id = ec == std::errc() && ptr == id.data() + id.size() ? value : 0;
+  AMessage.Args = std::string(AText.substr(c + 1));
+  return true;
+}
+
 }  // namespace vexor

@@ -12,6 +12,8 @@
 // Pure functions; any thread. The parser is the reader of outside input: malformed text, an
 // unknown tag or nesting deeper than kMaxDepth raises "Invalid page message".
 #include <string>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "browser/bridge/JsValue.h"
@@ -19,10 +21,20 @@
 
 namespace vexor {
 
+// One message the page wrote to the bridge's inbox.
+struct TInboxMessage {
+  std::string Token, Name;
+  int32_t Id = 0;  // 0 when the id is not a number
+  std::string Args;
+};
+
 class TBridgeWire {
  public:
   TBridgeWire() = delete;
   static constexpr int kMaxDepth = 256;
+
+  // Splits "<token>\n<name>\n<id>\n<arguments>"; false when a line break is missing.
+  static bool SplitInbox(std::string_view AText, TInboxMessage& AMessage);
 
   static TJsValueList ParseArguments(std::string_view AJson);
   // The tagged text of values (the inverse of ParseArguments; tests and benchmarks).

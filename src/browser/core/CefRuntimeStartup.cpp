@@ -7,6 +7,7 @@
 #include "platform/AppPaths.h"
 #include "browser/core/ExCefClientHandler.h"
 #include "platform/Registry.h"
+#include "platform/DebugOutput.h"
 
 namespace vexor {
 namespace {
@@ -97,17 +98,70 @@ void TCefRuntimeStartup::AppendCefParameters(const std::string& AText, TCefComma
     start = end + 1;
     size_t eq = item.find('=');
     std::string name = item.substr(0, eq);
-    // An empty item names no switch, and nobody may open the embedded browser to remote
-    // debugging from outside the program.
-    if (name.empty() || name.rfind("remote-debugging", 0) == 0) continue;
-    if (eq == std::string::npos) {
-      ACommandLine.AppendSwitch(name);
-    } else {
+    if (name.empty()) continue;  // an empty item names no switch
+    std::string value;
+    if (eq != std::string::npos) {
       size_t second = item.find('=', eq + 1);
-      ACommandLine.AppendSwitchWithValue(name, item.substr(eq + 1, second == std::string::npos ? std::string::npos
-                                                                                               : second - eq - 1));
+      value = item.substr(eq + 1, second == std::string::npos ? std::string::npos : second - eq - 1);
     }
+    const std::string refusal = SwitchRefusal(name, value);
+    if (!refusal.empty()) {
+      OutputDebugString(std::string(kRegistryValue) + ": the item \"" + item + "\" is refused: " + refusal);
+      continue;
+    }
+    if (eq == std::string::npos)
+      ACommandLine.AppendSwitch(name);
+    else
+      ACommandLine.AppendSwitchWithValue(name, value);
   }
+}
+
+std::string TCefRuntimeStartup::SwitchRefusal(const std::string& AName, const std::string& AValue) {
+  if (AName.empty() || !std::isalnum(static_cast<unsigned char>(AName[0]))) return "not a plain switch name";
+  for (char c : AName)
+    if (!std::islower(static_cast<unsigned char>(c)) && !std::isdigit(static_cast<unsigned char>(c)) && c != '-' &&
+        c != '_')
+      return "not a plain switch name";
+  // The switches are handed to Chromium joined by blanks: a blank would start another switch.
+  for (char c : AValue)
+    if (std::isspace(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) < 0x20)
+      return "the value holds a blank";
+  // Nobody may open the embedded browser to remote debugging, or have it start another program.
+  auto endsWith = [&](const char* ASuffix) {
+    const std::string suffix(ASuffix);
+    return AName.size() >= suffix.size() && AName.compare(AName.size() - suffix.size(), suffix.size(), suffix) == 0;
+  };
+  if (AName.rfind("remote-debugging", 0) == 0 || AName == "remote-allow-origins")
+    return "remote debugging of the embedded browser is never allowed";
+  if (endsWith("cmd-prefix") || endsWith("launcher") || endsWith("subprocess-path"))
+    return "it would make the browser start another program";
+  return std::string();
+}
+
+std::vector<std::string> TCefRuntimeStartup::SafeEnvironmentFlags(const std::string& AFlags) {
+  std::vector<std::string> kept;
+  size_t start = 0;
+  while (start < AFlags.size()) {
+    if (std::isspace(static_cast<unsigned char>(AFlags[start]))) {
+      ++start;
+      continue;
+    }
+    size_t end = start;
+    while (end < AFlags.size() && !std::isspace(static_cast<unsigned char>(AFlags[end]))) ++end;
+    const std::string flag = AFlags.substr(start, end - start);
+    start = end;
+    std::string refusal = "not a switch";
+    if (flag.size() > 2 && flag.compare(0, 2, "--") == 0) {
+      const size_t eq = flag.find('=');
+      refusal = SwitchRefusal(flag.substr(2, eq == std::string::npos ? std::string::npos : eq - 2),
+                              eq == std::string::npos ? std::string() : flag.substr(eq + 1));
+    }
+    if (refusal.empty())
+      kept.push_back(flag);
+    else
+      OutputDebugString("QTWEBENGINE_CHROMIUM_FLAGS: \"" + flag + "\" is refused: " + refusal);
+  }
+  return kept;
 }
 
 void TCefRuntimeStartup::OnBeforeCommandLineProcessing(TCefCommandLine& ACommandLine,

@@ -42,10 +42,16 @@ class TCefRuntimeStartup {
   static std::string BrowserCacheDir(const TCefStartupEnvironment& AEnv);
   // "CefParameters" from the machine hive, or from the user hive when the machine gives no text.
   static std::string ReadCefParameters();
-  // Appends the items of a "CefParameters" text: "a;b=1;c=2=3" gives a, b=1, c=2. Empty items,
-  // and items that would name no switch, are skipped; so are switches that would open remote
-  // debugging of the embedded browser.
+  // Appends the items of a "CefParameters" text: "a;b=1;c=2=3" gives a, b=1, c=2. Empty items
+  // are skipped; items SwitchRefusal refuses are skipped and said on the debug output.
   static void AppendCefParameters(const std::string& AText, TCefCommandLine& ACommandLine);
+  // Why switch AName (without "--") with AValue may not reach Chromium, "" when it may: a name
+  // of other than lower-case letters, digits, '-' and '_', a value with a blank or control
+  // character, remote debugging, or a switch that makes the browser start another program.
+  static std::string SwitchRefusal(const std::string& AName, const std::string& AValue);
+  // The switches of an inherited QTWEBENGINE_CHROMIUM_FLAGS text that SwitchRefusal accepts; every
+  // other item is dropped and said on the debug output.
+  static std::vector<std::string> SafeEnvironmentFlags(const std::string& AFlags);
   // The switch procedure: the seven built-in switches, then the "CefParameters" items.
   static void OnBeforeCommandLineProcessing(TCefCommandLine& ACommandLine, const std::string& ACefParameters);
   // True for the IDE's own executable name, "bds" (or "bds.exe"), in any letter case.

@@ -6,9 +6,12 @@
 #include <cstring>
 #include <typeinfo>
 
+#include <simdjson.h>
+
 #include "packets/internal/NameSet.h"
 #include "packets/internal/PacketsInternal.h"
 #include "platform/Exceptions.h"
+#include "platform/TextUtf.h"
 
 namespace vexor {
 
@@ -167,7 +170,17 @@ constexpr size_t kEscapeChunk = 4096;
 
 }  // namespace
 
-void AppendJSONEscaped(std::string& ADest, std::string_view S) {
+// Text to write as a JSON string: itself when it is valid UTF-8, else (XML or raw input with bad
+// bytes) a copy in AStore with U+FFFD for each, so that what we write our reader reads back.
+static std::string_view WritableText(std::string_view S, std::string& AStore) {
+  if (simdjson::validate_utf8(S.data(), S.size())) return S;
+  AStore = Utf8Sanitize(S);
+  return AStore;
+}
+
+void AppendJSONEscaped(std::string& ADest, std::string_view AText) {
+  std::string store;
+  std::string_view S = WritableText(AText, store);
   while (!S.empty()) {
     std::string_view part = S.substr(0, kEscapeChunk);
     S.remove_prefix(part.size());
@@ -201,7 +214,9 @@ __attribute__((always_inline)) inline void TJSONConverter::Put(std::string_view 
   FLen += AText.size();
 }
 
-void TJSONConverter::PutEscaped(std::string_view AText) {
+void TJSONConverter::PutEscaped(std::string_view ARaw) {
+  std::string store;
+  std::string_view AText = WritableText(ARaw, store);
   while (AText.size() > kEscapeChunk) {
     Commit(EscapeJSONTo(Room(kEscapeChunk * 6), AText.substr(0, kEscapeChunk)));
     AText.remove_prefix(kEscapeChunk);
@@ -209,7 +224,9 @@ void TJSONConverter::PutEscaped(std::string_view AText) {
   Commit(EscapeJSONTo(Room(AText.size() * 6), AText));
 }
 
-void TJSONConverter::PutQuoted(std::string_view AText, std::string_view AAfter) {
+void TJSONConverter::PutQuoted(std::string_view ARaw, std::string_view AAfter) {
+  std::string store;
+  std::string_view AText = WritableText(ARaw, store);
   if (AText.size() > kEscapeChunk) {
     Put('"');
     PutEscaped(AText);
